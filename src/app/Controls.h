@@ -1,0 +1,71 @@
+#pragma once
+
+#include <array>
+
+class QCheckBox;
+class QComboBox;
+class QFrame;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QListWidget;
+class QPlainTextEdit;
+class QPushButton;
+class QTreeView;
+class ClickLabel;
+class PictureBox;
+
+// Every control of the window, by the names the whole program uses for them.
+// Each also carries its name as objectName ("ZurückBtn" keeps its umlaut there).
+struct Controls {
+    static constexpr int ArraySize = 54; // slots 0..53; 53 never takes part
+
+    // First tool bar: date prefix and suffix.
+    QFrame *TopFrame1 = nullptr;
+    QLineEdit *JahrText = nullptr;
+    QPushButton *Command1 = nullptr; // "|<- Links anfügen"
+    QLineEdit *RechtsAnfTxt = nullptr;
+    QPushButton *REchtsAnf = nullptr; // "->| Rechts anfügen"
+
+    // Second tool bar: search and replace, numbering, clearing, reset.
+    QFrame *TopFrame2 = nullptr;
+    QLineEdit *SuchenTxt = nullptr;
+    QLineEdit *Ersetzenentxt = nullptr;
+    QPushButton *Ersetzen = nullptr;
+    QLabel *Label2 = nullptr; // "Start:"
+    QLineEdit *NummerTxt = nullptr;
+    QPushButton *SetNr = nullptr;
+    QPushButton *Command4 = nullptr;     // "(X) Alles löschen"
+    QPushButton *ReloadBUtton = nullptr; // "Zurücksetzen"
+
+    // Bottom bar.
+    QFrame *BottomFrame1 = nullptr;
+    QPushButton *Speichern = nullptr; // "Namen Speichern"
+    QCheckBox *BilderAnzeigen = nullptr;
+    QPushButton *Command5 = nullptr; // "Verzeichnis neu einlesen"
+    QPushButton *VerzeichnisWechseln = nullptr;
+    ClickLabel *VerzeichnisText = nullptr;
+
+    // Page arrows and counter.
+    QFrame *ArrowFrame = nullptr;
+    QLabel *CounterTxt = nullptr;
+    ClickLabel *Label1 = nullptr; // "Online Update"
+    QPushButton *ZurueckBtn = nullptr;
+    QPushButton *NextBtn = nullptr;
+
+    // Directory chooser panel.
+    QGroupBox *VerzeichnisWahl = nullptr;
+    QComboBox *Drive1 = nullptr;
+    QTreeView *DirTemp = nullptr;
+    QPushButton *PfadSpeichern = nullptr; // "Speichern"
+    QPushButton *Command2 = nullptr;      // "Abbruch"
+
+    // Hidden helpers: the placeholder picture and the (never shown) file list.
+    QLabel *NoImage = nullptr;
+    QListWidget *File1 = nullptr;
+
+    // Thumbnail slots: picture box, name box, "X" button.
+    std::array<PictureBox *, ArraySize> Picture1{};
+    std::array<QPlainTextEdit *, ArraySize> Text1{};
+    std::array<QPushButton *, ArraySize> Command3{};
+};

@@ -1,0 +1,298 @@
+#include "app/Form1.h"
+
+#include "app/Artwork.h"
+#include "app/Ini.h"
+#include "app/Twips.h"
+#include "app/Widgets.h"
+#include "app/text.h"
+#include "pages/PageView.h"
+
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QDir>
+#include <QDirIterator>
+#include <QFrame>
+#include <QGroupBox>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTreeView>
+
+namespace {
+
+constexpr quint32 PaleYellow = 0x00F0FFFF;
+constexpr quint32 PaleRed = 0x00C0C0FF;
+constexpr quint32 PaleGreen = 0x00C0FFC0;
+constexpr quint32 PaleOrange = 0x00C0E0FF;
+constexpr quint32 White = 0x00FFFFFF;
+constexpr quint32 DarkBlue = 0x00C00000;
+constexpr quint32 DarkGrey = 0x00404040;
+
+const QString ArialNarrow = QStringLiteral("Arial Narrow");
+const QString Arial = QStringLiteral("Arial");
+const QString SansSerif = QStringLiteral("MS Sans Serif");
+const QString ArialBlack = QStringLiteral("Arial Black");
+
+template <typename W> W *make(QWidget *parent, const char *name, double l, double t, double w, double h)
+{
+    auto *widget = new W(parent);
+    widget->setObjectName(QString::fromUtf8(name));
+    twips::place(widget, l, t, w, h);
+    return widget;
+}
+
+QFrame *frame(QWidget *parent, const char *name, double l, double t, double w, double h)
+{
+    auto *f = make<QFrame>(parent, name, l, t, w, h);
+    f->setFrameShape(QFrame::NoFrame);
+    return f;
+}
+
+QPushButton *button(QWidget *parent, const char *name, double l, double t, double w, double h,
+                    const QString &caption, const QFont &font)
+{
+    auto *b = make<QPushButton>(parent, name, l, t, w, h);
+    b->setText(caption);
+    b->setFont(font);
+    return b;
+}
+
+QLineEdit *textBox(QWidget *parent, const char *name, double l, double t, double w, double h,
+                   const QString &value, const QFont &font, quint32 back)
+{
+    auto *e = make<QLineEdit>(parent, name, l, t, w, h);
+    e->setText(value);
+    e->setFont(font);
+    setBackColour(e, back);
+    return e;
+}
+
+void setArrow(QPushButton *b, bool right)
+{
+    QIcon icon;
+    icon.addPixmap(artwork::arrow(right, true), QIcon::Normal);
+    icon.addPixmap(artwork::arrow(right, false), QIcon::Disabled);
+    b->setIcon(icon);
+    b->setIconSize(QSize(43, 28));
+}
+
+} // namespace
+
+Form1::Form1(const Options &options, QWidget *parent) : QWidget(parent), m_options(options)
+{
+    setObjectName(QStringLiteral("Form1"));
+    setWindowTitle(QStringLiteral("Namora  - Version 1.3b"));
+    setWindowIcon(artwork::windowIcon());
+    twips::setWindowSize(this, 22875 + twips::FrameWidth, 10260 + twips::FrameHeight);
+    createControls();
+    createControllers();
+}
+
+Form1::~Form1() = default;
+
+void Form1::createControls()
+{
+    Controls &c = m_c;
+
+    c.TopFrame1 = frame(this, "TopFrame1", 120, 120, 9615, 495);
+    c.JahrText = textBox(c.TopFrame1, "JahrText", 0, 0, 4335, 390, QStringLiteral("1990.01.31"),
+                         makeFont(ArialNarrow, 14.25, 700), PaleYellow);
+    c.Command1 = button(c.TopFrame1, "Command1", 4320, 0, 1575, 405,
+                        QStringLiteral("|<- Links anfügen"), makeFont(ArialNarrow, 9.75, 700));
+    setBackColour(c.Command1, PaleYellow);
+    c.RechtsAnfTxt = textBox(c.TopFrame1, "RechtsAnfTxt", 6000, 0, 1935, 435, QString(),
+                             makeFont(ArialNarrow, 14.25, 700), PaleYellow);
+    c.REchtsAnf = button(c.TopFrame1, "REchtsAnf", 7920, 0, 1695, 405,
+                         QStringLiteral("->| Rechts anfügen"), makeFont(ArialNarrow, 9.75, 700));
+    setBackColour(c.REchtsAnf, PaleYellow);
+
+    c.TopFrame2 = frame(this, "TopFrame2", 9720, 120, 9615, 495);
+    c.SuchenTxt = textBox(c.TopFrame2, "SuchenTxt", 120, 0, 1455, 420, QString(),
+                          makeFont(ArialNarrow, 11.25), PaleRed);
+    c.Ersetzenentxt = textBox(c.TopFrame2, "Ersetzenentxt", 1560, 0, 1455, 420, QString(),
+                              makeFont(ArialNarrow, 11.25), PaleGreen);
+    c.Ersetzen = button(c.TopFrame2, "Ersetzen", 3000, 0, 975, 405, QStringLiteral("Ersetzen"),
+                        makeFont(Arial, 9, 700));
+    setBackColour(c.Ersetzen, PaleYellow);
+    c.Ersetzen->setEnabled(false);
+    c.Label2 = make<QLabel>(c.TopFrame2, "Label2", 4080, 75, 495, 255);
+    c.Label2->setText(QStringLiteral("Start:"));
+    c.Label2->setFont(makeFont(Arial, 9));
+    c.Label2->setAlignment(Qt::AlignRight | Qt::AlignTop);
+    c.NummerTxt = textBox(c.TopFrame2, "NummerTxt", 4665, 0, 630, 390, QStringLiteral("01"),
+                          makeFont(Arial, 11.25, 700), PaleYellow);
+    c.NummerTxt->setAlignment(Qt::AlignCenter);
+    c.SetNr = button(c.TopFrame2, "SetNr", 5280, 0, 1095, 405, QStringLiteral("Nr. Setzen"),
+                     makeFont(Arial, 9, 700));
+    setBackColour(c.SetNr, PaleYellow);
+    c.Command4 = button(c.TopFrame2, "Command4", 6480, 0, 1815, 405,
+                        QStringLiteral("(X) Alles löschen"), makeFont(Arial, 9, 700));
+    setBackColour(c.Command4, PaleOrange);
+    c.ReloadBUtton = button(c.TopFrame2, "ReloadBUtton", 8400, 0, 1215, 405,
+                            QStringLiteral("Zurücksetzen"), makeFont(ArialNarrow, 9.75, 700));
+    setBackColour(c.ReloadBUtton, PaleRed);
+
+    c.BottomFrame1 = frame(this, "BottomFrame1", 120, 7920, 17295, 615);
+    c.Speichern = button(c.BottomFrame1, "Speichern", 0, 0, 2295, 615,
+                         QStringLiteral("Namen Speichern"), makeFont(SansSerif, 9.75, 700));
+    setBackColour(c.Speichern, PaleGreen);
+    c.BilderAnzeigen = make<QCheckBox>(c.BottomFrame1, "BilderAnzeigen", 2520, 120, 1935, 255);
+    c.BilderAnzeigen->setText(QStringLiteral("Bilder Anzeigen"));
+    c.BilderAnzeigen->setFont(makeFont(Arial, 9.75, 700));
+    c.BilderAnzeigen->setChecked(false);
+    c.Command5 = button(c.BottomFrame1, "Command5", 5400, 0, 2175, 405,
+                        QStringLiteral("Verzeichnis neu einlesen"), makeFont(ArialNarrow, 9.75, 700));
+    setBackColour(c.Command5, White);
+    c.VerzeichnisWechseln = button(c.BottomFrame1, "VerzeichnisWechseln", 7680, 0, 1200, 405,
+                                   QStringLiteral("Verzeichnis:"),
+                                   makeFont(ArialNarrow, 9.75, 700, true));
+    c.VerzeichnisText = make<ClickLabel>(c.BottomFrame1, "VerzeichnisText", 9120, 75, 9495, 615);
+    c.VerzeichnisText->setText(QStringLiteral("VerzeichnisText"));
+    c.VerzeichnisText->setFont(makeFont(Arial, 9.75, 700, true));
+    c.VerzeichnisText->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    c.VerzeichnisText->setCursor(Qt::PointingHandCursor);
+    setTextColour(c.VerzeichnisText, DarkGrey);
+
+    c.ArrowFrame = frame(this, "ArrowFrame", 17280, 7800, 4095, 855);
+    c.CounterTxt = make<QLabel>(c.ArrowFrame, "CounterTxt", 0, 0, 2415, 615);
+    c.CounterTxt->setText(QStringLiteral("1/24"));
+    c.CounterTxt->setFont(makeFont(SansSerif, 9.75, 700));
+    c.CounterTxt->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
+    c.Label1 = make<ClickLabel>(c.ArrowFrame, "Label1", 720, 510, 1095, 255);
+    c.Label1->setText(QStringLiteral("Online Update"));
+    c.Label1->setFont(makeFont(SansSerif, 8.25, 400, false, true));
+    c.Label1->setCursor(Qt::PointingHandCursor);
+    setTextColour(c.Label1, DarkBlue);
+    c.ZurueckBtn = button(c.ArrowFrame, "ZurückBtn", 2280, 0, 855, 525, QString(),
+                          makeFont(ArialBlack, 15.75, 900));
+    c.NextBtn = button(c.ArrowFrame, "NextBtn", 3120, 0, 855, 525, QString(),
+                       makeFont(ArialBlack, 15.75, 900));
+    for (QPushButton *b : {c.ZurueckBtn, c.NextBtn}) {
+        setBackColour(b, White);
+        setArrow(b, b == c.NextBtn);
+        b->setEnabled(false);
+    }
+
+    c.NoImage = make<QLabel>(this, "NoImage", 14040, 8400, 2295, 1455);
+    c.NoImage->setPixmap(artwork::placeholder());
+    c.NoImage->hide();
+    c.File1 = make<QListWidget>(this, "File1", 11640, 9000, 2895, 870);
+    c.File1->hide();
+
+    // Slots 0..19 stand in a 5 x 4 grid, column by column; the others are parked at
+    // the right edge until the layout places them.
+    for (int i = 0; i < Controls::ArraySize; ++i) {
+        double l = 22875, t = 720;
+        if (i < 20) {
+            l = 120 + (i / 4) * 4560;
+            t = 720 + (i % 4) * 1800;
+        }
+        c.Picture1[i] = make<PictureBox>(this, "Picture1", l, t, 2295, 1575);
+        c.Picture1[i]->setProperty("Index", i);
+        c.Picture1[i]->setCursor(Qt::PointingHandCursor);
+        c.Text1[i] = make<QPlainTextEdit>(this, "Text1", l + 2280, t, 2055, 1575);
+        c.Text1[i]->setProperty("Index", i);
+        c.Text1[i]->setFont(makeFont(Arial, 11.25));
+        c.Text1[i]->setTabChangesFocus(true);
+        c.Command3[i] = button(this, "Command3", l + 4080, t + 1320, 255, 255, QStringLiteral("X"),
+                               makeFont(ArialBlack, 9.75, 900));
+        c.Command3[i]->setProperty("Index", i);
+        setBackColour(c.Command3[i], White);
+        c.Picture1[i]->hide();
+        c.Text1[i]->hide();
+        c.Command3[i]->hide();
+    }
+    for (int i = 1; i < 20; ++i)
+        setTabOrder(c.Text1[i - 1], c.Text1[i]);
+    QWidget *previous = c.Text1[19];
+    for (int i = 20; i < Controls::ArraySize; ++i) {
+        setTabOrder(previous, c.Command3[i]);
+        setTabOrder(c.Command3[i], c.Text1[i]);
+        previous = c.Text1[i];
+    }
+
+    // The chooser panel lies over the thumbnails, so it is created last.
+    c.VerzeichnisWahl = make<QGroupBox>(this, "VerzeichnisWahl", 2520, 840, 9495, 8175);
+    c.VerzeichnisWahl->setTitle(QStringLiteral("Verzeichnis Wählen"));
+    c.VerzeichnisWahl->setFont(makeFont(SansSerif, 8.25, 700));
+    c.VerzeichnisWahl->setAutoFillBackground(true);
+    setBackColour(c.VerzeichnisWahl, White);
+    c.Drive1 = make<QComboBox>(c.VerzeichnisWahl, "Drive1", 240, 840, 6375, 360);
+    c.Drive1->setFont(makeFont(SansSerif, 9.75, 700));
+    c.DirTemp = make<QTreeView>(c.VerzeichnisWahl, "DirTemp", 240, 1320, 6375, 6840);
+    c.DirTemp->setFont(makeFont(SansSerif, 8.25, 700));
+    c.DirTemp->header()->hide();
+    c.PfadSpeichern = button(c.VerzeichnisWahl, "PfadSpeichern", 6720, 840, 2535, 495,
+                             QStringLiteral("Speichern"), makeFont(Arial, 9.75, 700));
+    setBackColour(c.PfadSpeichern, White);
+    c.Command2 = button(c.VerzeichnisWahl, "Command2", 6720, 1680, 2535, 495,
+                        QStringLiteral("Abbruch"), makeFont(Arial, 9.75));
+    c.VerzeichnisWahl->hide();
+}
+
+void Form1::createControllers()
+{
+    m_pageView = std::make_unique<PageView>(*this);
+}
+
+void Form1::Form_Load()
+{
+    FormState &s = m_state;
+    s.LastSlot = 52;
+    s.PageNames = QStringList(FormState::SlotCount);
+    s.PageIndex = 0;
+    s.IniPath = m_options.iniPath;
+
+    const QString given = m_options.commandLine.trimmed();
+    if (!given.isEmpty()) {
+        const QString dir = text::AddSeparator(given);
+        // Only a directory that holds at least one visible file is remembered;
+        // anything else leaves the remembered directory in force.
+        QDirIterator it(dir, QDir::Files | QDir::NoDotAndDotDot);
+        if (it.hasNext())
+            ini::IniWrite(QStringLiteral("Einstellungen"), QStringLiteral("Verzeichnis"), dir,
+                          s.IniPath, true);
+    }
+
+    for (int i = 0; i < FormState::SlotCount; ++i)
+        m_c.Picture1[i]->setPicture(m_c.NoImage->pixmap());
+
+    if (ini::IniRead(QStringLiteral("Einstellungen"), QStringLiteral("Vollbild"), s.IniPath,
+                     QStringLiteral("0")) == QLatin1String("1"))
+        setWindowState(windowState() | Qt::WindowMaximized);
+
+    m_pageView->LoadFileList();
+    show();
+    m_pageView->LayoutThumbnails();
+    m_pageView->ShowPage(true);
+}
+
+Form1::UnsavedAnswer Form1::askAboutUnsavedNames()
+{
+    return unsavedNamesGuard ? unsavedNamesGuard() : UnsavedAnswer::NothingPending;
+}
+
+void Form1::resizeEvent(QResizeEvent *e)
+{
+    QWidget::resizeEvent(e);
+    emit resized();
+}
+
+void Form1::changeEvent(QEvent *e)
+{
+    QWidget::changeEvent(e);
+    if (e->type() == QEvent::WindowStateChange)
+        emit resized();
+}
+
+void Form1::closeEvent(QCloseEvent *e)
+{
+    // Closing is never refused.
+    m_state.Closing = true;
+    emit closing();
+    e->accept();
+}

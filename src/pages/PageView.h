@@ -1,0 +1,41 @@
+#pragma once
+
+#include <QObject>
+
+class Form1;
+struct Controls;
+struct FormState;
+
+// Reads the picture directory into the list, lays the thumbnail grid out for the
+// window's size and fills the current page.
+class PageView : public QObject {
+    Q_OBJECT
+public:
+    explicit PageView(Form1 &form);
+
+    // Reads the remembered directory into FileNames/FileCount. A directory that
+    // cannot be listed gives an empty list and a hint in VerzeichnisText.
+    void LoadFileList();
+
+    // Brings the window up to date for the current page. With reload the slots go
+    // back to the placeholder and the thumbnails are drawn again.
+    void ShowPage(bool reload);
+
+    // Fits the slots into the window's size and sets LastSlot.
+    void LayoutThumbnails();
+
+    // The caption VerzeichnisText shows for the current directory.
+    QString directoryCaption() const;
+
+signals:
+    // A display with reload has put the placeholders back: pending thumbnail work
+    // for the earlier page is stale (FormState::Generation has been bumped).
+    void pageReloading();
+    // The display asks for the thumbnail pass over the page just filled.
+    void thumbnailPassRequested();
+
+private:
+    Form1 &m_form;
+    Controls &m_c;
+    FormState &m_s;
+};

@@ -1,0 +1,74 @@
+#include "support/TestSupport.h"
+
+#include "TestPictures.h"
+
+#include <QDir>
+#include <QFile>
+#include <QImage>
+
+namespace testing {
+
+QString photosDir()
+{
+    const QString dir = QStringLiteral(NAMORA_TESTDATA);
+    return QDir(dir).exists() ? dir : QString();
+}
+
+void writePictures(const QString &dir, const QStringList &names, QSize size)
+{
+    QImage img(size, QImage::Format_RGB32);
+    int seed = 0;
+    for (const QString &name : names) {
+        img.fill(QColor::fromHsv((seed++ * 37) % 360, 200, 200));
+        img.save(QDir(dir).filePath(name), "jpeg");
+    }
+}
+
+MessageBoxes::MessageBoxes()
+{
+    platform::setMessageHandler([this](const platform::MessageRequest &r) {
+        m_shown << r;
+        if (!m_answers.empty()) {
+            const int a = m_answers.front();
+            m_answers.pop_front();
+            return a;
+        }
+        return r.style == platform::YesNoCancelQuestion ? int(platform::AnswerCancel)
+                                                        : int(platform::AnswerOk);
+    });
+}
+
+MessageBoxes::~MessageBoxes()
+{
+    platform::setMessageHandler({});
+}
+
+QString FormFixture::iniPath() const
+{
+    return QDir(programDir.path()).filePath(QStringLiteral("namora.ini"));
+}
+
+QString FormFixture::picturePath() const
+{
+    return pictureDir.path() + QLatin1Char('/');
+}
+
+void FormFixture::writeSettings(const QString &content)
+{
+    QFile f(iniPath());
+    if (f.open(QIODevice::WriteOnly))
+        f.write(content.toUtf8());
+}
+
+Form1 &FormFixture::start(const QString &commandLine)
+{
+    Form1::Options o;
+    o.iniPath = iniPath();
+    o.programDir = programDir.path();
+    o.commandLine = commandLine == QLatin1String("<pictures>") ? pictureDir.path() : commandLine;
+    form = std::make_unique<Form1>(o);
+    form->Form_Load();
+    return *form;
+}
+
+} // namespace testing

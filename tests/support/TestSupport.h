@@ -1,0 +1,54 @@
+#pragma once
+
+#include "app/Form1.h"
+#include "platform/Dialogs.h"
+
+#include <QList>
+#include <QSize>
+#include <QString>
+#include <QStringList>
+#include <QTemporaryDir>
+#include <deque>
+#include <memory>
+
+// Helpers shared by the test programs.
+namespace testing {
+
+// The folder of licensed camera pictures beside the project; empty when absent.
+QString photosDir();
+
+// Writes small real JPEG files with the given names into dir.
+void writePictures(const QString &dir, const QStringList &names, QSize size = QSize(64, 48));
+
+// Answers message boxes instead of the user while it lives: each box takes the next
+// queued answer (or OK / Cancel when none is queued) and is recorded.
+class MessageBoxes {
+public:
+    MessageBoxes();
+    ~MessageBoxes();
+    void answer(int answer) { m_answers.push_back(answer); }
+    const QList<platform::MessageRequest> &shown() const { return m_shown; }
+    void clear() { m_shown.clear(); }
+
+private:
+    std::deque<int> m_answers;
+    QList<platform::MessageRequest> m_shown;
+};
+
+// A window over a temporary directory: its settings file lives in a second
+// temporary directory, as if beside the executable.
+struct FormFixture {
+    QTemporaryDir programDir;
+    QTemporaryDir pictureDir;
+    std::unique_ptr<Form1> form;
+
+    QString iniPath() const;
+    QString picturePath() const; // with a trailing separator
+
+    // Writes the settings file's lines before the window starts (may be empty).
+    void writeSettings(const QString &content);
+    // Creates and loads the window; commandLine defaults to the picture directory.
+    Form1 &start(const QString &commandLine = QStringLiteral("<pictures>"));
+};
+
+} // namespace testing
