@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QHash>
 #include <QString>
 #include <QStringList>
 
@@ -23,6 +24,11 @@ struct FormState {
     // Bumped by every page display that reloads the thumbnails, so work started
     // for an earlier page can recognise itself as stale and be dropped.
     quint64 Generation = 0;
+
+    // Names typed but not saved, by file name (a FileNames entry), for pictures
+    // that a relayout moved off or around the page. A display without reload shows
+    // them again; a display with reload, a new listing or a save drops them.
+    QHash<QString, QString> TypedNames;
 
     // Why the last listing of PictureDir failed; empty when it succeeded.
     QString ListError;

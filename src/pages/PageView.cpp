@@ -36,6 +36,7 @@ void PageView::LoadFileList()
     m_s.FileCount = int(m_s.FileNames.size());
     m_s.FileNames << QString() << QString();
     m_s.ListError = listing.ok ? QString() : listing.reason;
+    m_s.TypedNames.clear();
 }
 
 QString PageView::directoryCaption() const
@@ -63,6 +64,7 @@ void PageView::ShowPage(bool reload)
     m_c.VerzeichnisText->setText(directoryCaption());
 
     if (reload) {
+        m_s.TypedNames.clear();
         ++m_s.Generation;
         emit pageReloading();
     }
@@ -91,7 +93,9 @@ void PageView::ShowPage(bool reload)
             m_c.Command3[i]->setVisible(true);
             const QString &name = m_s.FileNames[int(k)];
             m_s.PageNames[i] = m_s.PictureDir + name;
-            m_c.Text1[i]->setPlainText(name.left(name.size() - 4));
+            const auto typed = m_s.TypedNames.constFind(name);
+            m_c.Text1[i]->setPlainText(typed != m_s.TypedNames.cend() ? *typed
+                                                                      : name.left(name.size() - 4));
         } else {
             m_c.Text1[i]->setPlainText(QString());
             m_c.Text1[i]->setVisible(false);
