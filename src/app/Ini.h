@@ -5,13 +5,34 @@
 // The settings file: a small profile-format (INI) reader and writer of our own.
 // Section and key names match regardless of case, values are trimmed, every other
 // line of the file is kept as it is, and each write replaces the file atomically.
+//
+// Format details:
+// - UTF-8 text; a leading byte-order mark and CRLF line ends are kept on rewrite
+//   (new lines follow the file's first line end).
+// - "[name]" starts a section; "key=value" lines belong to the section above them;
+//   lines starting with ';' or '#' are comments. Lines before the first section
+//   belong to no section and are never matched. Any other line is kept untouched.
+// - Duplicate sections or keys: the first key line found in any section of that
+//   name wins, for reading and writing alike; a new key goes after the last
+//   non-blank line of the first such section.
+// - No quoting: a value is the text after the first '=', trimmed of blanks.
 namespace ini {
+
+// A settings file is a few hundred bytes; anything above this is not ours (or is
+// damaged). Such a file reads as all defaults and is never rewritten, so its
+// content is not lost.
+constexpr qint64 MaxFileSize = 1024 * 1024;
+
+// The longest value stored or read back: room for any directory path (PATH_MAX is
+// 4096 bytes, which is at most 4096 UTF-16 characters). A longer stored value
+// reads as the default (a cut path would name another directory); a longer value
+// is refused by the writer, never cut.
+constexpr int MaxValueLength = 4096;
 
 // The stored value of key in section, or defaultValue when the file, the section
 // or the key is missing or the stored value is empty. Never fails, never creates
 // the file.
-QString IniRead(const QString &section, const QString &key, const QString &file,
-                const QString &defaultValue);
+QString IniRead(const QString &section, const QString &key, const QString &file, const QString &defaultValue);
 
 enum class WriteStatus {
     Written,    // the file now holds key=value
@@ -26,9 +47,12 @@ struct WriteResult {
 };
 
 // Sets key=value in section, adding the section or key when missing. A missing
-// file is created only when create is true.
-WriteResult IniWrite(const QString &section, const QString &key, const QString &value,
-                     const QString &file, bool create);
+// file is created only when create is true. Refused (Failed, file untouched) when
+// the existing file cannot be read in full (unreadable, larger than MaxFileSize,
+// UTF-16), when the value is longer than MaxValueLength or holds a line break or
+// NUL, or when the section or key name could not be read back.
+WriteResult IniWrite(const QString &section, const QString &key, const QString &value, const QString &file,
+                     bool create);
 
 // Where the settings file lives: "<programDir>/<exeName>.ini" when the program's
 // directory can be written, otherwise the same file name in the per-user
