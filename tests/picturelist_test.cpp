@@ -1,0 +1,287 @@
+#include "pages/PictureList.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <algorithm>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+using namespace pages;
+
+namespace {
+QStringList utf8(std::initializer_list<const char *> list)
+{
+    QStringList r;
+    for (const char *s : list)
+        r << QString::fromUtf8(s);
+    return r;
+}
+
+void touch(const QString &path, const QByteArray &content = "x")
+{
+    QFile f(path);
+    QVERIFY2(f.open(QIODevice::WriteOnly), qPrintable(path));
+    f.write(content);
+}
+
+// Creates a file whose name is given as raw bytes, bypassing every Qt encoding.
+bool touchRaw(const QByteArray &dir, const QByteArray &name, const QByteArray &content)
+{
+    const QByteArray path = dir + '/' + name;
+    const int fd = ::open(path.constData(), O_WRONLY | O_CREAT | O_EXCL, 0644);
+    if (fd < 0)
+        return false;
+    const bool ok = ::write(fd, content.constData(), size_t(content.size())) == content.size();
+    ::close(fd);
+    return ok;
+}
+
+QByteArray readRaw(const QByteArray &path)
+{
+    const int fd = ::open(path.constData(), O_RDONLY);
+    if (fd < 0)
+        return "<cannot open>";
+    char buf[256];
+    const ssize_t n = ::read(fd, buf, sizeof buf);
+    ::close(fd);
+    return n < 0 ? QByteArray("<cannot read>") : QByteArray(buf, n);
+}
+} // namespace
+
+class PictureListTest : public QObject {
+    Q_OBJECT
+private slots:
+    void listsOnlyVisibleRegularJpegFiles();
+    void listingIsInNaturalOrder_data();
+    void listingIsInNaturalOrder();
+    void naturalLessPairs_data();
+    void naturalLessPairs();
+    void naturalLessIsATotalOrder();
+    void unlistableDirectoryGivesReason_data();
+    void unlistableDirectoryGivesReason();
+    void unreadableDirectoryGivesReason();
+    void nonUtf8NameMapsBackToItsOwnFile();
+    void fileNameBytesRoundTrip_data();
+    void fileNameBytesRoundTrip();
+    void longestNamesAreListed();
+};
+
+void PictureListTest::listsOnlyVisibleRegularJpegFiles()
+{
+    QTemporaryDir dir;
+    const QDir d(dir.path());
+    for (const char *name : {"a.jpg", "B.JPG", "c.Jpg", "c.png", ".hidden.jpg", "x.jpeg", "x.jpg.txt", "jpg",
+                             "Xjpg", "trailing.jpg "})
+        touch(d.filePath(QString::fromUtf8(name)));
+    QVERIFY(d.mkdir(QStringLiteral("folder.jpg")));
+    QVERIFY(QFile::link(d.filePath(QStringLiteral("a.jpg")), d.filePath(QStringLiteral("link.jpg"))));
+    QVERIFY(
+        QFile::link(d.filePath(QStringLiteral("missing.jpg")), d.filePath(QStringLiteral("dangling.jpg"))));
+    QVERIFY(QFile::link(d.filePath(QStringLiteral("folder.jpg")), d.filePath(QStringLiteral("dirlink.jpg"))));
+    ::mkfifo(QFile::encodeName(d.filePath(QStringLiteral("pipe.jpg"))).constData(), 0644);
+
+    const PictureListing r = listPictures(dir.path());
+    QVERIFY(r.ok);
+    QVERIFY(r.reason.isEmpty());
+    QCOMPARE(r.names, (QStringList{QStringLiteral("a.jpg"), QStringLiteral("B.JPG"), QStringLiteral("c.Jpg"),
+                                   QStringLiteral("link.jpg")}));
+    // A trailing separator, as PictureDir always has, lists the same.
+    QCOMPARE(listPictures(dir.path() + QLatin1Char('/')).names, r.names);
+}
+
+void PictureListTest::listingIsInNaturalOrder_data()
+{
+    QTest::addColumn<QStringList>("expected");
+    QTest::newRow("numbers by value") << utf8({"IMG_2.jpg", "IMG_10.jpg", "IMG_100.jpg"});
+    QTest::newRow("case ignored") << utf8({"a1.jpg", "B1.jpg", "c1.jpg"});
+    QTest::newRow("leading zeros by value") << utf8({"x7.jpg", "x008.jpg", "x9.jpg", "x10.jpg"});
+    QTest::newRow("several digit runs") << utf8({"2004_5_1.jpg", "2004_5_12.jpg", "2004_12_1.jpg"});
+    QTest::newRow("camera names") << utf8(
+        {"DSC00009.jpg", "DSC00010.jpg", "IMG_4711.JPG", "img_4712.jpg", "PXL_20230712_101000.jpg"});
+    QTest::newRow("umlauts") << utf8({"Strand Rügen_1.jpg", "Strand Rügen_2.jpg", "Strand Rügen_10.jpg"});
+    QTest::newRow("digit runs longer than 64 bits")
+        << utf8({"n99999999999999999999.jpg", "n100000000000000000000.jpg"});
+}
+
+void PictureListTest::listingIsInNaturalOrder()
+{
+    QFETCH(QStringList, expected);
+    QTemporaryDir dir;
+    QStringList shuffled = expected;
+    std::reverse(shuffled.begin(), shuffled.end());
+    for (const QString &name : shuffled)
+        touch(QDir(dir.path()).filePath(name));
+    const PictureListing r = listPictures(dir.path());
+    QVERIFY(r.ok);
+    QCOMPARE(r.names, expected);
+}
+
+void PictureListTest::naturalLessPairs_data()
+{
+    QTest::addColumn<QString>("a");
+    QTest::addColumn<QString>("b");
+    QTest::newRow("2 before 10") << "IMG_2.jpg"
+                                 << "IMG_10.jpg";
+    QTest::newRow("case-insensitive") << "apfel.jpg"
+                                      << "Birne.jpg";
+    QTest::newRow("prefix first") << "a.jpg"
+                                  << "a1.jpg";
+    QTest::newRow("equal apart from case: upper first by code unit") << "A.jpg"
+                                                                     << "a.jpg";
+    QTest::newRow("equal apart from zeros: decided, not equal") << "IMG_01.jpg"
+                                                                << "IMG_1.jpg";
+    QTest::newRow("zero run before one") << "x0.jpg"
+                                         << "x1.jpg";
+    QTest::newRow("digits before letters") << "1.jpg"
+                                           << "a.jpg";
+    QTest::newRow("umlaut case ignored") << "äpfel1.jpg"
+                                         << "Äpfel2.jpg";
+}
+
+void PictureListTest::naturalLessPairs()
+{
+    QFETCH(QString, a);
+    QFETCH(QString, b);
+    QVERIFY(naturalLess(a, b));
+    QVERIFY(!naturalLess(b, a));
+    QVERIFY(!naturalLess(a, a));
+}
+
+void PictureListTest::naturalLessIsATotalOrder()
+{
+    // std::sort on a comparison that is not a strict weak order is undefined
+    // behaviour: check irreflexivity, asymmetry and transitivity on tricky names.
+    QStringList names =
+        utf8({"a",   "A",    "a0",  "a00", "a000", "a1",  "a01", "A01", "a001", "a10", "a010",
+              "a2b", "a02b", "a2B", "b",   "0",    "00",  "",    "a 1", "a_1",  "a-1", "ä1",
+              "Ä1",  "ß",    "ss",  "SS",  "1a",   "01a", "1A",  "9",   "10",   "009", "x\xEF\xBF\xBD"});
+    names << QStringLiteral("x") + QChar(0xDCFF);
+    for (const QString &a : names) {
+        QVERIFY(!naturalLess(a, a));
+        for (const QString &b : names) {
+            if (a != b)
+                QVERIFY2(naturalLess(a, b) != naturalLess(b, a), qPrintable(a + QLatin1String(" | ") + b));
+            for (const QString &c : names) {
+                if (naturalLess(a, b) && naturalLess(b, c))
+                    QVERIFY2(naturalLess(a, c),
+                             qPrintable(a + QLatin1String(" | ") + b + QLatin1String(" | ") + c));
+            }
+        }
+    }
+}
+
+void PictureListTest::unlistableDirectoryGivesReason_data()
+{
+    QTest::addColumn<QString>("subPath");
+    QTest::addColumn<QString>("reason");
+    QTest::newRow("missing directory") << "missing/"
+                                       << "No such file or directory";
+    QTest::newRow("a file, not a directory") << "file.jpg/"
+                                             << "Not a directory";
+    QTest::newRow("empty path") << "<empty>"
+                                << "No such file or directory";
+}
+
+void PictureListTest::unlistableDirectoryGivesReason()
+{
+    QFETCH(QString, subPath);
+    QTemporaryDir dir;
+    touch(QDir(dir.path()).filePath(QStringLiteral("file.jpg")));
+    const QString path = subPath == QLatin1String("<empty>") ? QString() : QDir(dir.path()).filePath(subPath);
+    const PictureListing r = listPictures(path);
+    QVERIFY(!r.ok);
+    QVERIFY(r.names.isEmpty());
+    QTEST(r.reason, "reason");
+}
+
+void PictureListTest::unreadableDirectoryGivesReason()
+{
+    if (geteuid() == 0)
+        QSKIP("root lists directories without read permission");
+    QTemporaryDir dir;
+    touch(QDir(dir.path()).filePath(QStringLiteral("a.jpg")));
+    QVERIFY(QFile::setPermissions(dir.path(), QFile::WriteOwner | QFile::ExeOwner));
+    const PictureListing r = listPictures(dir.path());
+    QFile::setPermissions(dir.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    QVERIFY(!r.ok);
+    QVERIFY(r.names.isEmpty());
+    QCOMPARE(r.reason, QStringLiteral("Permission denied"));
+}
+
+void PictureListTest::nonUtf8NameMapsBackToItsOwnFile()
+{
+    // "caf\xE9.jpg" is Latin-1, not UTF-8; Qt's own decoding would turn it into the
+    // name of the second file, which holds a real U+FFFD.
+    QTemporaryDir dir;
+    const QByteArray d = QFile::encodeName(dir.path());
+    QVERIFY(touchRaw(d, "caf\xE9.jpg", "latin1"));
+    QVERIFY(touchRaw(d, "caf\xEF\xBF\xBD.jpg", "replacement"));
+    QVERIFY(touchRaw(d, "\xFF\xFE.JPG", "garbage"));
+
+    const PictureListing r = listPictures(dir.path());
+    QVERIFY(r.ok);
+    QCOMPARE(r.names.size(), 3);
+    QCOMPARE(QSet<QString>(r.names.begin(), r.names.end()).size(), 3);
+    QStringList contents;
+    for (const QString &name : r.names) {
+        const QByteArray path = encodeFileName(dir.path() + QLatin1Char('/') + name);
+        contents << QString::fromUtf8(readRaw(path));
+    }
+    contents.sort();
+    QCOMPARE(contents, (utf8({"garbage", "latin1", "replacement"})));
+    for (const QString &name : r.names) {
+        const bool raw = name != QString::fromUtf8("caf\xEF\xBF\xBD.jpg");
+        QCOMPARE(needsRawEncoding(name), raw);
+    }
+    // QTemporaryDir cannot remove what Qt cannot name.
+    for (const QString &name : r.names)
+        ::unlink(encodeFileName(dir.path() + QLatin1Char('/') + name).constData());
+}
+
+void PictureListTest::fileNameBytesRoundTrip_data()
+{
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<bool>("validUtf8");
+    QTest::newRow("ascii") << QByteArray("IMG_1.jpg") << true;
+    QTest::newRow("umlaut") << QByteArray("R\xC3\xBCgen.jpg") << true;
+    QTest::newRow("emoji, 4 bytes") << QByteArray("\xF0\x9F\x98\x80.jpg") << true;
+    QTest::newRow("literal U+FFFD") << QByteArray("\xEF\xBF\xBD") << true;
+    QTest::newRow("latin-1 byte") << QByteArray("caf\xE9") << false;
+    QTest::newRow("overlong slash") << QByteArray("a\xC0\xAF") << false;
+    QTest::newRow("encoded surrogate") << QByteArray("\xED\xB3\xBF") << false;
+    QTest::newRow("beyond U+10FFFF") << QByteArray("\xF4\x90\x80\x80") << false;
+    QTest::newRow("truncated sequence at end") << QByteArray("ab\xE2\x82") << false;
+    QTest::newRow("lone continuation bytes") << QByteArray("\x80\xBF") << false;
+    QTest::newRow("all high bytes") << QByteArray("\xF5\xF6\xF7\xF8\xF9\xFA\xFB\xFC\xFD\xFE\xFF") << false;
+}
+
+void PictureListTest::fileNameBytesRoundTrip()
+{
+    QFETCH(QByteArray, bytes);
+    QFETCH(bool, validUtf8);
+    const QString name = decodeFileName(bytes);
+    QCOMPARE(encodeFileName(name), bytes);
+    QCOMPARE(needsRawEncoding(name), !validUtf8);
+    if (validUtf8)
+        QCOMPARE(name, QString::fromUtf8(bytes));
+}
+
+void PictureListTest::longestNamesAreListed()
+{
+    // 255 bytes is the longest name most Linux file systems take.
+    QTemporaryDir dir;
+    const QString ascii = QString(251, QLatin1Char('a')) + QStringLiteral(".jpg");
+    QString umlauts = QString(125, QChar(u'ü')) + QStringLiteral("a.jpg"); // 250 + 5 bytes
+    touch(QDir(dir.path()).filePath(ascii));
+    touch(QDir(dir.path()).filePath(umlauts));
+    const PictureListing r = listPictures(dir.path());
+    QVERIFY(r.ok);
+    QCOMPARE(r.names, (QStringList{ascii, umlauts}));
+}
+
+QTEST_GUILESS_MAIN(PictureListTest)
+#include "picturelist_test.moc"
