@@ -5,6 +5,7 @@
 #include "app/Twips.h"
 #include "app/Widgets.h"
 #include "app/text.h"
+#include "names/NameEditing.h"
 #include "pages/PageView.h"
 
 #include <QCheckBox>
@@ -237,6 +238,7 @@ void Form1::createControls()
 void Form1::createControllers()
 {
     m_pageView = std::make_unique<PageView>(*this);
+    m_nameEditing = std::make_unique<NameEditing>(*this);
 }
 
 void Form1::Form_Load()

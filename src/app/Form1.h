@@ -7,6 +7,7 @@
 #include <functional>
 #include <memory>
 
+class NameEditing;
 class PageView;
 
 // The one window. It creates the controls exactly as designed, owns the form
@@ -64,4 +65,5 @@ private:
     Controls m_c;
     FormState m_state;
     std::unique_ptr<PageView> m_pageView;
+    std::unique_ptr<NameEditing> m_nameEditing;
 };

@@ -1,0 +1,73 @@
+#pragma once
+
+#include <QObject>
+
+class Form1;
+class QWidget;
+struct Controls;
+struct FormState;
+
+// The name boxes of the slots and the bulk tools of the two tool bars: date
+// prefix, suffix, running numbers, search and replace, clearing. The handlers read
+// the boxes, apply the rules of names/NameTools.h and write the boxes back.
+//
+// The focus conventions of every edit box live in one event filter: a box turns
+// white when it gets the focus and pale yellow when it loses it, and Enter is
+// swallowed before the box sees it (no line break in a name box) and moves the
+// focus on instead.
+class NameEditing : public QObject {
+    Q_OBJECT
+public:
+    explicit NameEditing(Form1 &form);
+
+    // Name boxes and their "X" buttons.
+    void Text1_GotFocus(int index);
+    void Text1_KeyPress(int index); // Enter
+    void Command3_Click(int index);
+    void Command4_Click();
+
+    // Date prefix.
+    void JahrText_GotFocus();
+    void JahrText_KeyPress(); // Enter
+    void JahrText_LostFocus();
+    void Command1_Click();
+
+    // Suffix.
+    void RechtsAnfTxt_GotFocus();
+    void RechtsAnfTxt_KeyPress(); // Enter
+    void RechtsAnfTxt_LostFocus();
+    void REchtsAnf_Click();
+
+    // Running numbers.
+    void NummerTxt_GotFocus();
+    void NummerTxt_KeyPress(); // Enter
+    void NummerTxt_LostFocus();
+    void SetNr_Click();
+
+    // Search and replace.
+    void SuchenTxt_Change();
+    void SuchenTxt_GotFocus();
+    void SuchenTxt_KeyPress(); // Enter
+    void SuchenTxt_LostFocus();
+    void Ersetzenentxt_GotFocus();
+    void Ersetzenentxt_KeyPress(); // Enter
+    void Ersetzenentxt_LostFocus();
+    void Ersetzen_GotFocus();
+    void Ersetzen_Click();
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
+private:
+    bool onFocusIn(QObject *watched);
+    bool onFocusOut(QObject *watched);
+    bool onEnter(QObject *watched);
+    int slotOf(QObject *watched) const;
+    QStringList pageTexts() const;
+    void setPageTexts(const QStringList &texts);
+    QList<bool> filledSlots() const;
+    void storeTrimmed(const QString &key, const QString &value);
+
+    Controls &m_c;
+    FormState &m_s;
+};
