@@ -52,6 +52,12 @@ NameEditing::NameEditing(Form1 &form) : m_c(form.controls()), m_s(form.state())
                        static_cast<QWidget *>(m_c.Ersetzenentxt), static_cast<QWidget *>(m_c.Ersetzen)})
         w->installEventFilter(this);
 
+    // Enter in a tool-bar box hands the focus to its button so that a second
+    // Enter presses it, as buttons with the focus always did for the users of
+    // this program; Qt buttons outside a dialog ignore Enter unless told.
+    for (QPushButton *b : {m_c.Command1, m_c.REchtsAnf, m_c.SetNr, m_c.Ersetzen})
+        b->setAutoDefault(true);
+
     connect(m_c.Command4, &QPushButton::clicked, this, &NameEditing::Command4_Click);
     connect(m_c.Command1, &QPushButton::clicked, this, &NameEditing::Command1_Click);
     connect(m_c.REchtsAnf, &QPushButton::clicked, this, &NameEditing::REchtsAnf_Click);
@@ -73,18 +79,32 @@ bool NameEditing::eventFilter(QObject *watched, QEvent *event)
     }
     case QEvent::FocusIn:
     case QEvent::FocusOut: {
+        const bool in = event->type() == QEvent::FocusIn;
+        const Qt::FocusReason reason = static_cast<QFocusEvent *>(event)->reason();
         // Switching to another window, opening a message box or a context menu is
         // not a focus change for the boxes: no cleaning, storing or recolouring.
-        const Qt::FocusReason reason = static_cast<QFocusEvent *>(event)->reason();
-        if (reason == Qt::ActiveWindowFocusReason || reason == Qt::PopupFocusReason)
+        // The one exception is a box that receives the focus with the window's
+        // activation without having held it before (the first box when the
+        // window opens): for it this is a real arrival.
+        if (reason == Qt::PopupFocusReason)
+            return false;
+        if (reason == Qt::ActiveWindowFocusReason && (!in || m_holder == watched))
             return false;
         // The box takes the focus first (a line edit selects all when tabbed
         // into), so a selection set by a handler is the one that stays.
         watched->event(event);
-        if (event->type() == QEvent::FocusIn)
+        if (in) {
+            // A box that lost the focus while the window was inactive got no
+            // event; its lose-focus work is done now.
+            if (m_holder && m_holder != watched)
+                onFocusOut(m_holder);
+            m_holder = watched;
             onFocusIn(watched);
-        else
+        } else {
+            if (m_holder == watched)
+                m_holder = nullptr;
             onFocusOut(watched);
+        }
         return true;
     }
     default:

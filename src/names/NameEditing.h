@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QObject>
+#include <QPointer>
 
 class Form1;
 class QWidget;
@@ -70,4 +71,6 @@ private:
 
     Controls &m_c;
     FormState &m_s;
+    // The box whose got-focus work ran last and whose lose-focus work is due.
+    QPointer<QObject> m_holder;
 };
