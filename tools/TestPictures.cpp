@@ -1,6 +1,8 @@
 #include "TestPictures.h"
 
+#include <QBuffer>
 #include <QDir>
+#include <QFile>
 #include <QImage>
 #include <QImageWriter>
 #include <QLinearGradient>
@@ -11,7 +13,9 @@
 
 namespace testpics {
 
-bool writePhoto(const QString &path, QSize size, int seed, int quality)
+namespace {
+
+QImage photo(QSize size, int seed)
 {
     QImage img(size, QImage::Format_RGB32);
     QRandomGenerator rng(quint32(seed) * 2654435761u + 1);
@@ -43,9 +47,141 @@ bool writePhoto(const QString &path, QSize size, int seed, int quality)
         p.drawEllipse(QPointF(rng.bounded(w), h * 0.6 + rng.bounded(h * 0.4)), r, r);
     }
     p.end();
+    return img;
+}
+
+// Film-like grain: cheap, deterministic, and it gives the entropy coder as much
+// work as a real photo's detail does.
+void addGrain(QImage &img, int amplitude, int seed)
+{
+    if (amplitude <= 0)
+        return;
+    quint32 state = quint32(seed) * 747796405u + 2891336453u;
+    const int span = 2 * amplitude + 1;
+    for (int y = 0; y < img.height(); ++y) {
+        auto *line = reinterpret_cast<QRgb *>(img.scanLine(y));
+        for (int x = 0; x < img.width(); ++x) {
+            state ^= state << 13;
+            state ^= state >> 17;
+            state ^= state << 5;
+            const int d = int(state % quint32(span)) - amplitude;
+            const QRgb c = line[x];
+            line[x] = qRgb(qBound(0, qRed(c) + d, 255), qBound(0, qGreen(c) + d, 255),
+                           qBound(0, qBlue(c) + d, 255));
+        }
+    }
+}
+
+QByteArray encodeJpeg(const QImage &image, int quality)
+{
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    QImageWriter writer(&buffer, "jpeg");
+    writer.setQuality(quality);
+    return writer.write(image) ? bytes : QByteArray();
+}
+
+// Little-endian TIFF pieces.
+void put16(QByteArray &b, quint32 v)
+{
+    b.append(char(v & 0xFF)).append(char((v >> 8) & 0xFF));
+}
+void put32(QByteArray &b, quint32 v)
+{
+    put16(b, v & 0xFFFF);
+    put16(b, v >> 16);
+}
+void entry(QByteArray &b, quint32 tag, quint32 type, quint32 count, quint32 value)
+{
+    put16(b, tag);
+    put16(b, type);
+    put32(b, count);
+    if (type == 3) { // a SHORT sits in the first two bytes of the value field
+        put16(b, value);
+        put16(b, 0);
+    } else {
+        put32(b, value);
+    }
+}
+
+// The TIFF structure of an EXIF block: IFD0 (Orientation, pointer to the EXIF
+// IFD), the EXIF IFD (DateTimeOriginal), IFD1 (the JPEG thumbnail).
+QByteArray exifTiff(int orientation, const QString &date, const QByteArray &thumbnail)
+{
+    QByteArray dateBytes = date.toLatin1().left(19);
+    dateBytes.append(QByteArray(20 - dateBytes.size(), '\0'));
+    const bool withThumbnail = !thumbnail.isEmpty();
+
+    const quint32 ifd0 = 8;
+    const quint32 exifIfd = ifd0 + 2 + 2 * 12 + 4;
+    const quint32 dateAt = exifIfd + 2 + 12 + 4;
+    const quint32 ifd1 = dateAt + 20;
+    const quint32 thumbAt = ifd1 + 2 + 3 * 12 + 4;
+
+    QByteArray t("II*\0", 4);
+    put32(t, ifd0);
+    put16(t, 2);
+    entry(t, 0x0112, 3, 1, quint32(orientation));
+    entry(t, 0x8769, 4, 1, exifIfd);
+    put32(t, withThumbnail ? ifd1 : 0);
+    put16(t, 1);
+    entry(t, 0x9003, 2, 20, dateAt);
+    put32(t, 0);
+    t.append(dateBytes);
+    if (withThumbnail) {
+        put16(t, 3);
+        entry(t, 0x0103, 3, 1, 6); // compression: JPEG
+        entry(t, 0x0201, 4, 1, thumbAt);
+        entry(t, 0x0202, 4, 1, quint32(thumbnail.size()));
+        put32(t, 0);
+        t.append(thumbnail);
+    }
+    return t;
+}
+
+} // namespace
+
+bool writePhoto(const QString &path, QSize size, int seed, int quality)
+{
     QImageWriter writer(path, "jpeg");
     writer.setQuality(quality);
-    return writer.write(img);
+    return writer.write(photo(size, seed));
+}
+
+QByteArray cameraJpeg(const QImage &image, const CameraOptions &options)
+{
+    QByteArray thumbnail;
+    if (!options.thumbnailSize.isEmpty())
+        thumbnail = encodeJpeg(
+            image.scaled(options.thumbnailSize, Qt::IgnoreAspectRatio, Qt::SmoothTransformation), 75);
+    const QByteArray main = encodeJpeg(image, options.quality);
+    if (main.size() < 4)
+        return {};
+    const QByteArray tiff = exifTiff(options.orientation, options.dateTimeOriginal, thumbnail);
+    if (tiff.size() + 8 > 0xFFFF)
+        return {};
+
+    QByteArray out("\xFF\xD8\xFF\xE1", 4);
+    const int length = 2 + 6 + int(tiff.size());
+    out.append(char(length >> 8)).append(char(length & 0xFF));
+    out.append("Exif\0\0", 6);
+    out.append(tiff);
+    // Cameras write no JFIF block: leave out the encoder's APP0.
+    int pos = 2;
+    if (main.size() > 6 && uchar(main[2]) == 0xFF && uchar(main[3]) == 0xE0)
+        pos = 4 + (uchar(main[4]) << 8 | uchar(main[5]));
+    out.append(main.mid(pos));
+    return out;
+}
+
+bool writeCameraPhoto(const QString &path, QSize size, int seed, const CameraOptions &options)
+{
+    QImage img = photo(size, seed);
+    addGrain(img, options.noise, seed);
+    const QByteArray bytes = cameraJpeg(img, options);
+    QFile f(path);
+    return !bytes.isEmpty() && f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size();
 }
 
 QStringList demoNames(int count)
@@ -84,9 +220,8 @@ QStringList makeDemoSet(const QString &dir, int count)
     QList<int> indexes;
     for (int i = 0; i < count; ++i)
         indexes << i;
-    QtConcurrent::blockingMap(indexes, [&](int i) {
-        writePhoto(QDir(dir).filePath(names[i]), sizes[i % 5], i);
-    });
+    QtConcurrent::blockingMap(indexes,
+                              [&](int i) { writePhoto(QDir(dir).filePath(names[i]), sizes[i % 5], i); });
     return names;
 }
 
