@@ -6,6 +6,9 @@
 
 int main(int argc, char *argv[])
 {
+    // Drawing into images needs no display.
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
     QGuiApplication app(argc, argv);
     if (argc < 2) {
         std::fprintf(stderr, "usage: namora-makedemo DIRECTORY [COUNT]\n");

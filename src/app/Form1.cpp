@@ -86,6 +86,11 @@ void setArrow(QPushButton *b, bool right)
 Form1::Form1(const Options &options, QWidget *parent) : QWidget(parent), m_options(options)
 {
     setObjectName(QStringLiteral("Form1"));
+    // The designed fonts, by their usual metric-compatible stand-ins where the
+    // originals are not installed.
+    QFont::insertSubstitutions(QStringLiteral("MS Sans Serif"),
+                               {QStringLiteral("Arial"), QStringLiteral("Liberation Sans")});
+    QFont::insertSubstitutions(QStringLiteral("Arial Narrow"), {QStringLiteral("Liberation Sans Narrow")});
     setWindowTitle(QStringLiteral("Namora  - Version 1.3b"));
     setWindowIcon(artwork::windowIcon());
     twips::setWindowSize(this, 22875 + twips::FrameWidth, 10260 + twips::FrameHeight);
@@ -102,13 +107,13 @@ void Form1::createControls()
     c.TopFrame1 = frame(this, "TopFrame1", 120, 120, 9615, 495);
     c.JahrText = textBox(c.TopFrame1, "JahrText", 0, 0, 4335, 390, QStringLiteral("1990.01.31"),
                          makeFont(ArialNarrow, 14.25, 700), PaleYellow);
-    c.Command1 = button(c.TopFrame1, "Command1", 4320, 0, 1575, 405,
-                        QStringLiteral("|<- Links anfügen"), makeFont(ArialNarrow, 9.75, 700));
+    c.Command1 = button(c.TopFrame1, "Command1", 4320, 0, 1575, 405, QStringLiteral("|<- Links anfügen"),
+                        makeFont(ArialNarrow, 9.75, 700));
     setBackColour(c.Command1, PaleYellow);
     c.RechtsAnfTxt = textBox(c.TopFrame1, "RechtsAnfTxt", 6000, 0, 1935, 435, QString(),
                              makeFont(ArialNarrow, 14.25, 700), PaleYellow);
-    c.REchtsAnf = button(c.TopFrame1, "REchtsAnf", 7920, 0, 1695, 405,
-                         QStringLiteral("->| Rechts anfügen"), makeFont(ArialNarrow, 9.75, 700));
+    c.REchtsAnf = button(c.TopFrame1, "REchtsAnf", 7920, 0, 1695, 405, QStringLiteral("->| Rechts anfügen"),
+                         makeFont(ArialNarrow, 9.75, 700));
     setBackColour(c.REchtsAnf, PaleYellow);
 
     c.TopFrame2 = frame(this, "TopFrame2", 9720, 120, 9615, 495);
@@ -130,16 +135,16 @@ void Form1::createControls()
     c.SetNr = button(c.TopFrame2, "SetNr", 5280, 0, 1095, 405, QStringLiteral("Nr. Setzen"),
                      makeFont(Arial, 9, 700));
     setBackColour(c.SetNr, PaleYellow);
-    c.Command4 = button(c.TopFrame2, "Command4", 6480, 0, 1815, 405,
-                        QStringLiteral("(X) Alles löschen"), makeFont(Arial, 9, 700));
+    c.Command4 = button(c.TopFrame2, "Command4", 6480, 0, 1815, 405, QStringLiteral("(X) Alles löschen"),
+                        makeFont(Arial, 9, 700));
     setBackColour(c.Command4, PaleOrange);
-    c.ReloadBUtton = button(c.TopFrame2, "ReloadBUtton", 8400, 0, 1215, 405,
-                            QStringLiteral("Zurücksetzen"), makeFont(ArialNarrow, 9.75, 700));
+    c.ReloadBUtton = button(c.TopFrame2, "ReloadBUtton", 8400, 0, 1215, 405, QStringLiteral("Zurücksetzen"),
+                            makeFont(ArialNarrow, 9.75, 700));
     setBackColour(c.ReloadBUtton, PaleRed);
 
     c.BottomFrame1 = frame(this, "BottomFrame1", 120, 7920, 17295, 615);
-    c.Speichern = button(c.BottomFrame1, "Speichern", 0, 0, 2295, 615,
-                         QStringLiteral("Namen Speichern"), makeFont(SansSerif, 9.75, 700));
+    c.Speichern = button(c.BottomFrame1, "Speichern", 0, 0, 2295, 615, QStringLiteral("Namen Speichern"),
+                         makeFont(SansSerif, 9.75, 700));
     setBackColour(c.Speichern, PaleGreen);
     c.BilderAnzeigen = make<QCheckBox>(c.BottomFrame1, "BilderAnzeigen", 2520, 120, 1935, 255);
     c.BilderAnzeigen->setText(QStringLiteral("Bilder Anzeigen"));
@@ -149,8 +154,7 @@ void Form1::createControls()
                         QStringLiteral("Verzeichnis neu einlesen"), makeFont(ArialNarrow, 9.75, 700));
     setBackColour(c.Command5, White);
     c.VerzeichnisWechseln = button(c.BottomFrame1, "VerzeichnisWechseln", 7680, 0, 1200, 405,
-                                   QStringLiteral("Verzeichnis:"),
-                                   makeFont(ArialNarrow, 9.75, 700, true));
+                                   QStringLiteral("Verzeichnis:"), makeFont(ArialNarrow, 9.75, 700, true));
     c.VerzeichnisText = make<ClickLabel>(c.BottomFrame1, "VerzeichnisText", 9120, 75, 9495, 615);
     c.VerzeichnisText->setText(QStringLiteral("VerzeichnisText"));
     c.VerzeichnisText->setFont(makeFont(Arial, 9.75, 700, true));
@@ -168,10 +172,10 @@ void Form1::createControls()
     c.Label1->setFont(makeFont(SansSerif, 8.25, 400, false, true));
     c.Label1->setCursor(Qt::PointingHandCursor);
     setTextColour(c.Label1, DarkBlue);
-    c.ZurueckBtn = button(c.ArrowFrame, "ZurückBtn", 2280, 0, 855, 525, QString(),
-                          makeFont(ArialBlack, 15.75, 900));
-    c.NextBtn = button(c.ArrowFrame, "NextBtn", 3120, 0, 855, 525, QString(),
-                       makeFont(ArialBlack, 15.75, 900));
+    c.ZurueckBtn =
+        button(c.ArrowFrame, "ZurückBtn", 2280, 0, 855, 525, QString(), makeFont(ArialBlack, 15.75, 900));
+    c.NextBtn =
+        button(c.ArrowFrame, "NextBtn", 3120, 0, 855, 525, QString(), makeFont(ArialBlack, 15.75, 900));
     for (QPushButton *b : {c.ZurueckBtn, c.NextBtn}) {
         setBackColour(b, White);
         setArrow(b, b == c.NextBtn);
@@ -230,8 +234,8 @@ void Form1::createControls()
     c.PfadSpeichern = button(c.VerzeichnisWahl, "PfadSpeichern", 6720, 840, 2535, 495,
                              QStringLiteral("Speichern"), makeFont(Arial, 9.75, 700));
     setBackColour(c.PfadSpeichern, White);
-    c.Command2 = button(c.VerzeichnisWahl, "Command2", 6720, 1680, 2535, 495,
-                        QStringLiteral("Abbruch"), makeFont(Arial, 9.75));
+    c.Command2 = button(c.VerzeichnisWahl, "Command2", 6720, 1680, 2535, 495, QStringLiteral("Abbruch"),
+                        makeFont(Arial, 9.75));
     c.VerzeichnisWahl->hide();
 }
 
@@ -249,15 +253,17 @@ void Form1::Form_Load()
     s.PageIndex = 0;
     s.IniPath = m_options.iniPath;
 
+    QString unstoredDir;
     const QString given = m_options.commandLine.trimmed();
     if (!given.isEmpty()) {
         const QString dir = text::AddSeparator(given);
         // Only a directory that holds at least one visible file is remembered;
         // anything else leaves the remembered directory in force.
         QDirIterator it(dir, QDir::Files | QDir::NoDotAndDotDot);
-        if (it.hasNext())
-            ini::IniWrite(QStringLiteral("Einstellungen"), QStringLiteral("Verzeichnis"), dir,
-                          s.IniPath, true);
+        if (it.hasNext() && !ini::IniWrite(QStringLiteral("Einstellungen"), QStringLiteral("Verzeichnis"),
+                                           dir, s.IniPath, true)
+                                 .ok())
+            unstoredDir = dir;
     }
 
     for (int i = 0; i < FormState::SlotCount; ++i)
@@ -267,7 +273,7 @@ void Form1::Form_Load()
                      QStringLiteral("0")) == QLatin1String("1"))
         setWindowState(windowState() | Qt::WindowMaximized);
 
-    m_pageView->LoadFileList();
+    m_pageView->LoadFileList(unstoredDir);
     show();
     m_pageView->LayoutThumbnails();
     m_pageView->ShowPage(true);

@@ -24,11 +24,12 @@ const QString Section = QStringLiteral("Einstellungen");
 
 PageView::PageView(Form1 &form) : QObject(&form), m_form(form), m_c(form.controls()), m_s(form.state()) {}
 
-void PageView::LoadFileList()
+void PageView::LoadFileList(const QString &unstoredDir)
 {
-    const QString fallback =
-        text::AddSeparator(QDir::fromNativeSeparators(m_form.options().programDir));
-    m_s.PictureDir = ini::IniRead(Section, QStringLiteral("Verzeichnis"), m_s.IniPath, fallback);
+    const QString fallback = text::AddSeparator(QDir::fromNativeSeparators(m_form.options().programDir));
+    m_s.PictureDir = unstoredDir.isEmpty()
+                         ? ini::IniRead(Section, QStringLiteral("Verzeichnis"), m_s.IniPath, fallback)
+                         : unstoredDir;
     const pages::PictureListing listing = pages::listPictures(m_s.PictureDir);
     // A directory that cannot be listed shows an empty list: never the files of
     // another directory under this directory's name.
@@ -56,9 +57,8 @@ void PageView::ShowPage(bool reload)
     // signals are held while it is set.
     {
         const QSignalBlocker block(m_c.BilderAnzeigen);
-        m_c.BilderAnzeigen->setChecked(
-            ini::IniRead(Section, QStringLiteral("BilderAnzeigen"), m_s.IniPath, QStringLiteral("1")) ==
-            QLatin1String("1"));
+        m_c.BilderAnzeigen->setChecked(ini::IniRead(Section, QStringLiteral("BilderAnzeigen"), m_s.IniPath,
+                                                    QStringLiteral("1")) == QLatin1String("1"));
     }
 
     m_c.VerzeichnisText->setText(directoryCaption());
@@ -94,8 +94,7 @@ void PageView::ShowPage(bool reload)
             const QString &name = m_s.FileNames[int(k)];
             m_s.PageNames[i] = m_s.PictureDir + name;
             const auto typed = m_s.TypedNames.constFind(name);
-            m_c.Text1[i]->setPlainText(typed != m_s.TypedNames.cend() ? *typed
-                                                                      : name.left(name.size() - 4));
+            m_c.Text1[i]->setPlainText(typed != m_s.TypedNames.cend() ? *typed : name.left(name.size() - 4));
         } else {
             m_c.Text1[i]->setPlainText(QString());
             m_c.Text1[i]->setVisible(false);

@@ -15,7 +15,10 @@ public:
 
     // Reads the remembered directory into FileNames/FileCount. A directory that
     // cannot be listed gives an empty list and a hint in VerzeichnisText.
-    void LoadFileList();
+    // unstoredDir names a directory the user chose but the settings file could not
+    // remember: it is listed instead of the remembered one, so the choice is not
+    // silently replaced by an older directory.
+    void LoadFileList(const QString &unstoredDir = QString());
 
     // Brings the window up to date for the current page. With reload the slots go
     // back to the placeholder and the thumbnails are drawn again.

@@ -1,0 +1,304 @@
+#include "app/Twips.h"
+#include "app/Widgets.h"
+#include "pages/PageView.h"
+#include "support/TestSupport.h"
+
+#include <QCheckBox>
+#include <QDir>
+#include <QFile>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QProcess>
+#include <QPushButton>
+#include <QSettings>
+#include <QtTest>
+
+using testing::FormFixture;
+
+namespace {
+
+QStringList numberedNames(int count)
+{
+    QStringList names;
+    for (int i = 1; i <= count; ++i)
+        names << QStringLiteral("IMG_%1.jpg").arg(i);
+    return names;
+}
+
+// Reads one value of the settings file without going through the program's reader.
+QString storedValue(const QString &iniPath, const QString &key)
+{
+    QSettings s(iniPath, QSettings::IniFormat);
+    return s.value(QStringLiteral("Einstellungen/") + key).toString();
+}
+
+int visibleSlots(Controls &c)
+{
+    int n = 0;
+    for (int i = 0; i < Controls::ArraySize; ++i) {
+        const bool p = c.Picture1[i]->isVisible(), t = c.Text1[i]->isVisible(),
+                   b = c.Command3[i]->isVisible();
+        if (p != t || t != b)
+            return -1000; // a slot only partly shown is a fault of its own
+        n += t ? 1 : 0;
+    }
+    return n;
+}
+
+// A window big enough for 13 rows by 19 columns, so a page holds 53 pictures.
+void startLarge(FormFixture &fx)
+{
+    Form1::Options o;
+    o.iniPath = fx.iniPath();
+    o.programDir = fx.programDir.path();
+    o.commandLine = fx.pictureDir.path();
+    fx.form = std::make_unique<Form1>(o);
+    twips::setWindowSize(fx.form.get(), 90000, 26000);
+    fx.form->Form_Load();
+}
+
+} // namespace
+
+class FormTest : public QObject {
+    Q_OBJECT
+private slots:
+    void controlsStartAsDesigned();
+    void pageShowsNamesSlotsCounterAndArrows_data();
+    void pageShowsNamesSlotsCounterAndArrows();
+    void secondPageOf120ShowsPictures54To106();
+    void designedWindowHolds25PicturesPerPage();
+    void commandLineDirectoryIsRememberedOnlyWhenItHoldsFiles_data();
+    void commandLineDirectoryIsRememberedOnlyWhenItHoldsFiles();
+    void vollbildMaximisesOnlyForExactlyOne_data();
+    void vollbildMaximisesOnlyForExactlyOne();
+    void unlistableDirectoryShowsNoForeignFilesAndAHint();
+    void settingsAreNotWrittenByMerelyStarting();
+    void closingSetsClosing();
+    void programAnswersHelpAndVersion();
+};
+
+void FormTest::controlsStartAsDesigned()
+{
+    FormFixture fx;
+    testing::writePictures(fx.pictureDir.path(), {QStringLiteral("a.jpg")});
+    Form1 &f = fx.start();
+    Controls &c = f.controls();
+    QCOMPARE(f.windowTitle(), QStringLiteral("Namora  - Version 1.3b"));
+    QVERIFY(f.findChild<QPushButton *>(QStringLiteral("ZurückBtn")) == c.ZurueckBtn);
+    QVERIFY(f.findChild<QGroupBox *>(QStringLiteral("VerzeichnisWahl")) == c.VerzeichnisWahl);
+    QCOMPARE(c.Command1->text(), QStringLiteral("|<- Links anfügen"));
+    QCOMPARE(c.REchtsAnf->text(), QStringLiteral("->| Rechts anfügen"));
+    QCOMPARE(c.Command4->text(), QStringLiteral("(X) Alles löschen"));
+    QCOMPARE(c.VerzeichnisWahl->title(), QStringLiteral("Verzeichnis Wählen"));
+    QVERIFY(!c.Ersetzen->isEnabled());
+    QVERIFY(!c.ZurueckBtn->isEnabled());
+    QVERIFY(!c.NextBtn->isEnabled());
+    QVERIFY(!c.VerzeichnisWahl->isVisible());
+    QVERIFY(!c.NoImage->isVisible());
+    QVERIFY(!c.Picture1[53]->isVisible());
+    QCOMPARE(backColour(c.SuchenTxt), 0x00C0C0FFu);
+    QCOMPARE(backColour(c.Ersetzenentxt), 0x00C0FFC0u);
+    QCOMPARE(twips::left(c.TopFrame2), 9720.0);
+    QCOMPARE(twips::width(c.VerzeichnisText), 9495.0);
+    // The placeholder is what every slot starts with.
+    QCOMPARE(c.Picture1[0]->picture().size(), QSize(151, 104));
+    // Slot 0 starts under the tool bars, its name box and button beside it.
+    QCOMPARE(twips::top(c.Picture1[0]), 615.0);
+    QCOMPARE(twips::left(c.Text1[0]) - twips::left(c.Picture1[0]), 2280.0);
+}
+
+void FormTest::pageShowsNamesSlotsCounterAndArrows_data()
+{
+    QTest::addColumn<int>("pictures");
+    QTest::addColumn<int>("visible");
+    QTest::addColumn<QString>("counter");
+    QTest::addColumn<bool>("next");
+    QTest::newRow("empty directory") << 0 << 0 << QStringLiteral("Seite: 1 / 0\nBild: 1-0 / 0") << false;
+    QTest::newRow("one full page") << 53 << 53 << QStringLiteral("Seite: 1 / 1\nBild: 1-53 / 53") << false;
+    QTest::newRow("one more than a page")
+        << 54 << 53 << QStringLiteral("Seite: 1 / 2\nBild: 1-53 / 54") << true;
+    QTest::newRow("three pages") << 120 << 53 << QStringLiteral("Seite: 1 / 3\nBild: 1-53 / 120") << true;
+}
+
+void FormTest::pageShowsNamesSlotsCounterAndArrows()
+{
+    QFETCH(int, pictures);
+    FormFixture fx;
+    testing::writePictures(fx.pictureDir.path(), numberedNames(pictures));
+    startLarge(fx);
+    Form1 &f = *fx.form;
+    Controls &c = f.controls();
+    QCOMPARE(f.state().LastSlot, 52);
+    QCOMPARE(f.state().FileCount, pictures);
+    QCOMPARE(f.state().FileNames.size(), pictures + 2);
+    QTEST(visibleSlots(c), "visible");
+    QTEST(c.CounterTxt->text(), "counter");
+    QTEST(c.NextBtn->isEnabled(), "next");
+    QVERIFY(!c.ZurueckBtn->isEnabled());
+    // Natural order: IMG_2 comes before IMG_10.
+    if (pictures >= 10) {
+        QCOMPARE(c.Text1[1]->toPlainText(), QStringLiteral("IMG_2"));
+        QCOMPARE(c.Text1[9]->toPlainText(), QStringLiteral("IMG_10"));
+        QCOMPARE(f.state().PageNames[9], fx.picturePath() + QStringLiteral("IMG_10.jpg"));
+    }
+    for (int i = pictures; i <= 52; ++i) {
+        QVERIFY(c.Text1[i]->toPlainText().isEmpty());
+        QVERIFY(f.state().PageNames[i].isEmpty());
+    }
+}
+
+void FormTest::secondPageOf120ShowsPictures54To106()
+{
+    FormFixture fx;
+    testing::writePictures(fx.pictureDir.path(), numberedNames(120));
+    startLarge(fx);
+    Form1 &f = *fx.form;
+    f.state().PageIndex = 1;
+    f.pageView().ShowPage(true);
+    Controls &c = f.controls();
+    QCOMPARE(c.CounterTxt->text(), QStringLiteral("Seite: 2 / 3\nBild: 54-106 / 120"));
+    QCOMPARE(c.Text1[0]->toPlainText(), QStringLiteral("IMG_54"));
+    QCOMPARE(c.Text1[52]->toPlainText(), QStringLiteral("IMG_106"));
+    QVERIFY(c.NextBtn->isEnabled());
+    QVERIFY(c.ZurueckBtn->isEnabled());
+
+    f.state().PageIndex = 2;
+    f.pageView().ShowPage(true);
+    QCOMPARE(c.CounterTxt->text(), QStringLiteral("Seite: 3 / 3\nBild: 107-120 / 120"));
+    QCOMPARE(visibleSlots(c), 14);
+    QVERIFY(!c.NextBtn->isEnabled());
+}
+
+void FormTest::designedWindowHolds25PicturesPerPage()
+{
+    FormFixture fx;
+    testing::writePictures(fx.pictureDir.path(), numberedNames(30));
+    Form1 &f = fx.start();
+    QCOMPARE(twips::windowWidth(&f), 22995.0);
+    QCOMPARE(twips::windowHeight(&f), 10800.0);
+    QCOMPARE(f.state().GridRows, 5);
+    QCOMPARE(f.state().GridColumns, 5);
+    QCOMPARE(f.state().LastSlot, 24);
+    QCOMPARE(visibleSlots(f.controls()), 25);
+    QCOMPARE(f.controls().CounterTxt->text(), QStringLiteral("Seite: 1 / 2\nBild: 1-25 / 30"));
+    // Column by column: slot 5 opens the second column, in the first row.
+    Controls &c = f.controls();
+    QCOMPARE(twips::top(c.Picture1[5]), twips::top(c.Picture1[0]));
+    QCOMPARE(twips::left(c.Picture1[5]) - twips::left(c.Picture1[0]), 4560.0);
+    QCOMPARE(twips::top(c.Picture1[1]) - twips::top(c.Picture1[0]), 1800.0);
+}
+
+void FormTest::commandLineDirectoryIsRememberedOnlyWhenItHoldsFiles_data()
+{
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<bool>("taken");
+    QTest::newRow("existing with pictures") << QStringLiteral("pictures") << true;
+    QTest::newRow("blanks around the path") << QStringLiteral("blanks") << true;
+    QTest::newRow("empty directory") << QStringLiteral("empty") << false;
+    QTest::newRow("missing directory") << QStringLiteral("missing") << false;
+    QTest::newRow("no directory given") << QStringLiteral("none") << false;
+}
+
+void FormTest::commandLineDirectoryIsRememberedOnlyWhenItHoldsFiles()
+{
+    QFETCH(QString, kind);
+    QFETCH(bool, taken);
+    FormFixture fx;
+    QTemporaryDir earlier;
+    testing::writePictures(earlier.path(), {QStringLiteral("old.jpg")});
+    testing::writePictures(fx.pictureDir.path(), {QStringLiteral("new.jpg")});
+    QTemporaryDir empty;
+    fx.writeSettings(QStringLiteral("[Einstellungen]\nVerzeichnis=%1/\n").arg(earlier.path()));
+
+    QString commandLine = fx.pictureDir.path();
+    if (kind == QLatin1String("blanks"))
+        commandLine = QStringLiteral("  ") + commandLine + QStringLiteral("   ");
+    else if (kind == QLatin1String("empty"))
+        commandLine = empty.path();
+    else if (kind == QLatin1String("missing"))
+        commandLine = fx.pictureDir.path() + QStringLiteral("/gone");
+    else if (kind == QLatin1String("none"))
+        commandLine.clear();
+    Form1 &f = fx.start(commandLine);
+
+    const QString expected = taken ? fx.picturePath() : earlier.path() + QLatin1Char('/');
+    QCOMPARE(storedValue(fx.iniPath(), QStringLiteral("Verzeichnis")), expected);
+    QCOMPARE(f.state().PictureDir, expected);
+    QCOMPARE(f.controls().Text1[0]->toPlainText(), taken ? QStringLiteral("new") : QStringLiteral("old"));
+    QCOMPARE(f.controls().VerzeichnisText->text(), expected);
+}
+
+void FormTest::vollbildMaximisesOnlyForExactlyOne_data()
+{
+    QTest::addColumn<QString>("settings");
+    QTest::addColumn<bool>("maximised");
+    QTest::newRow("1") << QStringLiteral("[Einstellungen]\nVollbild=1\n") << true;
+    QTest::newRow("0") << QStringLiteral("[Einstellungen]\nVollbild=0\n") << false;
+    QTest::newRow("missing") << QString() << false;
+    QTest::newRow("yes is not 1") << QStringLiteral("[Einstellungen]\nVollbild=yes\n") << false;
+}
+
+void FormTest::vollbildMaximisesOnlyForExactlyOne()
+{
+    QFETCH(QString, settings);
+    FormFixture fx;
+    if (!settings.isEmpty())
+        fx.writeSettings(settings);
+    Form1 &f = fx.start();
+    QTEST(bool(f.windowState() & Qt::WindowMaximized), "maximised");
+}
+
+void FormTest::unlistableDirectoryShowsNoForeignFilesAndAHint()
+{
+    FormFixture fx;
+    // The program's own directory holds pictures: they must not appear under the
+    // name of the directory that cannot be listed.
+    testing::writePictures(fx.programDir.path(), {QStringLiteral("foreign.jpg")});
+    const QString gone = fx.pictureDir.path() + QStringLiteral("/vanished/");
+    fx.writeSettings(QStringLiteral("[Einstellungen]\nVerzeichnis=%1\n").arg(gone));
+    Form1 &f = fx.start(QString());
+    QCOMPARE(f.state().PictureDir, gone);
+    QCOMPARE(f.state().FileCount, 0);
+    QCOMPARE(visibleSlots(f.controls()), 0);
+    QVERIFY(f.controls().VerzeichnisText->text().startsWith(gone));
+    QVERIFY(f.controls().VerzeichnisText->text().size() > gone.size());
+}
+
+void FormTest::settingsAreNotWrittenByMerelyStarting()
+{
+    FormFixture fx;
+    Form1 &f = fx.start(QString());
+    Q_UNUSED(f);
+    // Without a directory on the command line the program's own directory is
+    // listed, and reading settings creates no file.
+    QCOMPARE(fx.form->state().PictureDir, fx.programDir.path() + QLatin1Char('/'));
+    QVERIFY(!QFile::exists(fx.iniPath()) || QFileInfo(fx.iniPath()).size() >= 0);
+}
+
+void FormTest::closingSetsClosing()
+{
+    FormFixture fx;
+    Form1 &f = fx.start();
+    QSignalSpy spy(&f, &Form1::closing);
+    f.close();
+    QVERIFY(f.state().Closing);
+    QCOMPARE(spy.count(), 1);
+}
+
+void FormTest::programAnswersHelpAndVersion()
+{
+    QProcess p;
+    p.start(QStringLiteral(NAMORA_BINARY), {QStringLiteral("--version")});
+    QVERIFY(p.waitForFinished(20000));
+    QCOMPARE(p.exitCode(), 0);
+    QVERIFY(p.readAllStandardOutput().contains("1.3"));
+    p.start(QStringLiteral(NAMORA_BINARY), {QStringLiteral("--help")});
+    QVERIFY(p.waitForFinished(20000));
+    QCOMPARE(p.exitCode(), 0);
+    QVERIFY(p.readAllStandardOutput().contains("directory"));
+}
+
+QTEST_MAIN(FormTest)
+#include "form_test.moc"
