@@ -22,7 +22,7 @@ namespace {
 const QString Section = QStringLiteral("Einstellungen");
 }
 
-PageView::PageView(Form1 &form) : QObject(&form), m_form(form), m_c(form.controls()), m_s(form.state()) {}
+PageView::PageView(Form1 &form) : m_form(form), m_c(form.controls()), m_s(form.state()) {}
 
 void PageView::LoadFileList(const QString &unstoredDir)
 {
