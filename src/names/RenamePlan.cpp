@@ -4,7 +4,7 @@
 #include <QHash>
 #include <QRandomGenerator>
 
-namespace rename {
+namespace renaming {
 
 namespace {
 
@@ -217,8 +217,8 @@ Plan planRenames(const QList<Request> &requests)
                 // the old name of a file in this plan (its own, for a rename that
                 // only changes case): that file moves away first.
                 const QString targetName = fileNameOf(r.to);
-                for (auto it = byInode.constFind(taken->inode); it != byInode.cend() && it.key() == taken->inode;
-                     ++it) {
+                for (auto it = byInode.constFind(taken->inode);
+                     it != byInode.cend() && it.key() == taken->inode; ++it) {
                     const Request &other = requests.at(*it);
                     if (ids.at(*it) == *taken && dirOf(other.from) == dirOf(r.to) &&
                         fileNameOf(other.from).compare(targetName, Qt::CaseInsensitive) == 0) {
@@ -346,4 +346,4 @@ QString slotLabel(int slot, const QString &fileName)
     return QStringLiteral("Bild %1 (%2)").arg(QString::number(slot + 1), fileName);
 }
 
-} // namespace rename
+} // namespace renaming

@@ -9,7 +9,7 @@
 // Renaming files safely: the duplicate rule of the page, the checks of each new
 // name, and a plan that orders the renames so that no file is ever overwritten.
 // Nothing here touches the disk except to look (existence and identity).
-namespace rename {
+namespace renaming {
 
 // ---- duplicate check of a page ----
 
@@ -120,4 +120,4 @@ QString refusalMessage(const Plan &plan);
 // How a picture of slot i with the file name fileName is named in messages.
 QString slotLabel(int slot, const QString &fileName);
 
-} // namespace rename
+} // namespace renaming

@@ -14,7 +14,7 @@
 
 #include <memory>
 
-namespace rename {
+namespace renaming {
 
 namespace {
 
@@ -119,11 +119,10 @@ public:
             return false;
         }
         static int counter = 0;
-        const QString base = QDir(dir).filePath(JournalPrefix +
-                                                QStringLiteral("%1-%2-%3")
-                                                    .arg(QCoreApplication::applicationPid())
-                                                    .arg(QDateTime::currentMSecsSinceEpoch())
-                                                    .arg(++counter));
+        const QString base = QDir(dir).filePath(JournalPrefix + QStringLiteral("%1-%2-%3")
+                                                                    .arg(QCoreApplication::applicationPid())
+                                                                    .arg(QDateTime::currentMSecsSinceEpoch())
+                                                                    .arg(++counter));
         m_lock = std::make_unique<QLockFile>(base + LockSuffix);
         // Only a lock of a process that is gone counts as stale, never an old one.
         m_lock->setStaleLockTime(0);
@@ -438,4 +437,4 @@ QString recoveryMessage(const QList<Recovery> &recoveries)
     return text;
 }
 
-} // namespace rename
+} // namespace renaming

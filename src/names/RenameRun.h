@@ -17,7 +17,7 @@
 // directory is exactly as the user last saw it. A journal whose files all carry
 // their new names already (the crash came after the last rename) is simply
 // removed: that renaming was complete.
-namespace rename {
+namespace renaming {
 
 // Where journals are kept; an empty directory means the per-user data directory.
 // Tests point it at a temporary directory.
@@ -33,11 +33,11 @@ enum class RunStatus {
 
 struct RunResult {
     RunStatus status = RunStatus::NotStarted;
-    Step failed;                     // the rename that failed (RolledBack, Incomplete)
-    platform::RenameResult failure;  // and the system's reason
-    QString journalError;            // NotStarted: why the journal could not be written
-    QStringList current;             // per request: the path its file has now
-    bool journalKept = false;        // a file is still under a temporary name
+    Step failed;                    // the rename that failed (RolledBack, Incomplete)
+    platform::RenameResult failure; // and the system's reason
+    QString journalError;           // NotStarted: why the journal could not be written
+    QStringList current;            // per request: the path its file has now
+    bool journalKept = false;       // a file is still under a temporary name
     bool ok() const { return status == RunStatus::Done; }
 };
 
@@ -51,11 +51,11 @@ QString failureMessage(const Plan &plan, const RunResult &result);
 
 // What the recovery of one journal did.
 struct Recovery {
-    QString journal;    // the journal's path
-    QString directory;  // the directory of its files
+    QString journal;        // the journal's path
+    QString directory;      // the directory of its files
     bool completed = false; // the renaming had finished; nothing was changed
-    int restored = 0;   // files that were put back under their old name
-    QStringList problems; // one line per file that could not be put back
+    int restored = 0;       // files that were put back under their old name
+    QStringList problems;   // one line per file that could not be put back
 };
 
 // Recovers every journal whose process is no longer running.
@@ -64,4 +64,4 @@ QList<Recovery> recoverJournals();
 // The message telling the user what the recovery did.
 QString recoveryMessage(const QList<Recovery> &recoveries);
 
-} // namespace rename
+} // namespace renaming

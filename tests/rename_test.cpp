@@ -1,0 +1,595 @@
+#include "names/RenamePlan.h"
+#include "names/RenameRun.h"
+#include "platform/Rename.h"
+
+#include <QDir>
+#include <QFile>
+#include <QLockFile>
+#include <QMap>
+#include <QRandomGenerator>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <csignal>
+#include <sys/wait.h>
+#include <unistd.h>
+
+using namespace renaming;
+
+namespace {
+
+using Snapshot = QMap<QString, QByteArray>; // file name -> content
+
+Snapshot snapshot(const QString &dir)
+{
+    Snapshot s;
+    const QDir d(dir);
+    for (const QString &name : d.entryList(QDir::Files | QDir::Hidden | QDir::System)) {
+        QFile f(d.filePath(name));
+        if (f.open(QIODevice::ReadOnly))
+            s.insert(name, f.readAll());
+    }
+    return s;
+}
+
+void writeFiles(const QString &dir, const QStringList &names)
+{
+    for (const QString &name : names) {
+        QFile f(QDir(dir).filePath(name));
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write("content of " + name.toUtf8());
+    }
+}
+
+QString base(const QString &name)
+{
+    return name.left(name.size() - 4);
+}
+
+// Plans name edits of all listed files (name -> typed new name) in dir.
+Plan planFor(const QString &dir, const QList<QPair<QString, QString>> &edits)
+{
+    QList<NameEdit> list;
+    for (int i = 0; i < edits.size(); ++i)
+        list << NameEdit{slotLabel(i, edits[i].first), dir + edits[i].first, edits[i].second};
+    return planNameEdits(dir, list);
+}
+
+// Makes the k-th rename (counted from 1) fail while it lives, and optionally
+// also the m-th.
+struct FailingRename {
+    int calls = 0;
+    FailingRename(int k, int m = -1)
+    {
+        platform::setRenameHandler([this, k, m](const QString &from, const QString &to) {
+            ++calls;
+            if (calls == k || calls == m) {
+                platform::RenameResult r;
+                r.status = platform::RenameStatus::Failed;
+                r.error = EACCES;
+                r.reason = QStringLiteral("Keine Berechtigung");
+                return r;
+            }
+            return platform::systemRenameNoReplace(from, to);
+        });
+    }
+    ~FailingRename() { platform::setRenameHandler({}); }
+};
+
+bool hasTemporary(const Snapshot &s)
+{
+    for (auto it = s.cbegin(); it != s.cend(); ++it)
+        if (it.key().startsWith(temporaryPrefix()))
+            return true;
+    return false;
+}
+
+} // namespace
+
+class RenameTest : public QObject {
+    Q_OBJECT
+private slots:
+    void init();
+    void cleanup();
+
+    void duplicateListing_data();
+    void duplicateListing();
+    void duplicateMessageText();
+    void unusableNamesAreRefused_data();
+    void unusableNamesAreRefused();
+
+    void noReplaceRenameNeverOverwrites();
+    void plansCarryOutChainsSwapsAndCycles_data();
+    void plansCarryOutChainsSwapsAndCycles();
+    void takenTargetRefusesWholePlanAndNamesSlot();
+    void invalidNameRefusesWholePlan();
+
+    void failingRenameRestoresDirectoryAndNamesFile();
+    void failedRollbackLeavesEveryFileVisible();
+    void journalExistsOnlyWhileRunning();
+
+    void killedRunIsRolledBackAtNextStart();
+    void killedRunAfterLastRenameKeepsNewNames();
+    void journalOfRunningProgramIsLeftAlone();
+    void unreadableJournalIsSetAside();
+
+    void randomPagesNeverLoseOrDuplicateFiles();
+
+private:
+    QTemporaryDir *m_journals = nullptr;
+};
+
+void RenameTest::init()
+{
+    m_journals = new QTemporaryDir;
+    setJournalDirectory(m_journals->path());
+}
+
+void RenameTest::cleanup()
+{
+    platform::setRenameHandler({});
+    setJournalDirectory(QString());
+    delete m_journals;
+    m_journals = nullptr;
+}
+
+void RenameTest::duplicateListing_data()
+{
+    QTest::addColumn<QStringList>("names");
+    QTest::addColumn<QList<bool>>("filled");
+    QTest::addColumn<QStringList>("listed");
+    const QList<bool> all5{true, true, true, true, true};
+    QTest::newRow("no duplicates") << QStringList{u"A"_qs, u"B"_qs, u"C"_qs} << QList<bool>{true, true, true}
+                                   << QStringList{};
+    QTest::newRow("three slots named A list A twice")
+        << QStringList{u"A"_qs, u"B"_qs, u"A"_qs, u"A"_qs, u"C"_qs} << all5 << QStringList{u"A"_qs, u"A"_qs};
+    QTest::newRow("case differs: no duplicate")
+        << QStringList{u"Urlaub"_qs, u"urlaub"_qs} << QList<bool>{true, true} << QStringList{};
+    QTest::newRow("two empty names are duplicates")
+        << QStringList{QString(), QString()} << QList<bool>{true, true} << QStringList{QString()};
+    QTest::newRow("empty slots are never compared") << QStringList{u"A"_qs, QString(), QString(), u"A"_qs}
+                                                    << QList<bool>{true, true, false, false} << QStringList{};
+    QTest::newRow("single slot compares nothing")
+        << QStringList{u"A"_qs} << QList<bool>{true} << QStringList{};
+    QTest::newRow("order follows the first slot of each pair")
+        << QStringList{u"B"_qs, u"A"_qs, u"B"_qs, u"A"_qs} << QList<bool>{true, true, true, true}
+        << QStringList{u"B"_qs, u"A"_qs};
+}
+
+void RenameTest::duplicateListing()
+{
+    QFETCH(QStringList, names);
+    QFETCH(QList<bool>, filled);
+    QTEST(duplicateNames(names, filled), "listed");
+}
+
+void RenameTest::duplicateMessageText()
+{
+    QCOMPARE(duplicatesMessage({u"A"_qs, u"A"_qs, QString()}),
+             u"Folgende Dateinamen sind doppelt: \n\nA\nA\n\n"_qs);
+}
+
+void RenameTest::unusableNamesAreRefused_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<int>("problem");
+    QTest::newRow("plain") << u"Urlaub 2024"_qs << int(Problem::None);
+    QTest::newRow("umlauts") << u"Grüße aus Köln"_qs << int(Problem::None);
+    QTest::newRow("empty makes .jpg, a hidden file") << QString() << int(Problem::Empty);
+    QTest::newRow("slash leaves the directory") << u"../Urlaub"_qs << int(Problem::Separator);
+    QTest::newRow("backslash") << u"a\\b"_qs << int(Problem::Separator);
+    QTest::newRow("pasted line break") << u"Urlaub\nTag 2"_qs << int(Problem::ControlCharacter);
+    QTest::newRow("tab") << u"a\tb"_qs << int(Problem::ControlCharacter);
+    QTest::newRow("dot") << u"."_qs << int(Problem::DotName);
+    QTest::newRow("dot dot") << u".."_qs << int(Problem::DotName);
+    QTest::newRow("leading dot hides the file") << u".Urlaub"_qs << int(Problem::Hidden);
+    QTest::newRow("251 bytes plus .jpg fits") << QString(251, u'a') << int(Problem::None);
+    QTest::newRow("252 bytes plus .jpg is too long") << QString(252, u'a') << int(Problem::TooLong);
+    QTest::newRow("counted in bytes, not characters") << QString(126, u'ä') << int(Problem::TooLong);
+    QTest::newRow("broken surrogate") << QString(QChar(0xD800)) << int(Problem::InvalidText);
+}
+
+void RenameTest::unusableNamesAreRefused()
+{
+    QFETCH(QString, name);
+    QTEST(int(checkNewName(name)), "problem");
+}
+
+void RenameTest::noReplaceRenameNeverOverwrites()
+{
+    QTemporaryDir dir;
+    writeFiles(dir.path(), {u"a.jpg"_qs, u"b.jpg"_qs});
+    const Snapshot before = snapshot(dir.path());
+    const platform::RenameResult r =
+        platform::renameNoReplace(dir.filePath(u"a.jpg"_qs), dir.filePath(u"b.jpg"_qs));
+    QCOMPARE(r.status, platform::RenameStatus::TargetExists);
+    QVERIFY(!r.reason.isEmpty());
+    QCOMPARE(snapshot(dir.path()), before);
+    const platform::RenameResult missing =
+        platform::renameNoReplace(dir.filePath(u"gone.jpg"_qs), dir.filePath(u"c.jpg"_qs));
+    QCOMPARE(missing.status, platform::RenameStatus::SourceMissing);
+    QVERIFY(platform::renameNoReplace(dir.filePath(u"a.jpg"_qs), dir.filePath(u"c.jpg"_qs)).ok());
+    QCOMPARE(snapshot(dir.path()).value(u"c.jpg"_qs), before.value(u"a.jpg"_qs));
+}
+
+void RenameTest::plansCarryOutChainsSwapsAndCycles_data()
+{
+    QTest::addColumn<QStringList>("files");
+    QTest::addColumn<QStringList>("typed"); // new name per file, same order
+    QTest::newRow("swap of two names")
+        << QStringList{u"A.jpg"_qs, u"B.jpg"_qs} << QStringList{u"B"_qs, u"A"_qs};
+    QTest::newRow("three-cycle") << QStringList{u"A.jpg"_qs, u"B.jpg"_qs, u"C.jpg"_qs}
+                                 << QStringList{u"B"_qs, u"C"_qs, u"A"_qs};
+    QTest::newRow("numbering shifted by one")
+        << QStringList{u"1.jpg"_qs, u"2.jpg"_qs, u"3.jpg"_qs, u"4.jpg"_qs}
+        << QStringList{u"2"_qs, u"3"_qs, u"4"_qs, u"5"_qs};
+    QTest::newRow("numbering shifted back by one")
+        << QStringList{u"2.jpg"_qs, u"3.jpg"_qs, u"4.jpg"_qs} << QStringList{u"1"_qs, u"2"_qs, u"3"_qs};
+    QTest::newRow("upper-case extension becomes .jpg")
+        << QStringList{u"IMG_1.JPG"_qs} << QStringList{u"IMG_1"_qs};
+    QTest::newRow("letter case only") << QStringList{u"Urlaub.jpg"_qs} << QStringList{u"urlaub"_qs};
+    QTest::newRow("unchanged names touch nothing")
+        << QStringList{u"A.jpg"_qs, u"B.jpg"_qs} << QStringList{u"A"_qs, u"B"_qs};
+    QTest::newRow("swap next to a chain and an unchanged one")
+        << QStringList{u"A.jpg"_qs, u"B.jpg"_qs, u"C.jpg"_qs, u"D.jpg"_qs, u"E.jpg"_qs}
+        << QStringList{u"B"_qs, u"A"_qs, u"D"_qs, u"F"_qs, u"E"_qs};
+}
+
+void RenameTest::plansCarryOutChainsSwapsAndCycles()
+{
+    QFETCH(QStringList, files);
+    QFETCH(QStringList, typed);
+    QTemporaryDir dir;
+    const QString d = dir.path() + u'/';
+    writeFiles(d, files);
+    const Snapshot before = snapshot(d);
+    QList<QPair<QString, QString>> edits;
+    for (int i = 0; i < files.size(); ++i)
+        edits << qMakePair(files[i], typed[i]);
+    const Plan plan = planFor(d, edits);
+    QVERIFY2(plan.ok(), qPrintable(refusalMessage(plan)));
+    const RunResult run = runPlan(plan);
+    QVERIFY2(run.ok(), qPrintable(failureMessage(plan, run)));
+
+    Snapshot expected;
+    for (int i = 0; i < files.size(); ++i)
+        expected.insert(fileNameFor(typed[i]), before.value(files[i]));
+    QCOMPARE(snapshot(d), expected);
+    for (int i = 0; i < files.size(); ++i)
+        QCOMPARE(run.current[i], d + fileNameFor(typed[i]));
+}
+
+void RenameTest::takenTargetRefusesWholePlanAndNamesSlot()
+{
+    QTemporaryDir dir;
+    const QString d = dir.path() + u'/';
+    // C.jpg stands for a picture on another page: not part of the plan.
+    writeFiles(d, {u"A.jpg"_qs, u"B.jpg"_qs, u"C.jpg"_qs});
+    const Snapshot before = snapshot(d);
+    const Plan plan = planFor(d, {{u"A.jpg"_qs, u"X"_qs}, {u"B.jpg"_qs, u"C"_qs}});
+    QVERIFY(!plan.ok());
+    QCOMPARE(plan.refusals.size(), 1);
+    QCOMPARE(plan.refusals[0].request, 1);
+    QCOMPARE(plan.refusals[0].problem, Problem::TargetExists);
+    const QString message = refusalMessage(plan);
+    QVERIFY2(message.contains(u"Bild 2 (B.jpg)"_qs) && message.contains(u"„C.jpg“"_qs), qPrintable(message));
+    QCOMPARE(runPlan(plan).status, RunStatus::NotStarted);
+    QCOMPARE(snapshot(d), before);
+}
+
+void RenameTest::invalidNameRefusesWholePlan()
+{
+    QTemporaryDir dir;
+    const QString d = dir.path() + u'/';
+    QVERIFY(QDir(d).mkdir(u"sub"_qs));
+    writeFiles(d, {u"A.jpg"_qs, u"B.jpg"_qs, u"C.jpg"_qs});
+    const Snapshot before = snapshot(d);
+    const Plan plan =
+        planFor(d, {{u"A.jpg"_qs, u"Neu"_qs}, {u"B.jpg"_qs, u"sub/B"_qs}, {u"C.jpg"_qs, QString()}});
+    QCOMPARE(plan.refusals.size(), 2);
+    const QString message = refusalMessage(plan);
+    QVERIFY2(message.contains(u"Bild 2 (B.jpg)"_qs) && message.contains(u"Bild 3 (C.jpg)"_qs) &&
+                 !message.contains(u"Bild 1"_qs),
+             qPrintable(message));
+    runPlan(plan);
+    QCOMPARE(snapshot(d), before);
+    QVERIFY(QDir(d + u"sub"_qs).isEmpty());
+}
+
+void RenameTest::failingRenameRestoresDirectoryAndNamesFile()
+{
+    QTemporaryDir dir;
+    const QString d = dir.path() + u'/';
+    const QStringList files{u"1.jpg"_qs, u"2.jpg"_qs, u"3.jpg"_qs, u"A.jpg"_qs, u"B.jpg"_qs};
+    writeFiles(d, files);
+    const Snapshot before = snapshot(d);
+    // A shift by one and a swap: chain steps and temporary names.
+    const QList<QPair<QString, QString>> edits{{u"1.jpg"_qs, u"2"_qs},
+                                               {u"2.jpg"_qs, u"3"_qs},
+                                               {u"3.jpg"_qs, u"4"_qs},
+                                               {u"A.jpg"_qs, u"B"_qs},
+                                               {u"B.jpg"_qs, u"A"_qs}};
+    const int steps = int(planFor(d, edits).steps.size());
+    QVERIFY(steps >= 6);
+    for (int k = 1; k <= steps; ++k) {
+        const Plan plan = planFor(d, edits);
+        RunResult run;
+        {
+            FailingRename failing(k);
+            run = runPlan(plan);
+        }
+        QCOMPARE(run.status, RunStatus::RolledBack);
+        QCOMPARE(snapshot(d), before);
+        const QString message = failureMessage(plan, run);
+        QVERIFY2(message.contains(u"„"_qs + QFileInfo(run.failed.from).fileName() + u"“"_qs) &&
+                     message.contains(u"Keine Berechtigung"_qs) &&
+                     message.contains(plan.requests[run.failed.request].label),
+                 qPrintable(message));
+        for (int i = 0; i < files.size(); ++i)
+            QCOMPARE(run.current[i], d + files[i]);
+        QVERIFY(QDir(m_journals->path()).isEmpty());
+    }
+}
+
+void RenameTest::failedRollbackLeavesEveryFileVisible()
+{
+    QTemporaryDir dir;
+    const QString d = dir.path() + u'/';
+    writeFiles(d, {u"A.jpg"_qs, u"B.jpg"_qs, u"C.jpg"_qs});
+    const Snapshot before = snapshot(d);
+    const Plan plan = planFor(d, {{u"A.jpg"_qs, u"B"_qs}, {u"B.jpg"_qs, u"C"_qs}, {u"C.jpg"_qs, u"A"_qs}});
+    QCOMPARE(plan.steps.size(), 4); // park one, two chain steps, unpark
+    RunResult run;
+    {
+        // The unparking fails, then the first undo fails too.
+        FailingRename failing(4, 5);
+        run = runPlan(plan);
+    }
+    QCOMPARE(run.status, RunStatus::Incomplete);
+    const Snapshot after = snapshot(d);
+    QVERIFY(!hasTemporary(after));
+    QCOMPARE(QSet<QByteArray>(after.cbegin(), after.cend()),
+             QSet<QByteArray>(before.cbegin(), before.cend()));
+    // What the run reports is what the disk holds.
+    for (int i = 0; i < 3; ++i)
+        QCOMPARE(after.value(QFileInfo(run.current[i]).fileName()),
+                 before.value(QFileInfo(plan.requests[i].from).fileName()));
+    QVERIFY(failureMessage(plan, run).contains(u"heißt jetzt"_qs));
+}
+
+void RenameTest::journalExistsOnlyWhileRunning()
+{
+    QTemporaryDir dir;
+    const QString d = dir.path() + u'/';
+    writeFiles(d, {u"A.jpg"_qs, u"B.jpg"_qs});
+    const Plan plan = planFor(d, {{u"A.jpg"_qs, u"B"_qs}, {u"B.jpg"_qs, u"A"_qs}});
+    QStringList seen;
+    platform::setRenameHandler([&](const QString &from, const QString &to) {
+        seen << QDir(m_journals->path()).entryList({u"rename-*.json"_qs}, QDir::Files);
+        return platform::systemRenameNoReplace(from, to);
+    });
+    QVERIFY(runPlan(plan).ok());
+    platform::setRenameHandler({});
+    QCOMPARE(seen.size(), 3);
+    QVERIFY(!seen[0].isEmpty());
+    QVERIFY(QDir(m_journals->path()).isEmpty());
+}
+
+namespace {
+
+// Runs the plan in a child process that is killed right after its k-th rename,
+// as a crash or a kill would leave it.
+void runAndKillAfter(const Plan &plan, int k)
+{
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        int calls = 0;
+        platform::setRenameHandler([&calls, k](const QString &from, const QString &to) {
+            const platform::RenameResult r = platform::systemRenameNoReplace(from, to);
+            if (++calls == k)
+                ::kill(::getpid(), SIGKILL);
+            return r;
+        });
+        runPlan(plan);
+        ::_exit(0);
+    }
+    QVERIFY(pid > 0);
+    int status = 0;
+    QCOMPARE(::waitpid(pid, &status, 0), pid);
+    QVERIFY(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL);
+}
+
+} // namespace
+
+void RenameTest::killedRunIsRolledBackAtNextStart()
+{
+    QTemporaryDir dir;
+    const QString d = dir.path() + u'/';
+    writeFiles(d, {u"1.jpg"_qs, u"2.jpg"_qs, u"3.jpg"_qs, u"A.jpg"_qs, u"B.jpg"_qs});
+    const Snapshot before = snapshot(d);
+    const QList<QPair<QString, QString>> edits{{u"1.jpg"_qs, u"2"_qs},
+                                               {u"2.jpg"_qs, u"3"_qs},
+                                               {u"3.jpg"_qs, u"4"_qs},
+                                               {u"A.jpg"_qs, u"B"_qs},
+                                               {u"B.jpg"_qs, u"A"_qs}};
+    const int steps = int(planFor(d, edits).steps.size());
+    for (int k = 1; k < steps; ++k) {
+        runAndKillAfter(planFor(d, edits), k);
+        QVERIFY(snapshot(d) != before);
+        QCOMPARE(QDir(m_journals->path()).entryList({u"rename-*.json"_qs}, QDir::Files).size(), 1);
+
+        const QList<Recovery> recovered = recoverJournals();
+        QCOMPARE(recovered.size(), 1);
+        QVERIFY2(recovered[0].problems.isEmpty(), qPrintable(recovered[0].problems.join(u'\n')));
+        QCOMPARE(recovered[0].directory, d);
+        QVERIFY(recovered[0].restored > 0);
+        QCOMPARE(snapshot(d), before);
+        QVERIFY(QDir(m_journals->path()).isEmpty());
+        const QString message = recoveryMessage(recovered);
+        QVERIFY2(message.contains(d) && message.contains(u"rückgängig"_qs), qPrintable(message));
+    }
+    QVERIFY(recoverJournals().isEmpty());
+}
+
+void RenameTest::killedRunAfterLastRenameKeepsNewNames()
+{
+    QTemporaryDir dir;
+    const QString d = dir.path() + u'/';
+    writeFiles(d, {u"A.jpg"_qs, u"B.jpg"_qs});
+    const Plan plan = planFor(d, {{u"A.jpg"_qs, u"B"_qs}, {u"B.jpg"_qs, u"A"_qs}});
+    runAndKillAfter(plan, int(plan.steps.size()));
+    const Snapshot renamed = snapshot(d);
+    const QList<Recovery> recovered = recoverJournals();
+    QCOMPARE(recovered.size(), 1);
+    QVERIFY(recovered[0].completed);
+    QCOMPARE(snapshot(d), renamed);
+    QVERIFY(QDir(m_journals->path()).isEmpty());
+}
+
+void RenameTest::journalOfRunningProgramIsLeftAlone()
+{
+    QTemporaryDir dir;
+    const QString d = dir.path() + u'/';
+    writeFiles(d, {u"A.jpg"_qs, u"B.jpg"_qs});
+    const Plan plan = planFor(d, {{u"A.jpg"_qs, u"B"_qs}, {u"B.jpg"_qs, u"A"_qs}});
+    // While the first rename runs, another start looks for journals.
+    QList<Recovery> seenMeanwhile{Recovery{}};
+    platform::setRenameHandler([&](const QString &from, const QString &to) {
+        if (!seenMeanwhile.isEmpty() && seenMeanwhile.first().journal.isEmpty())
+            seenMeanwhile = recoverJournals();
+        return platform::systemRenameNoReplace(from, to);
+    });
+    QVERIFY(runPlan(plan).ok());
+    platform::setRenameHandler({});
+    QVERIFY(seenMeanwhile.isEmpty());
+    QCOMPARE(snapshot(d).value(u"A.jpg"_qs), QByteArray("content of B.jpg"));
+}
+
+void RenameTest::unreadableJournalIsSetAside()
+{
+    QFile f(QDir(m_journals->path()).filePath(u"rename-1-2-3.json"_qs));
+    QVERIFY(f.open(QIODevice::WriteOnly));
+    f.write("{ half a journal");
+    f.close();
+    const QList<Recovery> recovered = recoverJournals();
+    QCOMPARE(recovered.size(), 1);
+    QVERIFY(!recovered[0].problems.isEmpty());
+    QVERIFY(!f.exists());
+    QVERIFY(recoverJournals().isEmpty());
+}
+
+void RenameTest::randomPagesNeverLoseOrDuplicateFiles()
+{
+    QTemporaryDir dir;
+    const QString d = dir.path() + u'/';
+    // Every journal is synced to disk before the first rename; on a memory file
+    // system that is free, so thousands of rounds stay quick.
+    QTemporaryDir fastJournals(u"/dev/shm/namora-journal-XXXXXX"_qs);
+    if (fastJournals.isValid()) {
+        delete m_journals;
+        m_journals = new QTemporaryDir(std::move(fastJournals));
+        setJournalDirectory(m_journals->path());
+    }
+    QRandomGenerator rng(20261208);
+    // A small pool of names makes collisions between page, other pages and
+    // unlisted files frequent.
+    QStringList pool;
+    for (int i = 0; i < 14; ++i)
+        pool << QStringLiteral("P%1").arg(i);
+    pool << u"Urlaub"_qs << u"urlaub"_qs << u"Grüße"_qs;
+    const QStringList invalid{QString(), u"a/b"_qs, u"a\\b"_qs,       u"x\ny"_qs,
+                              u"."_qs,   u".."_qs,  u".versteckt"_qs, QString(260, u'x')};
+    QStringList initial;
+    for (int i = 0; i < 12; ++i)
+        initial << pool[i] + (i % 3 == 0 ? u".JPG"_qs : u".jpg"_qs);
+    initial << u"notiz.txt"_qs;
+    writeFiles(d, initial);
+
+    int done = 0, refused = 0, rolledBack = 0;
+    const int rounds = 2000;
+    for (int round = 0; round < rounds; ++round) {
+        const Snapshot before = snapshot(d);
+        QStringList pictures;
+        for (auto it = before.cbegin(); it != before.cend(); ++it)
+            if (it.key().endsWith(u".jpg"_qs, Qt::CaseInsensitive))
+                pictures << it.key();
+        // The page: a random part of the pictures; the rest stand for other pages.
+        std::shuffle(pictures.begin(), pictures.end(), rng);
+        const int pageSize = 1 + rng.bounded(int(pictures.size()));
+        const QStringList page = pictures.mid(0, pageSize);
+
+        QList<QPair<QString, QString>> edits;
+        const int mode = rng.bounded(4);
+        for (int i = 0; i < page.size(); ++i) {
+            const QString old = base(page[i]);
+            QString typed = old;
+            const int r = rng.bounded(100);
+            if (mode == 0) // a permutation of the page's names: swaps and cycles
+                typed = base(page[(i + 1 + rng.bounded(page.size())) % page.size()]);
+            else if (mode == 1) // a shift along the page
+                typed = base(page[(i + 1) % page.size()]);
+            else if (r < 10)
+                typed = old.toLower() == old ? old.toUpper() : old.toLower();
+            else if (r < 55)
+                typed = pool[rng.bounded(int(pool.size()))];
+            if (rng.bounded(100) < 3)
+                typed = invalid[rng.bounded(int(invalid.size()))];
+            edits << qMakePair(page[i], typed);
+        }
+
+        // What must be refused: an unusable name, a name used twice, or a name
+        // held by a file that is not on the page.
+        bool expectRefused = false;
+        QSet<QString> targets;
+        const QSet<QString> pageSet(page.cbegin(), page.cend());
+        for (const auto &e : edits) {
+            const QString target = fileNameFor(e.second);
+            const bool changed = target != e.first;
+            if (changed && checkNewName(e.second) != Problem::None)
+                expectRefused = true;
+            if (targets.contains(target))
+                expectRefused = true;
+            targets.insert(target);
+            if (changed && before.contains(target) && !pageSet.contains(target))
+                expectRefused = true;
+        }
+
+        const Plan plan = planFor(d, edits);
+        QCOMPARE(!plan.ok(), expectRefused);
+        const int failAt =
+            plan.ok() && rng.bounded(4) == 0 ? 1 + rng.bounded(int(plan.steps.size()) + 1) : -1;
+        RunResult run;
+        {
+            std::unique_ptr<FailingRename> failing;
+            if (failAt > 0)
+                failing = std::make_unique<FailingRename>(failAt);
+            run = runPlan(plan);
+        }
+
+        Snapshot expected = before;
+        if (run.ok()) {
+            ++done;
+            for (const auto &e : edits)
+                expected.remove(e.first);
+            for (const auto &e : edits)
+                expected.insert(fileNameFor(e.second), before.value(e.first));
+        } else {
+            QVERIFY(run.status == RunStatus::NotStarted || run.status == RunStatus::RolledBack);
+            QVERIFY(plan.ok() == (failAt > 0));
+            plan.ok() ? ++rolledBack : ++refused;
+        }
+        const Snapshot after = snapshot(d);
+        if (after != expected) {
+            qWarning() << "round" << round << "edits" << edits << "status" << int(run.status);
+            QCOMPARE(after.keys(), expected.keys());
+            QCOMPARE(after, expected);
+        }
+        QVERIFY(!hasTemporary(after));
+        QVERIFY(QDir(m_journals->path()).isEmpty());
+    }
+    qInfo("random pages: %d renamed, %d refused, %d rolled back", done, refused, rolledBack);
+    QVERIFY(done > rounds / 10 && refused > rounds / 10 && rolledBack > rounds / 20);
+}
+
+QTEST_GUILESS_MAIN(RenameTest)
+#include "rename_test.moc"
