@@ -5,6 +5,7 @@
 #include "app/Twips.h"
 #include "app/Widgets.h"
 #include "app/text.h"
+#include "ext/ExternalActions.h"
 #include "names/NameEditing.h"
 #include "pages/PageView.h"
 
@@ -243,6 +244,7 @@ void Form1::createControllers()
 {
     m_pageView = std::make_unique<PageView>(*this);
     m_nameEditing = std::make_unique<NameEditing>(*this);
+    new ExternalActions(*this);
 }
 
 void Form1::Form_Load()

@@ -1,0 +1,80 @@
+#pragma once
+
+#include <QObject>
+#include <QPointer>
+#include <QString>
+#include <functional>
+
+class Form1;
+class QProgressBar;
+class QProgressDialog;
+struct Controls;
+struct FormState;
+
+namespace wwwupdate {
+class URLDownload;
+struct DownloadResult;
+} // namespace wwwupdate
+
+// The actions that reach outside the program: opening a picture in the system's
+// viewer, and handing the program over to its updater.
+class ExternalActions : public QObject {
+    Q_OBJECT
+public:
+    enum class UpdateOutcome {
+        Started,        // the updater runs; the program ends
+        Downloading,    // the updater is being fetched; the outcome follows
+        Refused,        // an address is not https: nothing fetched, nothing started
+        DownloadFailed, // fetching the updater failed or was cancelled
+        NotFound,       // the updater was not there when it was to be started
+        StartFailed,    // the updater could not be started
+        Cancelled,      // the user kept the program for unsaved names
+        Busy,           // an update is already under way
+    };
+    Q_ENUM(UpdateOutcome)
+
+    explicit ExternalActions(Form1 &form);
+    ~ExternalActions() override;
+
+    // Opens the picture of slot Index in the viewer; an empty slot does nothing.
+    void Picture1_Click(int Index);
+
+    // Starts the update with the server from the settings.
+    void Label1_Click();
+
+    // Starts the updater (fetching it first when it is missing) and ends the
+    // program. Returns Downloading while the updater is fetched; every final
+    // outcome is also reported through updateFinished().
+    UpdateOutcome OnlineUpdate(const QString &programUrl, const QString &programFile,
+                               const QString &updaterPath, const QString &updaterUrl, const QString &extra);
+
+    // How the program ends for the update; tests put a recorder here.
+    std::function<void()> endProgram;
+
+    // Without data for this long a download fails.
+    void setDownloadTimeout(int ms) { m_timeoutMs = ms; }
+
+    bool isUpdating() const { return m_download != nullptr; }
+
+signals:
+    void updateFinished(ExternalActions::UpdateOutcome outcome);
+
+private:
+    struct Pending {
+        QString programUrl, programFile, updaterPath, updaterUrl, extra;
+    };
+
+    void downloadFinished(const wwwupdate::DownloadResult &result);
+    UpdateOutcome startUpdater(const Pending &p);
+    UpdateOutcome report(UpdateOutcome outcome);
+    void closeProgress();
+
+    Form1 &m_form;
+    Controls &m_c;
+    FormState &m_s;
+    int m_timeoutMs;
+    Pending m_pending;
+    wwwupdate::URLDownload *m_download = nullptr;
+    QPointer<QProgressDialog> m_progress;
+    QPointer<QProgressBar> m_bar;
+};

@@ -1,0 +1,131 @@
+#include "app/Widgets.h"
+#include "ext/Viewer.h"
+#include "platform/Process.h"
+#include "support/TestSupport.h"
+
+#include <QDir>
+#include <QPlainTextEdit>
+#include <QtTest>
+
+namespace {
+
+struct Start {
+    QString program;
+    QStringList args;
+};
+
+class StartRecorder {
+public:
+    StartRecorder()
+    {
+        platform::setStartHandler([this](const QString &p, const QStringList &a) {
+            starts << Start{p, a};
+            return true;
+        });
+    }
+    ~StartRecorder() { platform::setStartHandler({}); }
+    QList<Start> starts;
+};
+
+} // namespace
+
+class ViewerTest : public QObject {
+    Q_OBJECT
+private slots:
+    void pathReachesViewerAsOneArgument_data();
+    void pathReachesViewerAsOneArgument();
+    void relativePathCannotBecomeAnOption();
+    void clickOpensThatSlotsPicture_data();
+    void clickOpensThatSlotsPicture();
+    void emptySlotOpensNothing();
+    void clickKeepsTypedNames();
+};
+
+void ViewerTest::pathReachesViewerAsOneArgument_data()
+{
+    QTest::addColumn<QString>("path");
+    QTest::newRow("plain") << "/home/u/Bilder/IMG_1.jpg";
+    QTest::newRow("blank in directory") << "/home/u/Meine Bilder/IMG 1.jpg";
+    QTest::newRow("quotes") << "/home/u/\"Urlaub\" 'Nord'/a.jpg";
+    QTest::newRow("shell characters") << "/home/u/$HOME;rm -rf x`id`|&>/b.jpg";
+    QTest::newRow("leading dash in name") << "/tmp/-n.jpg";
+}
+
+void ViewerTest::pathReachesViewerAsOneArgument()
+{
+    QFETCH(QString, path);
+    const viewer::Command c = viewer::viewerCommand(path);
+    QCOMPARE(c.program, QStringLiteral("xdg-open"));
+    QCOMPARE(c.arguments, QStringList{path});
+}
+
+void ViewerTest::relativePathCannotBecomeAnOption()
+{
+    const viewer::Command c = viewer::viewerCommand(QStringLiteral("-x.jpg"));
+    QCOMPARE(c.arguments.size(), 1);
+    QVERIFY(c.arguments[0].startsWith(QLatin1Char('/')));
+    QVERIFY(c.arguments[0].endsWith(QLatin1String("/-x.jpg")));
+    QVERIFY(viewer::viewerCommand(QString()).program.isEmpty());
+}
+
+void ViewerTest::clickOpensThatSlotsPicture_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::newRow("blank") << "Urlaub 2024.jpg";
+    QTest::newRow("quotes") << "Der \"Berg\" 'hoch'.jpg";
+    QTest::newRow("dollar and semicolon") << "$(touch x); echo $HOME.jpg";
+}
+
+void ViewerTest::clickOpensThatSlotsPicture()
+{
+    QFETCH(QString, name);
+    testing::FormFixture fixture;
+    // Without a directory on the command line or in the settings, the program's
+    // directory is the picture directory.
+    testing::writePictures(fixture.programDir.path(), {QStringLiteral("a.jpg"), name});
+    StartRecorder recorder;
+    Form1 &form = fixture.start(QString());
+    const int slot = form.state().PageNames.indexOf(QDir(form.state().PictureDir).filePath(name));
+    QVERIFY2(slot >= 0, qPrintable(form.state().PageNames.join(QLatin1Char('|'))));
+
+    QTest::mouseClick(form.controls().Picture1[slot], Qt::LeftButton);
+    QCOMPARE(recorder.starts.size(), 1);
+    QCOMPARE(recorder.starts[0].program, QStringLiteral("xdg-open"));
+    QCOMPARE(recorder.starts[0].args, QStringList{form.state().PageNames[slot]});
+    QVERIFY(recorder.starts[0].args[0].endsWith(QLatin1Char('/') + name));
+}
+
+void ViewerTest::emptySlotOpensNothing()
+{
+    testing::FormFixture fixture;
+    testing::writePictures(fixture.programDir.path(), {QStringLiteral("a.jpg")});
+    StartRecorder recorder;
+    Form1 &form = fixture.start(QString());
+    QVERIFY(form.state().LastSlot >= 1);
+    QVERIFY(form.state().PageNames[1].isEmpty());
+
+    QTest::mouseClick(form.controls().Picture1[1], Qt::LeftButton);
+    QTest::mouseClick(form.controls().Picture1[52], Qt::LeftButton);
+    QVERIFY(recorder.starts.isEmpty());
+}
+
+void ViewerTest::clickKeepsTypedNames()
+{
+    testing::FormFixture fixture;
+    testing::writePictures(fixture.programDir.path(), {QStringLiteral("a.jpg"), QStringLiteral("b.jpg")});
+    StartRecorder recorder;
+    Form1 &form = fixture.start(QString());
+    form.controls().Text1[0]->setPlainText(QStringLiteral("typed name"));
+    const QStringList pageNames = form.state().PageNames;
+    const int pageIndex = form.state().PageIndex;
+
+    QTest::mouseClick(form.controls().Picture1[1], Qt::LeftButton);
+    QCOMPARE(recorder.starts.size(), 1);
+    QCOMPARE(form.controls().Text1[0]->toPlainText(), QStringLiteral("typed name"));
+    QCOMPARE(form.controls().Text1[1]->toPlainText(), QStringLiteral("b"));
+    QCOMPARE(form.state().PageNames, pageNames);
+    QCOMPARE(form.state().PageIndex, pageIndex);
+}
+
+QTEST_MAIN(ViewerTest)
+#include "viewer_test.moc"
