@@ -8,6 +8,7 @@
 #include "ext/ExternalActions.h"
 #include "names/NameEditing.h"
 #include "pages/PageView.h"
+#include "pages/Thumbnails.h"
 
 #include <QCheckBox>
 #include <QCloseEvent>
@@ -243,6 +244,7 @@ void Form1::createControls()
 void Form1::createControllers()
 {
     m_pageView = std::make_unique<PageView>(*this);
+    new Thumbnails(*this, *m_pageView); // owned by the window as its child
     m_nameEditing = std::make_unique<NameEditing>(*this);
     new ExternalActions(*this);
 }

@@ -1,0 +1,366 @@
+// The thumbnail pass in a real window: placeholders, stale results, stopping and
+// closing while pictures load, the check box and the re-read button.
+#include "app/Controls.h"
+#include "app/Ini.h"
+#include "app/Widgets.h"
+#include "pages/PageView.h"
+#include "pages/Thumbnails.h"
+#include "support/TestSupport.h"
+
+#include "TestPictures.h"
+
+#include <QCheckBox>
+#include <QLabel>
+#include <QPushButton>
+#include <QtTest>
+
+namespace {
+
+Thumbnails &thumbnails(Form1 &form)
+{
+    auto *t = form.findChild<Thumbnails *>();
+    Q_ASSERT(t);
+    return *t;
+}
+
+bool isPlaceholder(Form1 &form, int slot)
+{
+    const Controls &c = form.controls();
+    return c.Picture1[slot]->picture().toImage() == c.NoImage->pixmap().toImage();
+}
+
+QColor average(const QPixmap &p)
+{
+    return p.toImage().scaled(1, 1, Qt::IgnoreAspectRatio, Qt::SmoothTransformation).pixelColor(0, 0);
+}
+
+bool reddish(const QColor &c)
+{
+    return c.red() > 150 && c.blue() < 100;
+}
+bool bluish(const QColor &c)
+{
+    return c.blue() > 150 && c.red() < 100;
+}
+
+// Writes one camera-like picture of a single colour and count copies of it.
+void writeCopies(const QString &dir, const QString &prefix, int count, QSize size, QColor colour,
+                 const testpics::CameraOptions &options = {})
+{
+    QImage img(size, QImage::Format_RGB32);
+    img.fill(colour);
+    const QByteArray bytes = testpics::cameraJpeg(img, options);
+    QVERIFY(!bytes.isEmpty());
+    for (int i = 0; i < count; ++i) {
+        QFile f(QDir(dir).filePath(QStringLiteral("%1_%2.jpg").arg(prefix).arg(i, 3, 10, QLatin1Char('0'))));
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write(bytes);
+    }
+}
+
+// Copies one large, grainy camera picture count times: slow enough to decode that
+// a pass is still running when the test acts.
+void writeLargeCopies(const QString &dir, int count)
+{
+    const QString first = QDir(dir).filePath(QStringLiteral("big_000.jpg"));
+    testpics::CameraOptions o;
+    o.thumbnailSize = QSize(); // only the slow second stage
+    o.noise = 12;
+    QVERIFY(testpics::writeCameraPhoto(first, QSize(3000, 2000), 5, o));
+    for (int i = 1; i < count; ++i)
+        QVERIFY(QFile::copy(
+            first, QDir(dir).filePath(QStringLiteral("big_%1.jpg").arg(i, 3, 10, QLatin1Char('0')))));
+}
+
+int slotOf(Form1 &form, const QString &fileName)
+{
+    const FormState &s = form.state();
+    for (int i = 0; i <= s.LastSlot; ++i)
+        if (s.PageNames[i].endsWith(QLatin1Char('/') + fileName))
+            return i;
+    return -1;
+}
+
+int placeholders(Form1 &form)
+{
+    int n = 0;
+    for (int i = 0; i <= form.state().LastSlot; ++i)
+        if (!form.state().PageNames[i].isEmpty() && isPlaceholder(form, i))
+            ++n;
+    return n;
+}
+
+} // namespace
+
+class ThumbnailsTest : public QObject {
+    Q_OBJECT
+private slots:
+    void finalPictureOfEachPhoto_data();
+    void finalPictureOfEachPhoto();
+    void pageChangeNeverShowsAPictureOfTheOldPage();
+    void uncheckingStopsTheRunningPass();
+    void closingMidPassEndsPromptly();
+    void storedSettingZeroSkipsThePassAndIsNotRewritten();
+    void checkBoxClickWritesTheSetting();
+    void rereadKeepsThePageAndShowsTheNewList();
+    void pagingBackIsServedFromTheCache();
+    void firstStageShowsEmbeddedThumbnailBeforeTheDecode();
+};
+
+void ThumbnailsTest::finalPictureOfEachPhoto_data()
+{
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<bool>("placeholder");
+    QTest::newRow("zero length") << "empty.jpg" << true;
+    QTest::newRow("random bytes") << "random_garbage.jpg" << true;
+    QTest::newRow("7-byte stub") << "5145e95a-02a8-11e7-8372-4787a7307ab8.jpg" << true;
+    QTest::newRow("PNG named .jpg") << "jpg-size-6x6.jpg" << true;
+    QTest::newRow("truncated progressive") << "truncated_jpeg.jpg" << true;
+    // Its embedded thumbnail is intact and shows first; the damaged picture wins.
+    QTest::newRow("truncated with good thumbnail")
+        << "iptc-agency-photographer-example_truncated.jpg" << true;
+    QTest::newRow("truncated phone file") << "ultrahdr.jpg" << true;
+    QTest::newRow("65535 x 65535 header") << "max_size.jpg" << true;
+    QTest::newRow("60000 x 45000 header") << "iptc-staff-photographer-example_huge-sof.jpg" << true;
+    QTest::newRow("looping IFD, good picture") << "infinite_loop_exif.jpg" << false;
+    QTest::newRow("camera picture") << "flower.jpg" << false;
+    QTest::newRow("name with umlauts") << "Türklopfer – Straßenansicht.jpg" << false;
+    QTest::newRow("CMYK") << "pil_sample_cmyk.jpg" << false;
+    QTest::newRow("progressive") << "tower_progressive.jpg" << false;
+}
+
+void ThumbnailsTest::finalPictureOfEachPhoto()
+{
+    if (testing::photosDir().isEmpty())
+        QSKIP("the camera pictures (../shared/testdata/photos) are not here");
+    QFETCH(QString, file);
+    QFETCH(bool, placeholder);
+    testing::FormFixture fx;
+    QVERIFY(
+        QFile::copy(QDir(testing::photosDir()).filePath(file), QDir(fx.pictureDir.path()).filePath(file)));
+    testing::writePictures(fx.pictureDir.path(), {QStringLiteral("zz_good.jpg")});
+    fx.start();
+    Thumbnails &t = thumbnails(*fx.form);
+    QSignalSpy finished(&t, &Thumbnails::passFinished);
+    if (t.passRunning())
+        QVERIFY(finished.wait(10000));
+    const int slot = slotOf(*fx.form, file);
+    QVERIFY(slot >= 0);
+    QCOMPARE(isPlaceholder(*fx.form, slot), placeholder);
+    QVERIFY(!isPlaceholder(*fx.form, slotOf(*fx.form, QStringLiteral("zz_good.jpg"))));
+    if (!placeholder) // made for the box's device pixels
+        QCOMPARE(fx.form->controls().Picture1[slot]->picture().size(),
+                 fx.form->controls().Picture1[slot]->devicePixelSize());
+}
+
+void ThumbnailsTest::pageChangeNeverShowsAPictureOfTheOldPage()
+{
+    testing::FormFixture fx;
+    // The first 53 pictures are red, the next 53 blue, embedded thumbnails alike;
+    // the test goes from the first page to a page of blue ones.
+    writeCopies(fx.pictureDir.path(), QStringLiteral("a"), 53, QSize(2400, 1800), Qt::red);
+    writeCopies(fx.pictureDir.path(), QStringLiteral("b"), 53, QSize(2400, 1800), Qt::blue);
+    fx.start();
+    Form1 &form = *fx.form;
+    Thumbnails &t = thumbnails(form);
+    QVERIFY(t.passRunning());
+
+    bool onSecondPage = false;
+    QStringList wrong;
+    connect(&t, &Thumbnails::pictureShown, this, [&](int slot, int stage) {
+        if (!onSecondPage || stage == Thumbnails::Placeholder)
+            return;
+        const QColor c = average(form.controls().Picture1[slot]->picture());
+        if (!bluish(c))
+            wrong << QStringLiteral("slot %1 stage %2 shows %3").arg(slot).arg(stage).arg(c.name());
+    });
+    // Change the page as soon as the first pictures of page 1 arrive, while the
+    // workers still have most of it queued or in hand.
+    QSignalSpy shown(&t, &Thumbnails::pictureShown);
+    QVERIFY(shown.wait(10000));
+    const int firstSlot = shown.first().at(0).toInt();
+    QVERIFY(reddish(average(form.controls().Picture1[firstSlot]->picture())));
+    // Keep the GUI thread busy for a moment, as a slow event would: the workers
+    // queue further results of page 1, which arrive after the page has changed.
+    QThread::msleep(50);
+    onSecondPage = true;
+    const int pageSize = form.state().LastSlot + 1;
+    QVERIFY(pageSize > 0);
+    form.state().PageIndex = (53 + pageSize - 1) / pageSize;
+    form.pageView().ShowPage(true);
+    for (int i = 0; i < pageSize; ++i)
+        QVERIFY(isPlaceholder(form, i));
+
+    QSignalSpy finished(&t, &Thumbnails::passFinished);
+    QVERIFY(finished.wait(20000));
+    // Let any straggler of the old page arrive and be dropped.
+    QTest::qWait(100);
+    QVERIFY2(wrong.isEmpty(), qPrintable(wrong.join(QLatin1String("; "))));
+    for (int i = 0; i < pageSize; ++i) {
+        const QColor c = average(form.controls().Picture1[i]->picture());
+        QVERIFY2(bluish(c), qPrintable(QStringLiteral("slot %1: %2").arg(i).arg(c.name())));
+    }
+}
+
+void ThumbnailsTest::uncheckingStopsTheRunningPass()
+{
+    testing::FormFixture fx;
+    writeLargeCopies(fx.pictureDir.path(), 53);
+    fx.start();
+    Form1 &form = *fx.form;
+    Thumbnails &t = thumbnails(form);
+    QSignalSpy shown(&t, &Thumbnails::pictureShown);
+    QVERIFY(shown.wait(10000));
+
+    QCheckBox *box = form.controls().BilderAnzeigen;
+    QTest::mouseClick(box, Qt::LeftButton, {}, box->rect().center());
+    QVERIFY(!box->isChecked());
+    QVERIFY(!t.passRunning());
+    const int shownBefore = int(shown.size());
+    QVERIFY(!shown.wait(300)); // nothing lands after the box was unchecked
+    QCOMPARE(int(shown.size()), shownBefore);
+    QVERIFY2(placeholders(form) > 0, "every slot was drawn: the pass did not stop");
+    QCOMPARE(ini::IniRead(QStringLiteral("Einstellungen"), QStringLiteral("BilderAnzeigen"), fx.iniPath(),
+                          QString()),
+             QStringLiteral("0"));
+}
+
+void ThumbnailsTest::closingMidPassEndsPromptly()
+{
+    testing::FormFixture fx;
+    writeLargeCopies(fx.pictureDir.path(), 53);
+    fx.start();
+    Thumbnails &t = thumbnails(*fx.form);
+    QSignalSpy shown(&t, &Thumbnails::pictureShown);
+    QVERIFY(shown.wait(10000));
+
+    QVERIFY(fx.form->close());
+    QVERIFY(fx.form->state().Closing);
+    QVERIFY(!t.passRunning());
+    const int shownBefore = int(shown.size());
+    QVERIFY(!shown.wait(200));
+    QCOMPARE(int(shown.size()), shownBefore);
+    QVERIFY(placeholders(*fx.form) > 0);
+
+    // The window goes without waiting for the rest of the page; a hang here would
+    // keep the process from ending.
+    QElapsedTimer timer;
+    timer.start();
+    fx.form.reset();
+    QVERIFY2(timer.elapsed() < 5000, qPrintable(QString::number(timer.elapsed())));
+}
+
+void ThumbnailsTest::storedSettingZeroSkipsThePassAndIsNotRewritten()
+{
+    testing::FormFixture fx;
+    testing::writePictures(fx.pictureDir.path(), {QStringLiteral("a.jpg"), QStringLiteral("b.jpg")});
+    fx.writeSettings(QStringLiteral("[Einstellungen]\nBilderAnzeigen=0\n"));
+    fx.start();
+    Form1 &form = *fx.form;
+    QVERIFY(!form.controls().BilderAnzeigen->isChecked());
+    QVERIFY(!thumbnails(form).passRunning());
+    QSignalSpy shown(&thumbnails(form), &Thumbnails::pictureShown);
+    QVERIFY(!shown.wait(200));
+    QCOMPARE(placeholders(form), 2);
+    // Checking the box draws nothing until the next display that reloads.
+    form.controls().BilderAnzeigen->click();
+    QVERIFY(!shown.wait(200));
+    QCOMPARE(placeholders(form), 2);
+    form.pageView().ShowPage(true);
+    QTRY_COMPARE_WITH_TIMEOUT(placeholders(form), 0, 10000);
+}
+
+void ThumbnailsTest::checkBoxClickWritesTheSetting()
+{
+    testing::FormFixture fx;
+    testing::writePictures(fx.pictureDir.path(), {QStringLiteral("a.jpg")});
+    fx.start();
+    Form1 &form = *fx.form;
+    QCheckBox *box = form.controls().BilderAnzeigen;
+    const auto stored = [&] {
+        return ini::IniRead(QStringLiteral("Einstellungen"), QStringLiteral("BilderAnzeigen"), fx.iniPath(),
+                            QStringLiteral("missing"));
+    };
+    // Filling the page set the box from the settings without writing them.
+    QCOMPARE(stored(), QStringLiteral("missing"));
+    box->click();
+    QCOMPARE(stored(), QStringLiteral("0"));
+    box->click();
+    QCOMPARE(stored(), QStringLiteral("1"));
+    // Hidden, the box changes without touching the settings.
+    box->hide();
+    box->click();
+    QCOMPARE(stored(), QStringLiteral("1"));
+}
+
+void ThumbnailsTest::rereadKeepsThePageAndShowsTheNewList()
+{
+    testing::FormFixture fx;
+    testing::writePictures(fx.pictureDir.path(), {QStringLiteral("p000.jpg")});
+    fx.start();
+    Form1 &form = *fx.form;
+    // A second page of three pictures, then five more appear on disk.
+    const int pageSize = form.state().LastSlot + 1;
+    QStringList names;
+    for (int i = 1; i < pageSize + 3; ++i)
+        names << QStringLiteral("p%1.jpg").arg(i, 3, 10, QLatin1Char('0'));
+    testing::writePictures(fx.pictureDir.path(), names);
+    QTest::mouseClick(form.controls().Command5, Qt::LeftButton);
+    form.state().PageIndex = 1;
+    form.pageView().ShowPage(true);
+    QCOMPARE(form.state().PageNames[3], QString());
+    names.clear();
+    for (int i = pageSize + 3; i < pageSize + 8; ++i)
+        names << QStringLiteral("p%1.jpg").arg(i, 3, 10, QLatin1Char('0'));
+    testing::writePictures(fx.pictureDir.path(), names);
+
+    QTest::mouseClick(form.controls().Command5, Qt::LeftButton);
+    QCOMPARE(form.state().PageIndex, 1);
+    QCOMPARE(form.state().FileCount, pageSize + 8);
+    QVERIFY(form.state().PageNames[7].endsWith(names.last()));
+    QVERIFY(form.state().PageNames[8].isEmpty());
+    QTRY_COMPARE_WITH_TIMEOUT(placeholders(form), 0, 10000);
+}
+
+void ThumbnailsTest::pagingBackIsServedFromTheCache()
+{
+    testing::FormFixture fx;
+    writeCopies(fx.pictureDir.path(), QStringLiteral("c"), 10, QSize(800, 600), Qt::green);
+    fx.start();
+    Form1 &form = *fx.form;
+    Thumbnails &t = thumbnails(form);
+    QSignalSpy finished(&t, &Thumbnails::passFinished);
+    if (t.passRunning())
+        QVERIFY(finished.wait(10000));
+    finished.clear();
+    QSignalSpy shown(&t, &Thumbnails::pictureShown);
+    form.pageView().ShowPage(true);
+    // Every picture is back before the display returns: nothing was decoded again.
+    QCOMPARE(int(shown.size()), 10);
+    QCOMPARE(int(finished.size()), 1);
+    QVERIFY(!t.passRunning());
+    QCOMPARE(placeholders(form), 0);
+}
+
+void ThumbnailsTest::firstStageShowsEmbeddedThumbnailBeforeTheDecode()
+{
+    testing::FormFixture fx;
+    writeCopies(fx.pictureDir.path(), QStringLiteral("d"), 5, QSize(1600, 1200), Qt::yellow);
+    fx.start();
+    Thumbnails &t = thumbnails(*fx.form);
+    QMap<int, QList<int>> stages;
+    connect(&t, &Thumbnails::pictureShown, this, [&](int slot, int stage) { stages[slot] << stage; });
+    QSignalSpy finished(&t, &Thumbnails::passFinished);
+    QVERIFY(finished.wait(10000));
+    QCOMPARE(stages.size(), 5);
+    for (auto it = stages.cbegin(); it != stages.cend(); ++it)
+        QCOMPARE(it.value().last(), int(Thumbnails::Decoded));
+    // The first stage of every slot was queued ahead of all second stages.
+    int firstEmbedded = 0;
+    for (auto it = stages.cbegin(); it != stages.cend(); ++it)
+        firstEmbedded += it.value().first() == Thumbnails::Embedded ? 1 : 0;
+    QVERIFY(firstEmbedded >= 4);
+}
+
+QTEST_MAIN(ThumbnailsTest)
+#include "thumbnails_test.moc"
