@@ -9,6 +9,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
+#include <QProgressBar>
 #include <QProgressDialog>
 #include <QPushButton>
 #include <QTcpServer>
@@ -18,6 +19,7 @@
 using Outcome = ExternalActions::UpdateOutcome;
 Q_DECLARE_METATYPE(wwwupdate::AddressCheck)
 Q_DECLARE_METATYPE(Form1::UnsavedAnswer)
+Q_DECLARE_METATYPE(wwwupdate::DownloadStatus)
 
 namespace {
 
@@ -30,7 +32,7 @@ public:
         QByteArray body;
         qint64 claimedLength = -1; // Content-Length sent; -1: the body's real size
         QByteArray extraHeaders;   // complete lines, each ending in \r\n
-        bool stall = false;        // read the request, never answer
+        bool stall = false;        // never finish: no answer at all, or the body and no more
     };
 
     TinyServer()
@@ -59,12 +61,13 @@ private:
         buffer.clear();
         m_requested << path;
         const Route r = m_routes.value(path, Route{"404 Not Found", "no such file", -1, {}, false});
-        if (r.stall)
+        if (r.stall && r.body.isEmpty())
             return;
         const qint64 length = r.claimedLength >= 0 ? r.claimedLength : r.body.size();
         socket->write("HTTP/1.1 " + r.status + "\r\nContent-Length: " + QByteArray::number(length) +
                       "\r\nConnection: close\r\n" + r.extraHeaders + "\r\n" + r.body);
-        socket->disconnectFromHost();
+        if (!r.stall)
+            socket->disconnectFromHost();
     }
 
     QTcpServer m_server;
@@ -116,6 +119,8 @@ private slots:
     void updaterGetsOneArgumentPerMarker();
     void serverAddressWithTrailingSlashGivesNoDoubleSlash();
     void downloadIntoDirectoryUsesTheAddressFileName();
+    void downloadNamesWhyItFailed_data();
+    void downloadNamesWhyItFailed();
 
     void missingUpdaterIsFetchedMadeExecutableAndStarted();
     void failedDownloadLeavesNoFileAndReports_data();
@@ -281,6 +286,52 @@ void WWWUpdateTest::downloadIntoDirectoryUsesTheAddressFileName()
     QCOMPARE(filesIn(dir.path()), QStringList{QStringLiteral("tool.bin")});
 }
 
+void WWWUpdateTest::downloadNamesWhyItFailed_data()
+{
+    using S = wwwupdate::DownloadStatus;
+    QTest::addColumn<QByteArray>("status");
+    QTest::addColumn<QByteArray>("body");
+    QTest::addColumn<qint64>("claimed");
+    QTest::addColumn<QByteArray>("headers");
+    QTest::addColumn<bool>("stall");
+    QTest::addColumn<S>("expected");
+    QTest::newRow("404") << QByteArray("404 Not Found") << QByteArray("x") << -1ll << QByteArray() << false
+                         << S::HttpError;
+    QTest::newRow("stall") << QByteArray("200 OK") << QByteArray() << -1ll << QByteArray() << true
+                           << S::TimedOut;
+    QTest::newRow("empty") << QByteArray("200 OK") << QByteArray() << -1ll << QByteArray() << false
+                           << S::Incomplete;
+    QTest::newRow("redirect to remote http")
+        << QByteArray("302 Found") << QByteArray() << -1ll
+        << QByteArray("Location: http://update.example.org/U\r\n") << false << S::Refused;
+    QTest::newRow("cut short") << QByteArray("200 OK") << QByteArray("abc") << 5000ll << QByteArray() << false
+                               << S::Incomplete;
+    QTest::newRow("redirect on this computer") << QByteArray("302 Found") << QByteArray() << -1ll
+                                               << QByteArray("Location: /real\r\n") << false << S::Done;
+}
+
+void WWWUpdateTest::downloadNamesWhyItFailed()
+{
+    QFETCH(QByteArray, status);
+    QFETCH(QByteArray, body);
+    QFETCH(qint64, claimed);
+    QFETCH(QByteArray, headers);
+    QFETCH(bool, stall);
+    QFETCH(wwwupdate::DownloadStatus, expected);
+    TinyServer server;
+    server.route("/U", {status, body, claimed, headers, stall});
+    server.route("/real", {"200 OK", "real", -1, {}, false});
+    QTemporaryDir dir;
+    wwwupdate::URLDownload download;
+    download.setTimeout(300);
+    QSignalSpy done(&download, &wwwupdate::URLDownload::finished);
+    download.start(QUrl(server.base() + QStringLiteral("/U")), dir.filePath(QStringLiteral("U")));
+    QVERIFY(done.wait(10000));
+    const auto result = done.first().first().value<wwwupdate::DownloadResult>();
+    QVERIFY2(result.status == expected, qPrintable(result.reason));
+    QCOMPARE(filesIn(dir.path()).size(), expected == wwwupdate::DownloadStatus::Done ? 1 : 0);
+}
+
 void WWWUpdateTest::missingUpdaterIsFetchedMadeExecutableAndStarted()
 {
     TinyServer server;
@@ -372,7 +423,8 @@ void WWWUpdateTest::failedDownloadLeavesNoFileAndReports()
 void WWWUpdateTest::cancelledDownloadLeavesNoFile()
 {
     TinyServer server;
-    server.route("/Update.exe", {"200 OK", {}, -1, {}, true});
+    // A quarter of the file arrives, then the server keeps the line open.
+    server.route("/Update.exe", {"200 OK", QByteArray(1000, '#'), 4000, {}, true});
     Run run;
     StartRecorder recorder;
     const auto v = run.values(server.base());
@@ -385,6 +437,10 @@ void WWWUpdateTest::cancelledDownloadLeavesNoFile()
     QVERIFY(dialog);
     QTRY_VERIFY(dialog->isVisible());
     QTRY_COMPARE(server.requested().size(), 1);
+    auto *bar = dialog->findChild<QProgressBar *>();
+    QVERIFY(bar);
+    QTRY_COMPARE(bar->value(), 250);
+    QCOMPARE(bar->maximum(), 1000);
     QCOMPARE(run.actions->OnlineUpdate(v.programUrl, v.programFile, v.updaterPath, v.updaterUrl, v.extra),
              Outcome::Busy);
     auto *cancel = dialog->findChild<QPushButton *>();

@@ -154,10 +154,6 @@ void URLDownload::start(const QUrl &address, const QString &destination)
     connect(m_reply, &QNetworkReply::readyRead, this, &URLDownload::onReadyRead);
     connect(m_reply, &QNetworkReply::redirected, this, &URLDownload::onRedirected);
     connect(m_reply, &QNetworkReply::finished, this, &URLDownload::onFinished);
-    connect(m_reply, &QNetworkReply::downloadProgress, this, [this](qint64 received, qint64 total) {
-        m_idle->start(m_timeoutMs);
-        emit progress(received, total);
-    });
     m_idle->start(m_timeoutMs);
 }
 
@@ -178,6 +174,11 @@ void URLDownload::onReadyRead()
         return;
     }
     m_written += data.size();
+    // Counted here rather than taken from downloadProgress(), which the network
+    // code throttles and may hold back until the end.
+    bool known = false;
+    const qint64 total = m_reply->header(QNetworkRequest::ContentLengthHeader).toLongLong(&known);
+    emit progress(m_written, known ? total : -1);
 }
 
 void URLDownload::onRedirected(const QUrl &url)
@@ -208,8 +209,15 @@ void URLDownload::onFinished()
         fail(DownloadStatus::HttpError, QStringLiteral("the server answered %1").arg(code));
         return;
     }
+    bool known = false;
+    const qint64 announced = reply->header(QNetworkRequest::ContentLengthHeader).toLongLong(&known);
     if (reply->error() != QNetworkReply::NoError) {
-        fail(DownloadStatus::NetworkError, reply->errorString());
+        // A connection that closes before the announced size is a cut-short file.
+        if (reply->error() == QNetworkReply::RemoteHostClosedError && known && m_written < announced)
+            fail(DownloadStatus::Incomplete,
+                 QStringLiteral("%1 of %2 bytes arrived").arg(m_written).arg(announced));
+        else
+            fail(DownloadStatus::NetworkError, reply->errorString());
         return;
     }
     if (code == 0) {
@@ -223,8 +231,6 @@ void URLDownload::onFinished()
     }
     m_written += rest.size();
 
-    bool known = false;
-    const qint64 announced = reply->header(QNetworkRequest::ContentLengthHeader).toLongLong(&known);
     if (known && announced != m_written) {
         fail(DownloadStatus::Incomplete,
              QStringLiteral("%1 of %2 bytes arrived").arg(m_written).arg(announced));
