@@ -7,6 +7,8 @@
 #include "app/text.h"
 #include "ext/ExternalActions.h"
 #include "names/NameEditing.h"
+#include "names/Renaming.h"
+#include "pages/PageNavigation.h"
 #include "pages/PageView.h"
 #include "pages/Thumbnails.h"
 
@@ -247,6 +249,8 @@ void Form1::createControllers()
     new Thumbnails(*this, *m_pageView); // owned by the window as its child
     m_nameEditing = std::make_unique<NameEditing>(*this);
     new ExternalActions(*this);
+    m_renaming = std::make_unique<Renaming>(*this);
+    m_pageNavigation = std::make_unique<PageNavigation>(*this, *m_renaming);
 }
 
 void Form1::Form_Load()
@@ -277,6 +281,8 @@ void Form1::Form_Load()
                      QStringLiteral("0")) == QLatin1String("1"))
         setWindowState(windowState() | Qt::WindowMaximized);
 
+    // A renaming that a crash interrupted is put right before the list is read.
+    m_renaming->recoverInterruptedRenames();
     m_pageView->LoadFileList(unstoredDir);
     show();
     m_pageView->LayoutThumbnails();

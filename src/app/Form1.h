@@ -8,6 +8,8 @@
 #include <memory>
 
 class NameEditing;
+class PageNavigation;
+class Renaming;
 class PageView;
 
 // The one window. It creates the controls exactly as designed, owns the form
@@ -66,4 +68,6 @@ private:
     FormState m_state;
     std::unique_ptr<PageView> m_pageView;
     std::unique_ptr<NameEditing> m_nameEditing;
+    std::unique_ptr<Renaming> m_renaming;
+    std::unique_ptr<PageNavigation> m_pageNavigation;
 };
