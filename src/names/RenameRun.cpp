@@ -60,7 +60,7 @@ QByteArray journalBytes(const QList<Move> &moves)
     root[QStringLiteral("version")] = 1;
     root[QStringLiteral("created")] = QDateTime::currentDateTimeUtc().toString(Qt::ISODate);
     root[QStringLiteral("moves")] = list;
-    return QJsonDocument(root).toJson(QJsonDocument::Indented);
+    return QJsonDocument(root).toJson(QJsonDocument::Compact);
 }
 
 bool writeJournalFile(const QString &path, const QList<Move> &moves, QString *error)
