@@ -268,9 +268,11 @@ QString failureMessage(const Plan &plan, const RunResult &result)
     }
 
     const Request &req = plan.requests.at(result.failed.request);
+    // Temporary names mean nothing to the user: name the file and its new name.
     const bool toTemp = fileNameOf(result.failed.to).startsWith(temporaryPrefix());
+    const bool fromTemp = fileNameOf(result.failed.from).startsWith(temporaryPrefix());
     QString text = QStringLiteral("%1 konnte nicht in %2 umbenannt werden:\n%3\n\n")
-                       .arg(quoted(fileNameOf(result.failed.from)),
+                       .arg(quoted(fileNameOf(fromTemp ? req.from : result.failed.from)),
                             quoted(fileNameOf(toTemp ? req.to : result.failed.to)), result.failure.reason);
     if (!req.label.isEmpty())
         text.prepend(req.label + QStringLiteral(": "));
