@@ -76,6 +76,44 @@ struct FailingRename {
     ~FailingRename() { platform::setRenameHandler({}); }
 };
 
+// Imitates a file system that ignores letter case (as on memory cards and other
+// systems) on top of a real directory: a name finds the entry that equals it
+// regardless of case, and a rename onto any such entry, even the file's own, is
+// refused as taken.
+struct CaseBlindFileSystem {
+    static QString entry(const QString &path)
+    {
+        const QFileInfo info(path);
+        const QStringList names = info.dir().entryList(QDir::Files | QDir::Hidden | QDir::System);
+        for (const QString &n : names)
+            if (n.compare(info.fileName(), Qt::CaseInsensitive) == 0)
+                return info.dir().filePath(n);
+        return QString();
+    }
+    CaseBlindFileSystem()
+    {
+        platform::setFileIdHandler([](const QString &path) -> std::optional<platform::FileId> {
+            const QString real = entry(path);
+            return real.isEmpty() ? std::nullopt : platform::systemFileId(real);
+        });
+        platform::setRenameHandler([](const QString &from, const QString &to) {
+            const QString real = entry(from);
+            if (!entry(to).isEmpty()) {
+                platform::RenameResult r;
+                r.status = platform::RenameStatus::TargetExists;
+                r.reason = QStringLiteral("File exists");
+                return r;
+            }
+            return platform::systemRenameNoReplace(real.isEmpty() ? from : real, to);
+        });
+    }
+    ~CaseBlindFileSystem()
+    {
+        platform::setFileIdHandler({});
+        platform::setRenameHandler({});
+    }
+};
+
 bool hasTemporary(const Snapshot &s)
 {
     for (auto it = s.cbegin(); it != s.cend(); ++it)
@@ -101,6 +139,8 @@ private slots:
     void noReplaceRenameNeverOverwrites();
     void plansCarryOutChainsSwapsAndCycles_data();
     void plansCarryOutChainsSwapsAndCycles();
+    void caseOnlyRenamesWorkWhereCaseIsIgnored_data();
+    void caseOnlyRenamesWorkWhereCaseIsIgnored();
     void takenTargetRefusesWholePlanAndNamesSlot();
     void invalidNameRefusesWholePlan();
 
@@ -128,6 +168,7 @@ void RenameTest::init()
 void RenameTest::cleanup()
 {
     platform::setRenameHandler({});
+    platform::setFileIdHandler({});
     setJournalDirectory(QString());
     delete m_journals;
     m_journals = nullptr;
@@ -257,6 +298,48 @@ void RenameTest::plansCarryOutChainsSwapsAndCycles()
     QCOMPARE(snapshot(d), expected);
     for (int i = 0; i < files.size(); ++i)
         QCOMPARE(run.current[i], d + fileNameFor(typed[i]));
+}
+
+void RenameTest::caseOnlyRenamesWorkWhereCaseIsIgnored_data()
+{
+    QTest::addColumn<QStringList>("files");
+    QTest::addColumn<QStringList>("typed");
+    QTest::addColumn<bool>("refused");
+    QTest::newRow("word case") << QStringList{u"Urlaub.jpg"_qs} << QStringList{u"urlaub"_qs} << false;
+    QTest::newRow("extension case") << QStringList{u"IMG_1.JPG"_qs} << QStringList{u"IMG_1"_qs} << false;
+    QTest::newRow("swap by case-blind names")
+        << QStringList{u"A.jpg"_qs, u"B.jpg"_qs} << QStringList{u"b"_qs, u"a"_qs} << false;
+    QTest::newRow("chain onto a name that differs in case")
+        << QStringList{u"A.jpg"_qs, u"B.jpg"_qs} << QStringList{u"b"_qs, u"C"_qs} << false;
+    QTest::newRow("unlisted file of another case is taken")
+        << QStringList{u"A.jpg"_qs, u"x.JPG"_qs} << QStringList{u"X"_qs, u"x"_qs} << true;
+}
+
+void RenameTest::caseOnlyRenamesWorkWhereCaseIsIgnored()
+{
+    QFETCH(QStringList, files);
+    QFETCH(QStringList, typed);
+    QFETCH(bool, refused);
+    QTemporaryDir dir;
+    const QString d = dir.path() + u'/';
+    writeFiles(d, files);
+    const Snapshot before = snapshot(d);
+    CaseBlindFileSystem caseBlind;
+    QList<QPair<QString, QString>> edits;
+    // The last file of the "taken" row stands outside the plan.
+    for (int i = 0; i < files.size() - (refused ? 1 : 0); ++i)
+        edits << qMakePair(files[i], typed[i]);
+    const Plan plan = planFor(d, edits);
+    QCOMPARE(!plan.ok(), refused);
+    const RunResult run = runPlan(plan);
+    Snapshot expected = before;
+    if (!refused) {
+        QVERIFY2(run.ok(), qPrintable(failureMessage(plan, run)));
+        expected.clear();
+        for (int i = 0; i < files.size(); ++i)
+            expected.insert(fileNameFor(typed[i]), before.value(files[i]));
+    }
+    QCOMPARE(snapshot(d), expected);
 }
 
 void RenameTest::takenTargetRefusesWholePlanAndNamesSlot()

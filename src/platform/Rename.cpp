@@ -121,7 +121,27 @@ void setRenameHandler(RenameHandler handler)
     handlerSlot() = std::move(handler);
 }
 
+namespace {
+FileIdHandler &fileIdSlot()
+{
+    static FileIdHandler h;
+    return h;
+}
+} // namespace
+
+void setFileIdHandler(FileIdHandler handler)
+{
+    fileIdSlot() = std::move(handler);
+}
+
 std::optional<FileId> fileId(const QString &path)
+{
+    if (fileIdSlot())
+        return fileIdSlot()(path);
+    return systemFileId(path);
+}
+
+std::optional<FileId> systemFileId(const QString &path)
 {
     const QByteArray p = QFile::encodeName(path);
     struct stat st;

@@ -48,4 +48,10 @@ struct FileId {
 // nothing when there is no such entry.
 std::optional<FileId> fileId(const QString &path);
 
+// The system's look-up itself, and a replacement for it (tests imitate a file
+// system that ignores letter case with it); an empty handler restores it.
+std::optional<FileId> systemFileId(const QString &path);
+using FileIdHandler = std::function<std::optional<FileId>(const QString &path)>;
+void setFileIdHandler(FileIdHandler handler);
+
 } // namespace platform
