@@ -268,6 +268,9 @@ void WWWUpdateTest::serverAddressWithTrailingSlashGivesNoDoubleSlash()
     QCOMPARE(v.updaterPath, QStringLiteral("/opt/n/") + wwwupdate::UpdaterFileName);
     QCOMPARE(v.programFile, QStringLiteral("namora"));
     QVERIFY(v.extra.isEmpty());
+    const auto odd = wwwupdate::updateValues(QStringLiteral("https://u.example"), QStringLiteral("/opt/a\\b"),
+                                             QStringLiteral("namora"));
+    QCOMPARE(odd.updaterPath, QStringLiteral("/opt/a\\b/") + wwwupdate::UpdaterFileName);
 }
 
 void WWWUpdateTest::downloadIntoDirectoryUsesTheAddressFileName()

@@ -1,7 +1,5 @@
 #include "ext/WWWUpdate.h"
 
-#include "app/text.h"
-
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -32,7 +30,9 @@ UpdateValues updateValues(const QString &server, const QString &programDir, cons
     UpdateValues v;
     v.programUrl = base + ProgramServerPath;
     v.programFile = programFile;
-    v.updaterPath = text::AddSeparator(programDir) + UpdaterFileName;
+    // Joined with the platform's separator: a directory whose name holds a
+    // backslash must not get one as its separator on Linux.
+    v.updaterPath = JoinPath(programDir, UpdaterFileName);
     v.updaterUrl = base + UpdaterServerPath;
     return v;
 }
