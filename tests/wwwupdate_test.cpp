@@ -8,6 +8,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QPlainTextEdit>
 #include <QProcess>
 #include <QProgressBar>
 #include <QProgressDialog>
@@ -131,6 +132,8 @@ private slots:
     void insecureAddressIsRefusedBeforeAnything();
     void unsavedNamesAnswerDecidesWhetherTheProgramEnds_data();
     void unsavedNamesAnswerDecidesWhetherTheProgramEnds();
+    void typedNamesAreAskedAboutBeforeTheProgramEnds_data();
+    void typedNamesAreAskedAboutBeforeTheProgramEnds();
     void vanishedUpdaterIsReportedNotFound();
     void updaterThatCannotStartKeepsTheProgramRunning();
     void clickOnLabelUsesTheConfiguredServer();
@@ -556,6 +559,46 @@ void WWWUpdateTest::unsavedNamesAnswerDecidesWhetherTheProgramEnds()
     QCOMPARE(recorder.starts.size(), started ? 1 : 0);
     QCOMPARE(run.ended, started ? 1 : 0);
     QVERIFY(run.boxes.shown().isEmpty());
+}
+
+void WWWUpdateTest::typedNamesAreAskedAboutBeforeTheProgramEnds_data()
+{
+    QTest::addColumn<int>("answer");
+    QTest::addColumn<bool>("started");
+    QTest::addColumn<QString>("fileAfter");
+    QTest::newRow("cancel") << int(platform::AnswerCancel) << false << "a.jpg";
+    QTest::newRow("no") << int(platform::AnswerNo) << true << "a.jpg";
+    QTest::newRow("yes saves first") << int(platform::AnswerYes) << true << "Urlaub.jpg";
+}
+
+void WWWUpdateTest::typedNamesAreAskedAboutBeforeTheProgramEnds()
+{
+    QFETCH(int, answer);
+    QFETCH(bool, started);
+    QFETCH(QString, fileAfter);
+    testing::FormFixture fixture;
+    testing::writePictures(fixture.pictureDir.path(), {QStringLiteral("a.jpg")});
+    testing::MessageBoxes boxes;
+    StartRecorder recorder;
+    Form1 &form = fixture.start();
+    auto *actions = form.findChild<ExternalActions *>();
+    int ended = 0;
+    actions->endProgram = [&] { ++ended; };
+    form.controls().Text1[0]->setPlainText(QStringLiteral("Urlaub"));
+    const auto v = wwwupdate::updateValues(QStringLiteral("https://update.example.org"),
+                                           fixture.programDir.path(), QStringLiteral("namora"));
+    QFile f(v.updaterPath);
+    QVERIFY(f.open(QIODevice::WriteOnly));
+    f.write(UpdaterScript);
+    f.close();
+    boxes.answer(answer);
+
+    actions->OnlineUpdate(v.programUrl, v.programFile, v.updaterPath, v.updaterUrl, v.extra);
+    QVERIFY(!boxes.shown().isEmpty());
+    QCOMPARE(boxes.shown()[0].style, int(platform::YesNoCancelQuestion));
+    QCOMPARE(recorder.starts.size(), started ? 1 : 0);
+    QCOMPARE(ended, started ? 1 : 0);
+    QVERIFY(QFile::exists(fixture.pictureDir.filePath(fileAfter)));
 }
 
 void WWWUpdateTest::vanishedUpdaterIsReportedNotFound()
