@@ -152,6 +152,7 @@ private slots:
     void killedRunAfterLastRenameKeepsNewNames();
     void journalOfRunningProgramIsLeftAlone();
     void unreadableJournalIsSetAside();
+    void journalOfUnreachableDirectoryWaits();
 
     void randomPagesNeverLoseOrDuplicateFiles();
 
@@ -560,6 +561,28 @@ void RenameTest::unreadableJournalIsSetAside()
     QVERIFY(!recovered[0].problems.isEmpty());
     QVERIFY(!f.exists());
     QVERIFY(recoverJournals().isEmpty());
+}
+
+void RenameTest::journalOfUnreachableDirectoryWaits()
+{
+    auto card = std::make_unique<QTemporaryDir>();
+    const QString d = card->path() + u'/';
+    writeFiles(d, {u"A.jpg"_qs, u"B.jpg"_qs});
+    runAndKillAfter(planFor(d, {{u"A.jpg"_qs, u"B"_qs}, {u"B.jpg"_qs, u"A"_qs}}), 1);
+    const QString parked = card->path() + u"-away"_qs;
+    QVERIFY(QDir().rename(card->path(), parked)); // the card is pulled
+    QList<Recovery> recovered = recoverJournals();
+    QCOMPARE(recovered.size(), 1);
+    QCOMPARE(recovered[0].problems.size(), 1);
+    QCOMPARE(QDir(m_journals->path()).entryList({u"rename-*.json"_qs}, QDir::Files).size(), 1);
+
+    QVERIFY(QDir().rename(parked, card->path())); // and put back
+    recovered = recoverJournals();
+    QCOMPARE(recovered.size(), 1);
+    QVERIFY(recovered[0].problems.isEmpty());
+    QCOMPARE(snapshot(d).value(u"A.jpg"_qs), QByteArray("content of A.jpg"));
+    QCOMPARE(snapshot(d).size(), 2);
+    QVERIFY(QDir(m_journals->path()).isEmpty());
 }
 
 void RenameTest::randomPagesNeverLoseOrDuplicateFiles()

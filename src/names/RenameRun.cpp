@@ -319,6 +319,14 @@ QList<Recovery> recoverJournals()
         }
         if (!moves.isEmpty())
             rec.directory = dirOf(moves.first().from);
+        if (!rec.directory.isEmpty() && !QDir(rec.directory).exists()) {
+            // A memory card or network share that is not there now: the journal
+            // waits for the next start instead of forgetting the files.
+            rec.problems << QStringLiteral("Das Verzeichnis ist nicht erreichbar; das Umbenennen wird beim "
+                                           "nächsten Start rückgängig gemacht.");
+            done << rec;
+            continue;
+        }
 
         QStringList where;
         bool allAtNewName = true;
@@ -426,10 +434,12 @@ QString recoveryMessage(const QList<Recovery> &recoveries)
                         .arg(r.directory);
             continue;
         }
-        if (!r.directory.isEmpty())
+        if (r.restored > 0 || r.problems.isEmpty())
             text += QStringLiteral("In %1 wurde das Umbenennen rückgängig gemacht: %2 Datei(en) haben "
                                    "wieder ihren alten Namen.\n")
                         .arg(r.directory, QString::number(r.restored));
+        else if (!r.directory.isEmpty())
+            text += QStringLiteral("In %1:\n").arg(r.directory);
         if (!r.problems.isEmpty()) {
             text += QStringLiteral("Nicht wiederhergestellt:\n");
             for (const QString &p : r.problems)
