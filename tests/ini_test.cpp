@@ -1,4 +1,5 @@
 #include "app/Ini.h"
+#include "pages/PictureList.h"
 
 #include <QDir>
 #include <QFile>
@@ -258,6 +259,7 @@ void IniTest::valuesRoundTrip_data()
     QTest::newRow("brackets and equals") << QStringLiteral("[a]=b;c#");
     QTest::newRow("long directory path at the limit") << longPath;
     QTest::newRow("date") << QStringLiteral("2004.05.06");
+    QTest::newRow("directory whose name is not UTF-8") << pages::decodeFileName("/home/x/caf\xE9/");
 }
 
 void IniTest::valuesRoundTrip()
@@ -315,6 +317,8 @@ void IniTest::refusedWriteLeavesFileUnchanged_data()
         << ok << Section << "Verzeichnis" << QStringLiteral("/a\nVollbild=1");
     QTest::newRow("carriage return in value") << ok << Section << "Verzeichnis" << QStringLiteral("/a\r/");
     QTest::newRow("NUL in value") << ok << Section << "Verzeichnis" << (QStringLiteral("/a") + QChar(0));
+    QTest::newRow("lone high surrogate would not read back")
+        << ok << Section << "Verzeichnis" << (QStringLiteral("/a") + QChar(0xD800) + QStringLiteral("/"));
     QTest::newRow("equals sign in key") << ok << Section << "a=b"
                                         << "x";
     QTest::newRow("bracket in section") << ok << "a]b"

@@ -1,5 +1,7 @@
 #include "app/Ini.h"
 
+#include "pages/PictureList.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -129,9 +131,12 @@ Location locate(const Document &doc, const QString &section, const QString &key)
     return loc;
 }
 
+// Values go through the file-name codec: UTF-8 for every valid text, and a
+// directory whose name is not valid UTF-8 is stored as its very bytes and read
+// back as the same name.
 QString valueOf(const QByteArray &line, qsizetype eq)
 {
-    return QString::fromUtf8(line.mid(eq + 1)).trimmed();
+    return pages::decodeFileName(line.mid(eq + 1)).trimmed();
 }
 
 bool isUtf16(const QByteArray &data)
@@ -237,6 +242,8 @@ WriteResult IniWrite(const QString &section, const QString &key, const QString &
         return failed(QStringLiteral("the value is longer than %1 characters").arg(MaxValueLength));
     if (value.contains(QLatin1Char('\n')) || value.contains(QLatin1Char('\r')) || value.contains(QChar(0)))
         return failed(QStringLiteral("the value holds a line break or NUL character"));
+    if (pages::decodeFileName(pages::encodeFileName(value)) != value)
+        return failed(QStringLiteral("the value is not valid Unicode text"));
 
     const QFileInfo info(file);
     Document doc;
@@ -255,7 +262,7 @@ WriteResult IniWrite(const QString &section, const QString &key, const QString &
 #endif
     }
 
-    const QByteArray valueBytes = value.toUtf8();
+    const QByteArray valueBytes = pages::encodeFileName(value);
     const Location loc = locate(doc, section, key);
     if (loc.keyLine >= 0) {
         // Keep the key as it is spelled in the file, and everything up to '='.

@@ -49,8 +49,10 @@ struct WriteResult {
 // Sets key=value in section, adding the section or key when missing. A missing
 // file is created only when create is true. Refused (Failed, file untouched) when
 // the existing file cannot be read in full (unreadable, larger than MaxFileSize,
-// UTF-16), when the value is longer than MaxValueLength or holds a line break or
-// NUL, or when the section or key name could not be read back.
+// UTF-16), when the value is longer than MaxValueLength, holds a line break or
+// NUL or a lone surrogate that stands for no byte, or when the section or key
+// name could not be read back. A value holding names that are not valid UTF-8
+// (as pages::decodeFileName gives them) is stored as those bytes.
 WriteResult IniWrite(const QString &section, const QString &key, const QString &value, const QString &file,
                      bool create);
 
