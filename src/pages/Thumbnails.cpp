@@ -6,15 +6,19 @@
 #include "pages/PageView.h"
 
 #include <QCheckBox>
+#include <QElapsedTimer>
 #include <QLabel>
 #include <QPixmap>
 #include <QPushButton>
 #include <QThread>
+#include <QTimer>
 
 namespace {
 // Queued ahead of every second stage, so every slot shows something quickly.
 constexpr int EmbeddedPriority = 1;
 constexpr int DecodedPriority = 0;
+constexpr qint64 DrainBudgetMs = 4;
+
 } // namespace
 
 Thumbnails::Thumbnails(Form1 &form, PageView &pages)
@@ -75,6 +79,8 @@ void Thumbnails::cancelPass()
     m_pass.reset();
     m_items.clear();
     m_outstanding = 0;
+    const QMutexLocker lock(&m_inboxMutex);
+    m_inbox.clear();
 }
 
 void Thumbnails::startPass()
@@ -134,10 +140,38 @@ void Thumbnails::startPass()
 
 void Thumbnails::post(Delivery d)
 {
-    // Runs on a worker: the delivery is queued to the GUI thread. This object
-    // outlives every job (its destructor waits for the pool).
-    QMetaObject::invokeMethod(
-        this, [this, d = std::move(d)] { deliver(d); }, Qt::QueuedConnection);
+    // Runs on a worker. One drain at a time is queued to the GUI thread; this
+    // object outlives every job (its destructor waits for the pool).
+    const QMutexLocker lock(&m_inboxMutex);
+    m_inbox << std::move(d);
+    if (!m_drainQueued) {
+        m_drainQueued = true;
+        QMetaObject::invokeMethod(this, &Thumbnails::drainInbox, Qt::QueuedConnection);
+    }
+}
+
+void Thumbnails::drainInbox()
+{
+    // Results are shown for a few milliseconds at a time; then the window gets
+    // its input, timers and painting before the next batch.
+    QElapsedTimer budget;
+    budget.start();
+    for (;;) {
+        Delivery d;
+        {
+            const QMutexLocker lock(&m_inboxMutex);
+            if (m_inbox.isEmpty()) {
+                m_drainQueued = false;
+                return;
+            }
+            if (budget.elapsed() >= DrainBudgetMs) {
+                QTimer::singleShot(0, this, &Thumbnails::drainInbox);
+                return;
+            }
+            d = m_inbox.takeFirst();
+        }
+        deliver(d);
+    }
 }
 
 int Thumbnails::currentSlotOf(const Item &item) const

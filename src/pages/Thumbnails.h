@@ -4,6 +4,7 @@
 #include "pages/ThumbnailDecoder.h"
 
 #include <QList>
+#include <QMutex>
 #include <QObject>
 #include <QThreadPool>
 #include <atomic>
@@ -73,6 +74,7 @@ private:
     int currentSlotOf(const Item &item) const;
     void show(int slot, const QImage &image, int stage);
     void post(Delivery d);
+    void drainInbox();
 
     Form1 &m_form;
     PageView &m_pages;
@@ -85,4 +87,9 @@ private:
     quint64 m_passGeneration = 0;
     QList<Item> m_items;
     int m_outstanding = 0; // second-stage results still to come
+
+    // Results handed over by the workers, taken in small batches on the GUI thread.
+    QMutex m_inboxMutex;
+    QList<Delivery> m_inbox;
+    bool m_drainQueued = false; // guarded by m_inboxMutex
 };
