@@ -10,6 +10,7 @@
 #include "names/Renaming.h"
 #include "pages/PageNavigation.h"
 #include "pages/PageView.h"
+#include "pages/ResizeHandler.h"
 #include "pages/Thumbnails.h"
 
 #include <QCheckBox>
@@ -251,6 +252,7 @@ void Form1::createControllers()
     new ExternalActions(*this);
     m_renaming = std::make_unique<Renaming>(*this);
     m_pageNavigation = std::make_unique<PageNavigation>(*this, *m_renaming);
+    new ResizeHandler(*this);
 }
 
 void Form1::Form_Load()

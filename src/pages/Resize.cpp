@@ -1,0 +1,48 @@
+#include "pages/Resize.h"
+
+namespace resizing {
+
+Result arrange(const Input &in)
+{
+    Result r;
+    r.bottomFrame1Top = in.height - in.bottomFrame1.height - BottomMargin;
+    r.arrowFrameTop = in.height - in.arrowFrame.height - BottomMargin;
+    r.arrowFrameLeft = in.width - in.arrowFrame.width - ArrowRightMargin;
+    r.topFrame2Left = in.topFrame2.left;
+    r.topFrame2Top = in.topFrame2.top;
+    r.height = in.height;
+
+    const bool sideBySide = in.topFrame2.left != in.topFrame1.left;
+    if (in.topFrame2.left + in.topFrame2.width > in.width && sideBySide && in.visible) {
+        r.toolBars = ToolBars::Wrap;
+        r.topFrame2Left = in.topFrame1.left;
+        r.topFrame2Top = WrappedTop;
+        r.height = in.height + WrapHeightAdded;
+    } else if (in.width > UnwrapWidth && !sideBySide) {
+        r.toolBars = ToolBars::Unwrap;
+        r.topFrame2Left = in.topFrame1.left + in.topFrame1.width;
+        r.topFrame2Top = in.topFrame1.top;
+    }
+    return r;
+}
+
+void stashTypedNames(QHash<QString, QString> &typedNames, const QStringList &pageNames,
+                     const QStringList &typed, const QString &pictureDir, int filledLastSlot)
+{
+    const int last = qMin(filledLastSlot, int(qMin(pageNames.size(), typed.size())) - 1);
+    for (int i = 0; i <= last; ++i) {
+        const QString &path = pageNames[i];
+        // Empty slots and paths of another directory (a listing since the page
+        // was filled) hold nothing to keep.
+        if (path.isEmpty() || !path.startsWith(pictureDir) || path.size() == pictureDir.size())
+            continue;
+        const QString file = path.mid(pictureDir.size());
+        const QString own = file.left(file.size() - 4);
+        if (typed[i] == own)
+            typedNames.remove(file);
+        else
+            typedNames.insert(file, typed[i]);
+    }
+}
+
+} // namespace resizing

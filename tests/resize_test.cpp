@@ -1,0 +1,353 @@
+#include "app/Ini.h"
+#include "app/Twips.h"
+#include "app/Widgets.h"
+#include "pages/PageView.h"
+#include "pages/Resize.h"
+#include "support/TestSupport.h"
+
+#include <QApplication>
+#include <QFile>
+#include <QFrame>
+#include <QLabel>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QtTest>
+
+using resizing::ToolBars;
+
+class ResizeTest : public QObject {
+    Q_OBJECT
+private slots:
+    void barsFollowTheWindowSize_data();
+    void barsFollowTheWindowSize();
+    void typedNamesAreStashedPerFile_data();
+    void typedNamesAreStashedPerFile();
+
+    void minimisedWindowChangesNothing();
+    void maximisedStateIsRemembered();
+    void onlySlotsUpToLastSlotShowAfterAnyResize();
+    void barsWrapAndUnwrapOnTheWindow();
+    void wrapWhileMaximisedKeepsStateAndMovesGridUnderBar();
+    void typedNamesSurviveAChangeOfSlotCount();
+    void pageIsRefilledOnlyWhenSlotCountChanges();
+
+private:
+    Form1 &start(testing::FormFixture &f, int pictures = 60);
+};
+
+namespace {
+
+QString vollbild(const testing::FormFixture &f)
+{
+    return ini::IniRead(QStringLiteral("Einstellungen"), QStringLiteral("Vollbild"), f.iniPath(), QString());
+}
+
+QByteArray fileBytes(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
+}
+
+// Which of slots 0..53 show, as a string of '1' and '0', for short messages.
+QString shownSlots(Form1 &form)
+{
+    const Controls &c = form.controls();
+    QString s;
+    for (int i = 0; i < Controls::ArraySize; ++i) {
+        const bool p = !c.Picture1[i]->isHidden(), t = !c.Text1[i]->isHidden(),
+                   b = !c.Command3[i]->isHidden();
+        s += (p && t && b) ? QLatin1Char('1') : (!p && !t && !b) ? QLatin1Char('0') : QLatin1Char('?');
+    }
+    return s;
+}
+
+QString expectedSlots(int lastSlot)
+{
+    QString s;
+    for (int i = 0; i < Controls::ArraySize; ++i)
+        s += resizing::slotVisible(i, lastSlot) ? QLatin1Char('1') : QLatin1Char('0');
+    return s;
+}
+
+void typeName(QPlainTextEdit *box, const QString &name)
+{
+    box->setFocus();
+    QTest::keyClick(box, Qt::Key_A, Qt::ControlModifier);
+    QTest::keyClicks(box, name);
+}
+
+} // namespace
+
+Form1 &ResizeTest::start(testing::FormFixture &f, int pictures)
+{
+    QStringList names;
+    for (int i = 0; i < pictures; ++i)
+        names << QStringLiteral("IMG_%1.jpg").arg(i, 3, 10, QLatin1Char('0'));
+    testing::writePictures(f.pictureDir.path(), names, QSize(16, 12));
+    return f.start();
+}
+
+void ResizeTest::barsFollowTheWindowSize_data()
+{
+    QTest::addColumn<double>("width");
+    QTest::addColumn<double>("bar2Left");
+    QTest::addColumn<double>("bar2Top");
+    QTest::addColumn<bool>("visible");
+    QTest::addColumn<int>("toolBars");
+    QTest::addColumn<double>("newBar2Left");
+    QTest::addColumn<double>("newBar2Top");
+    QTest::addColumn<double>("newHeight");
+    // TopFrame1 stands at 120 / 120, 9615 wide; TopFrame2 is as wide.
+    QTest::newRow("shrunk to 19000: wrap, 500 higher")
+        << 19000.0 << 9720.0 << 120.0 << true << int(ToolBars::Wrap) << 120.0 << 600.0 << 11300.0;
+    QTest::newRow("19334 is one twip too narrow")
+        << 19334.0 << 9720.0 << 120.0 << true << int(ToolBars::Wrap) << 120.0 << 600.0 << 11300.0;
+    QTest::newRow("19335 still fits beside")
+        << 19335.0 << 9720.0 << 120.0 << true << int(ToolBars::Unchanged) << 9720.0 << 120.0 << 10800.0;
+    QTest::newRow("hidden window never wraps")
+        << 19000.0 << 9720.0 << 120.0 << false << int(ToolBars::Unchanged) << 9720.0 << 120.0 << 10800.0;
+    QTest::newRow("stacked bars stay stacked at 22000")
+        << 22000.0 << 120.0 << 600.0 << true << int(ToolBars::Unchanged) << 120.0 << 600.0 << 10800.0;
+    QTest::newRow("stacked at exactly 22710")
+        << 22710.0 << 120.0 << 600.0 << true << int(ToolBars::Unchanged) << 120.0 << 600.0 << 10800.0;
+    QTest::newRow("past 22710 unwraps to 9735 / 120")
+        << 22711.0 << 120.0 << 600.0 << true << int(ToolBars::Unwrap) << 9735.0 << 120.0 << 10800.0;
+    QTest::newRow("stacked bars on a narrow window stay")
+        << 9000.0 << 120.0 << 600.0 << true << int(ToolBars::Unchanged) << 120.0 << 600.0 << 10800.0;
+}
+
+void ResizeTest::barsFollowTheWindowSize()
+{
+    QFETCH(double, width);
+    QFETCH(double, bar2Left);
+    QFETCH(double, bar2Top);
+    QFETCH(bool, visible);
+    resizing::Input in;
+    in.width = width;
+    in.height = 10800;
+    in.bottomFrame1 = {120, 7920, 17295, 615};
+    in.arrowFrame = {17280, 7800, 4095, 855};
+    in.topFrame1 = {120, 120, 9615, 495};
+    in.topFrame2 = {bar2Left, bar2Top, 9615, 495};
+    in.visible = visible;
+    const resizing::Result r = resizing::arrange(in);
+    QTEST(int(r.toolBars), "toolBars");
+    QTEST(r.topFrame2Left, "newBar2Left");
+    QTEST(r.topFrame2Top, "newBar2Top");
+    QTEST(r.height, "newHeight");
+    QCOMPARE(r.bottomFrame1Top, 10800.0 - 615 - 600);
+    QCOMPARE(r.arrowFrameTop, 10800.0 - 855 - 600);
+    QCOMPARE(r.arrowFrameLeft, width - 4095 - 360);
+}
+
+void ResizeTest::typedNamesAreStashedPerFile_data()
+{
+    QTest::addColumn<QStringList>("pageNames");
+    QTest::addColumn<QStringList>("typed");
+    QTest::addColumn<int>("filledLastSlot");
+    QTest::addColumn<QStringList>("stashedBefore");
+    QTest::addColumn<QStringList>("stashedAfter"); // file=name pairs, sorted
+    const QString d = QStringLiteral("/p/");
+    QTest::newRow("typed name kept under its file")
+        << QStringList{d + QStringLiteral("a.jpg"), d + QStringLiteral("b.jpg")}
+        << QStringList{QStringLiteral("a"), QStringLiteral("Urlaub")} << 1 << QStringList()
+        << QStringList{QStringLiteral("b.jpg=Urlaub")};
+    QTest::newRow("cleared box is a typed name too")
+        << QStringList{d + QStringLiteral("a.jpg")} << QStringList{QString()} << 0 << QStringList()
+        << QStringList{QStringLiteral("a.jpg=")};
+    QTest::newRow("name typed back to the file's own drops the stash")
+        << QStringList{d + QStringLiteral("a.jpg")} << QStringList{QStringLiteral("a")} << 0
+        << QStringList{QStringLiteral("a.jpg=x"), QStringLiteral("z.jpg=y")}
+        << QStringList{QStringLiteral("z.jpg=y")};
+    QTest::newRow("empty slot and slot beyond the fill ignored")
+        << QStringList{QString(), d + QStringLiteral("b.jpg"), d + QStringLiteral("c.jpg")}
+        << QStringList{QStringLiteral("stray"), QStringLiteral("b"), QStringLiteral("old")} << 1
+        << QStringList() << QStringList();
+    QTest::newRow("path of another directory ignored")
+        << QStringList{QStringLiteral("/q/a.jpg")} << QStringList{QStringLiteral("x")} << 0 << QStringList()
+        << QStringList();
+}
+
+void ResizeTest::typedNamesAreStashedPerFile()
+{
+    QFETCH(QStringList, pageNames);
+    QFETCH(QStringList, typed);
+    QFETCH(int, filledLastSlot);
+    QFETCH(QStringList, stashedBefore);
+    QHash<QString, QString> stash;
+    for (const QString &pair : stashedBefore)
+        stash.insert(pair.section(QLatin1Char('='), 0, 0), pair.section(QLatin1Char('='), 1));
+    resizing::stashTypedNames(stash, pageNames, typed, QStringLiteral("/p/"), filledLastSlot);
+    QStringList after;
+    for (auto it = stash.cbegin(); it != stash.cend(); ++it)
+        after << it.key() + QLatin1Char('=') + it.value();
+    after.sort();
+    QTEST(after, "stashedAfter");
+}
+
+void ResizeTest::minimisedWindowChangesNothing()
+{
+    testing::FormFixture f;
+    Form1 &form = start(f);
+    QFile::remove(f.iniPath());
+    const Controls &c = form.controls();
+    const QRect bottom = c.BottomFrame1->geometry(), arrows = c.ArrowFrame->geometry(),
+                bar2 = c.TopFrame2->geometry(), slot7 = c.Picture1[7]->geometry();
+    const int lastSlot = form.state().LastSlot;
+    const QString shown = shownSlots(form);
+
+    form.showMinimized();
+    QTRY_VERIFY(form.isMinimized());
+    // Some platforms report a tiny size for a minimised window: still nothing moves.
+    twips::setWindowSize(&form, 3000, 900);
+    QCoreApplication::processEvents();
+    QVERIFY2(!QFile::exists(f.iniPath()), "the settings file was written while minimised");
+    QCOMPARE(c.BottomFrame1->geometry(), bottom);
+    QCOMPARE(c.ArrowFrame->geometry(), arrows);
+    QCOMPARE(c.TopFrame2->geometry(), bar2);
+    QCOMPARE(c.Picture1[7]->geometry(), slot7);
+    QCOMPARE(form.state().LastSlot, lastSlot);
+    QCOMPARE(shownSlots(form), shown);
+}
+
+void ResizeTest::maximisedStateIsRemembered()
+{
+    testing::FormFixture f;
+    Form1 &form = start(f);
+    form.showMaximized();
+    QTRY_COMPARE(vollbild(f), QStringLiteral("1"));
+    const QByteArray maximised = fileBytes(f.iniPath());
+    form.showMinimized();
+    QTRY_VERIFY(form.isMinimized());
+    QCoreApplication::processEvents();
+    QCOMPARE(fileBytes(f.iniPath()), maximised);
+    form.showNormal();
+    QTRY_COMPARE(vollbild(f), QStringLiteral("0"));
+    form.showMaximized();
+    QTRY_COMPARE(vollbild(f), QStringLiteral("1"));
+    form.showNormal();
+    QTRY_COMPARE(vollbild(f), QStringLiteral("0"));
+}
+
+void ResizeTest::onlySlotsUpToLastSlotShowAfterAnyResize()
+{
+    testing::FormFixture f;
+    Form1 &form = start(f);
+    QCOMPARE(shownSlots(form), expectedSlots(form.state().LastSlot));
+    struct Step {
+        double width, height;
+        int lastSlot; // -2: whatever the layout gives
+    };
+    // In sequence: every change of slot count in both directions, a window too
+    // low for one row (keeps LastSlot) and one too narrow for one column.
+    const Step steps[] = {{51000, 10800, 52}, {22995, 10800, -2},   {4000, 10800, -1}, {30000, 12000, -2},
+                          {23000, 2000, -2},    {51000, 10800, 52}, {14000, 8000, -2}};
+    for (const Step &s : steps) {
+        twips::setWindowSize(&form, s.width, s.height);
+        const QByteArray where = QByteArray::number(s.width) + " x " + QByteArray::number(s.height);
+        if (s.lastSlot != -2)
+            QVERIFY2(form.state().LastSlot == s.lastSlot, where);
+        QVERIFY2(shownSlots(form) == expectedSlots(form.state().LastSlot), where);
+        QVERIFY2(form.controls().Text1[53]->isHidden() && form.controls().Picture1[53]->isHidden() &&
+                     form.controls().Command3[53]->isHidden(),
+                 where);
+    }
+}
+
+void ResizeTest::barsWrapAndUnwrapOnTheWindow()
+{
+    testing::FormFixture f;
+    Form1 &form = start(f);
+    const Controls &c = form.controls();
+    twips::setWindowSize(&form, 23000, 10800);
+    QCOMPARE(twips::left(c.TopFrame2), 9720.0);
+    const double height = twips::windowHeight(&form);
+
+    twips::setWindowSize(&form, 19000, height);
+    QCOMPARE(twips::left(c.TopFrame2), 120.0);
+    QCOMPARE(twips::top(c.TopFrame2), 600.0);
+    // 500 twips are 33.3 pixels: rounded once, so within half a pixel.
+    QVERIFY2(qAbs(twips::windowHeight(&form) - (height + 500)) <= twips::PerPixel / 2,
+             QByteArray::number(twips::windowHeight(&form)));
+    // The run raised by the height change laid the grid out under the wrapped bar.
+    QCOMPARE(twips::top(c.Picture1[0]), 600.0 + 495);
+    QCOMPARE(twips::top(c.BottomFrame1), twips::windowHeight(&form) - 615 - 600);
+
+    const double wrappedHeight = twips::windowHeight(&form);
+    twips::setWindowSize(&form, 22000, wrappedHeight);
+    QCOMPARE(twips::left(c.TopFrame2), 120.0);
+    QCOMPARE(twips::windowHeight(&form), wrappedHeight);
+
+    twips::setWindowSize(&form, 22800, wrappedHeight);
+    QCOMPARE(twips::left(c.TopFrame2), 9735.0);
+    QCOMPARE(twips::top(c.TopFrame2), 120.0);
+    QCOMPARE(twips::windowHeight(&form), wrappedHeight);
+    QCOMPARE(twips::left(c.ArrowFrame), 22800.0 - 4095 - 360);
+}
+
+void ResizeTest::wrapWhileMaximisedKeepsStateAndMovesGridUnderBar()
+{
+    testing::FormFixture f;
+    Form1 &form = start(f);
+    form.showMaximized();
+    QTRY_VERIFY(form.isMaximized() && twips::windowWidth(&form) < 19335);
+    const Controls &c = form.controls();
+    QTRY_COMPARE(twips::left(c.TopFrame2), 120.0);
+    QVERIFY(form.isMaximized());
+    QCOMPARE(twips::top(c.Picture1[0]), 600.0 + 495);
+}
+
+void ResizeTest::typedNamesSurviveAChangeOfSlotCount()
+{
+    testing::FormFixture f;
+    Form1 &form = start(f);
+    const Controls &c = form.controls();
+    twips::setWindowSize(&form, 51000, 10800);
+    QCOMPARE(form.state().LastSlot, 52);
+    typeName(c.Text1[3], QStringLiteral("Strand"));
+    typeName(c.Text1[40], QStringLiteral("Berg"));
+
+    // Fewer slots: file 40 leaves the page, file 3 stays in slot 3.
+    twips::setWindowSize(&form, 23000, 10800);
+    QVERIFY(form.state().LastSlot < 40);
+    QCOMPARE(c.Text1[3]->toPlainText(), QStringLiteral("Strand"));
+    QCOMPARE(form.state().TypedNames.value(QStringLiteral("IMG_040.jpg")), QStringLiteral("Berg"));
+
+    // A typed name in a page of fewer slots survives the next change too.
+    typeName(c.Text1[4], QStringLiteral("Hafen"));
+    twips::setWindowSize(&form, 51000, 10800);
+    QCOMPARE(c.Text1[3]->toPlainText(), QStringLiteral("Strand"));
+    QCOMPARE(c.Text1[4]->toPlainText(), QStringLiteral("Hafen"));
+    QCOMPARE(c.Text1[40]->toPlainText(), QStringLiteral("Berg"));
+    QCOMPARE(c.Text1[41]->toPlainText(), QStringLiteral("IMG_041"));
+
+    // A display with reload starts from the files' names again.
+    form.pageView().ShowPage(true);
+    QCOMPARE(c.Text1[40]->toPlainText(), QStringLiteral("IMG_040"));
+}
+
+void ResizeTest::pageIsRefilledOnlyWhenSlotCountChanges()
+{
+    testing::FormFixture f;
+    Form1 &form = start(f);
+    const Controls &c = form.controls();
+    twips::setWindowSize(&form, 23000, 10800);
+    const int lastSlot = form.state().LastSlot;
+    // The counter is rewritten by every page display: a probe shows whether one ran.
+    c.CounterTxt->setText(QStringLiteral("probe"));
+    twips::setWindowSize(&form, 23500, 11000);
+    QCOMPARE(form.state().LastSlot, lastSlot);
+    QCOMPARE(c.CounterTxt->text(), QStringLiteral("probe"));
+    twips::setWindowSize(&form, 28000, 11000);
+    QVERIFY(form.state().LastSlot != lastSlot);
+    QVERIFY(c.CounterTxt->text() != QLatin1String("probe"));
+}
+
+int main(int argc, char **argv)
+{
+    QApplication app(argc, argv);
+    ResizeTest t;
+    return QTest::qExec(&t, argc, argv);
+}
+
+#include "resize_test.moc"
