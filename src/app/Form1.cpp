@@ -5,6 +5,7 @@
 #include "app/Twips.h"
 #include "app/Widgets.h"
 #include "app/text.h"
+#include "dirs/DirChooser.h"
 #include "ext/ExternalActions.h"
 #include "names/NameEditing.h"
 #include "names/Renaming.h"
@@ -253,6 +254,7 @@ void Form1::createControllers()
     m_renaming = std::make_unique<Renaming>(*this);
     m_pageNavigation = std::make_unique<PageNavigation>(*this, *m_renaming);
     new ResizeHandler(*this);
+    new DirChooser(*this);
 }
 
 void Form1::Form_Load()

@@ -1,0 +1,167 @@
+#include "dirs/DirChooser.h"
+
+#include "app/Form1.h"
+#include "app/Ini.h"
+#include "app/Twips.h"
+#include "app/Widgets.h"
+#include "pages/PageView.h"
+
+#include <QComboBox>
+#include <QDir>
+#include <QFileInfo>
+#include <QFileSystemModel>
+#include <QGroupBox>
+#include <QPushButton>
+#include <QTreeView>
+
+DirChooser::DirChooser(Form1 &form)
+    : QObject(&form), m_form(form), m_c(form.controls()), m_s(form.state()), m_volumes(&dirs::mountedVolumes)
+{
+    connect(m_c.VerzeichnisWechseln, &QPushButton::clicked, this, &DirChooser::VerzeichnisWechseln_Click);
+    connect(m_c.VerzeichnisText, &ClickLabel::clicked, this, &DirChooser::VerzeichnisText_Click);
+    // activated comes from the user only (mouse or keys); the opening calls the
+    // handler itself when it switches the drive.
+    connect(m_c.Drive1, qOverload<int>(&QComboBox::activated), this, &DirChooser::Drive1_Change);
+    connect(m_c.PfadSpeichern, &QPushButton::clicked, this, &DirChooser::PfadSpeichern_Click);
+    connect(m_c.Command2, &QPushButton::clicked, this, &DirChooser::Command2_Click);
+}
+
+void DirChooser::setVolumeSource(std::function<QList<dirs::Volume>()> source)
+{
+    m_volumes = std::move(source);
+}
+
+void DirChooser::ensureModel()
+{
+    if (m_model)
+        return;
+    // Built on first use, so a start that never opens the panel reads no
+    // directory tree.
+    m_model = new QFileSystemModel(this);
+    m_model->setFilter(QDir::AllDirs | QDir::NoDotAndDotDot | QDir::Drives);
+    m_model->setReadOnly(true);
+    // Connected before the view takes the model, so this runs before the view
+    // moves its current item off a directory that vanished.
+    connect(m_model, &QFileSystemModel::rowsAboutToBeRemoved, this, [this] { m_rowsGoing = true; });
+    connect(m_model, &QFileSystemModel::rowsRemoved, this, [this] {
+        m_rowsGoing = false;
+        // No highlight on a neighbour that "Speichern" would not take.
+        if (!QFileInfo(m_path).isDir())
+            m_c.DirTemp->selectionModel()->clear();
+    });
+    m_model->setRootPath(QDir::rootPath());
+    m_c.DirTemp->setModel(m_model);
+    for (int col = 1; col < m_model->columnCount(); ++col)
+        m_c.DirTemp->hideColumn(col);
+    m_c.DirTemp->setSelectionMode(QAbstractItemView::SingleSelection);
+    m_c.DirTemp->setSelectionBehavior(QAbstractItemView::SelectRows);
+    connect(m_c.DirTemp->selectionModel(), &QItemSelectionModel::currentChanged, this,
+            [this](const QModelIndex &current) { currentChanged(current); });
+}
+
+void DirChooser::currentChanged(const QModelIndex &current)
+{
+    // A directory that went away while chosen stays chosen: taking a neighbour
+    // instead would open a directory the user never picked.
+    if (m_rowsGoing || !current.isValid())
+        return;
+    m_path = m_model->filePath(current);
+}
+
+bool DirChooser::setPath(const QString &dir)
+{
+    ensureModel();
+    const QFileInfo info(dir);
+    if (dir.isEmpty() || !info.isDir())
+        return false;
+    m_path = QDir::cleanPath(QDir::fromNativeSeparators(dir));
+    const QModelIndex index = m_model->index(m_path);
+    if (index.isValid()) {
+        for (QModelIndex p = index.parent(); p.isValid(); p = p.parent())
+            m_c.DirTemp->expand(p);
+        m_c.DirTemp->setCurrentIndex(index);
+        m_c.DirTemp->scrollTo(index);
+    } else {
+        m_c.DirTemp->setCurrentIndex(QModelIndex());
+    }
+    return true;
+}
+
+void DirChooser::fillDrives()
+{
+    const QString previous = m_c.Drive1->currentData().toString();
+    QStringList roots;
+    const QFileInfoList drives = QDir::drives();
+    for (const QFileInfo &d : drives)
+        roots << d.absoluteFilePath();
+    const QList<dirs::Drive> list = dirs::driveList(roots, m_volumes ? m_volumes() : QList<dirs::Volume>());
+    m_c.Drive1->clear();
+    for (const dirs::Drive &d : list)
+        m_c.Drive1->addItem(d.caption, d.rootPath);
+    const int again = m_c.Drive1->findData(previous);
+    m_c.Drive1->setCurrentIndex(again >= 0 ? again : 0);
+}
+
+void DirChooser::VerzeichnisWechseln_Click()
+{
+    ensureModel();
+    twips::setTop(m_c.VerzeichnisWahl, dirs::PanelTop);
+    if (const auto h = dirs::panelHeight(twips::windowHeight(&m_form)))
+        twips::setHeight(m_c.VerzeichnisWahl, *h);
+    m_c.VerzeichnisWahl->show();
+    m_c.VerzeichnisWahl->raise();
+
+    // Volumes come and go while the program runs, so the list is read anew.
+    fillDrives();
+    // The panel opens where the picture directory is, or at its nearest parent
+    // that still exists.
+    const QString start = dirs::nearestExistingDirectory(m_s.PictureDir);
+    QList<dirs::Drive> drives;
+    for (int i = 0; i < m_c.Drive1->count(); ++i)
+        drives << dirs::Drive{m_c.Drive1->itemData(i).toString(), m_c.Drive1->itemText(i)};
+    const int drive = dirs::driveFor(drives, start);
+    if (drive >= 0 && drive != m_c.Drive1->currentIndex()) {
+        m_c.Drive1->setCurrentIndex(drive);
+        Drive1_Change();
+    }
+    setPath(start);
+    m_c.DirTemp->setFocus(Qt::OtherFocusReason);
+}
+
+void DirChooser::VerzeichnisText_Click()
+{
+    VerzeichnisWechseln_Click();
+}
+
+void DirChooser::Drive1_Change()
+{
+    const QString root = m_c.Drive1->currentData().toString();
+    // A drive that is not ready leaves the tree where it was.
+    if (!QFileInfo(root).isDir() || !QFileInfo(root).isReadable())
+        return;
+    setPath(root);
+}
+
+void DirChooser::PfadSpeichern_Click()
+{
+    const QString chosen = dirs::pictureDirFrom(path());
+    if (chosen.isEmpty())
+        return;
+    // Names typed on the page would go with the old directory's list: ask first.
+    if (m_form.askAboutUnsavedNames() == Form1::UnsavedAnswer::Cancelled)
+        return;
+    m_s.PictureDir = chosen;
+    ini::IniWrite(QStringLiteral("Einstellungen"), QStringLiteral("Verzeichnis"), m_s.PictureDir, m_s.IniPath,
+                  true);
+    PageView &view = m_form.pageView();
+    view.LoadFileList();
+    m_c.VerzeichnisText->setText(view.directoryCaption());
+    m_c.VerzeichnisWahl->hide();
+    m_s.PageIndex = 0;
+    view.ShowPage(true);
+}
+
+void DirChooser::Command2_Click()
+{
+    m_c.VerzeichnisWahl->hide();
+}
