@@ -319,6 +319,8 @@ void IniTest::refusedWriteLeavesFileUnchanged_data()
     QTest::newRow("NUL in value") << ok << Section << "Verzeichnis" << (QStringLiteral("/a") + QChar(0));
     QTest::newRow("lone high surrogate would not read back")
         << ok << Section << "Verzeichnis" << (QStringLiteral("/a") + QChar(0xD800) + QStringLiteral("/"));
+    QTest::newRow("lone surrogate in key would be written as another key")
+        << ok << Section << (QStringLiteral("Verzeichnis") + QChar(0xDC00)) << "x";
     QTest::newRow("equals sign in key") << ok << Section << "a=b"
                                         << "x";
     QTest::newRow("bracket in section") << ok << "a]b"

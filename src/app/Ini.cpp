@@ -81,7 +81,7 @@ Parsed classify(const QByteArray &line)
         const qsizetype close = t.indexOf(']');
         if (close > 0) {
             p.kind = Kind::Section;
-            p.name = QString::fromUtf8(t.mid(1, close - 1)).trimmed();
+            p.name = pages::decodeFileName(t.mid(1, close - 1)).trimmed();
         }
         return p;
     }
@@ -90,7 +90,7 @@ Parsed classify(const QByteArray &line)
         return p;
     p.kind = Kind::Key;
     p.eq = eq;
-    p.name = QString::fromUtf8(line.left(eq)).trimmed();
+    p.name = pages::decodeFileName(line.left(eq)).trimmed();
     return p;
 }
 
@@ -192,6 +192,8 @@ bool validName(const QString &name, bool isSection)
 {
     if (name.isEmpty() || name != name.trimmed())
         return false;
+    if (pages::decodeFileName(pages::encodeFileName(name)) != name)
+        return false; // a lone surrogate would be written as another character
     for (const QChar c : name) {
         if (c == QLatin1Char('\n') || c == QLatin1Char('\r') || c == QChar(0))
             return false;
@@ -269,7 +271,7 @@ WriteResult IniWrite(const QString &section, const QString &key, const QString &
         QByteArray &line = doc.lines[loc.keyLine];
         line = line.left(classify(line).eq + 1) + valueBytes;
     } else {
-        const QByteArray keyLine = key.toUtf8() + '=' + valueBytes;
+        const QByteArray keyLine = pages::encodeFileName(key) + '=' + valueBytes;
         if (loc.sectionLine >= 0) {
             const qsizetype at = loc.lastContent + 1;
             // The line we insert after may have been the last line, without an end.
@@ -280,7 +282,7 @@ WriteResult IniWrite(const QString &section, const QString &key, const QString &
         } else {
             if (!doc.ends.isEmpty() && doc.ends.last().isEmpty())
                 doc.ends.last() = doc.newline;
-            doc.lines << ('[' + section.toUtf8() + ']') << keyLine;
+            doc.lines << ('[' + pages::encodeFileName(section) + ']') << keyLine;
             doc.ends << doc.newline << doc.newline;
         }
     }

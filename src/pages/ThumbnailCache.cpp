@@ -1,4 +1,5 @@
 #include "pages/ThumbnailCache.h"
+#include "pages/PictureList.h"
 
 #include <QFile>
 #include <QHashFunctions>
@@ -17,7 +18,7 @@ FileKey fileKey(const QString &path)
 {
     FileKey k;
     struct stat st;
-    if (path.isEmpty() || ::stat(QFile::encodeName(path).constData(), &st) != 0)
+    if (path.isEmpty() || ::stat(pages::encodeFileName(path).constData(), &st) != 0)
         return k;
     k.device = quint64(st.st_dev);
     k.inode = quint64(st.st_ino);

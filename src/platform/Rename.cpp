@@ -1,5 +1,7 @@
 #include "platform/Rename.h"
 
+#include "pages/PictureList.h"
+
 #include <QFile>
 
 #include <cerrno>
@@ -71,8 +73,10 @@ bool entryExists(const char *path)
 
 RenameResult systemRenameNoReplace(const QString &from, const QString &to)
 {
-    const QByteArray f = QFile::encodeName(from);
-    const QByteArray t = QFile::encodeName(to);
+    // The listing's own codec: a name that is not valid UTF-8 reaches its own
+    // file, where QFile::encodeName would reach a file named with U+FFFD.
+    const QByteArray f = pages::encodeFileName(from);
+    const QByteArray t = pages::encodeFileName(to);
     if (f.isEmpty() || t.isEmpty())
         return fromErrno(ENOENT);
 
@@ -143,7 +147,7 @@ std::optional<FileId> fileId(const QString &path)
 
 std::optional<FileId> systemFileId(const QString &path)
 {
-    const QByteArray p = QFile::encodeName(path);
+    const QByteArray p = pages::encodeFileName(path);
     struct stat st;
     if (p.isEmpty() || ::lstat(p.constData(), &st) != 0)
         return std::nullopt;

@@ -1,0 +1,131 @@
+// Listing and renaming on directories that other programs change or that hold
+// what Qt cannot name: real directories, raw bytes, many files.
+#include "pages/PictureList.h"
+#include "platform/Rename.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+using namespace pages;
+
+namespace {
+bool touchRaw(const QByteArray &path, const QByteArray &content)
+{
+    const int fd = ::open(path.constData(), O_WRONLY | O_CREAT | O_EXCL, 0644);
+    if (fd < 0)
+        return false;
+    const bool ok = ::write(fd, content.constData(), size_t(content.size())) == content.size();
+    ::close(fd);
+    return ok;
+}
+
+QByteArray readRaw(const QByteArray &path)
+{
+    const int fd = ::open(path.constData(), O_RDONLY);
+    if (fd < 0)
+        return "<missing>";
+    char buf[64];
+    const ssize_t n = ::read(fd, buf, sizeof buf);
+    ::close(fd);
+    return QByteArray(buf, n < 0 ? 0 : n);
+}
+} // namespace
+
+class HostileFsTest : public QObject {
+    Q_OBJECT
+private slots:
+    void directoryDeletedWhileShownListsNothing();
+    void readOnlyDirectoryIsListed();
+    void nonUtf8NameRenamesOnlyItsOwnFile();
+    void hundredThousandFilesListInNaturalOrder();
+};
+
+void HostileFsTest::directoryDeletedWhileShownListsNothing()
+{
+    QTemporaryDir parent;
+    const QString dir = parent.filePath(QStringLiteral("shown"));
+    QVERIFY(QDir().mkpath(dir));
+    QFile f(dir + QStringLiteral("/a.jpg"));
+    QVERIFY(f.open(QIODevice::WriteOnly));
+    f.close();
+    QCOMPARE(listPictures(dir).names, QStringList{QStringLiteral("a.jpg")});
+    QVERIFY(QDir(dir).removeRecursively());
+    const PictureListing r = listPictures(dir + QLatin1Char('/'));
+    QVERIFY(!r.ok);
+    QVERIFY(r.names.isEmpty());
+    QCOMPARE(r.reason, QStringLiteral("No such file or directory"));
+}
+
+void HostileFsTest::readOnlyDirectoryIsListed()
+{
+    QTemporaryDir dir;
+    QFile f(dir.filePath(QStringLiteral("b.jpg")));
+    QVERIFY(f.open(QIODevice::WriteOnly));
+    f.close();
+    QVERIFY(QFile::setPermissions(dir.path(), QFile::ReadOwner | QFile::ExeOwner));
+    const PictureListing r = listPictures(dir.path());
+    QFile::setPermissions(dir.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    QVERIFY(r.ok);
+    QCOMPARE(r.names, QStringList{QStringLiteral("b.jpg")});
+}
+
+void HostileFsTest::nonUtf8NameRenamesOnlyItsOwnFile()
+{
+    // Qt's own encoding turns "caf\xE9" into the name of the second file: the
+    // rename must move the first one and leave the second alone.
+    QTemporaryDir dir;
+    const QByteArray d = QFile::encodeName(dir.path()) + '/';
+    QVERIFY(touchRaw(d + "caf\xE9.jpg", "latin1"));
+    QVERIFY(touchRaw(d + "caf\xEF\xBF\xBD.jpg", "replacement"));
+    const PictureListing r = listPictures(dir.path());
+    QVERIFY(r.ok);
+    QCOMPARE(r.names.size(), 2);
+    QString raw;
+    for (const QString &name : r.names) {
+        if (needsRawEncoding(name))
+            raw = name;
+    }
+    QVERIFY(!raw.isEmpty());
+    const platform::RenameResult moved = platform::renameNoReplace(dir.path() + QLatin1Char('/') + raw,
+                                                                   dir.filePath(QStringLiteral("neu.jpg")));
+    QVERIFY2(moved.ok(), qPrintable(moved.reason));
+    QCOMPARE(readRaw(d + "neu.jpg"), QByteArray("latin1"));
+    QCOMPARE(readRaw(d + "caf\xEF\xBF\xBD.jpg"), QByteArray("replacement"));
+    QCOMPARE(readRaw(d + "caf\xE9.jpg"), QByteArray("<missing>"));
+    QVERIFY(platform::fileId(dir.path() + QLatin1Char('/') + raw) == std::nullopt);
+}
+
+void HostileFsTest::hundredThousandFilesListInNaturalOrder()
+{
+    QTemporaryDir dir;
+    const QByteArray d = QFile::encodeName(dir.path()) + '/';
+    const int files = 100000;
+    for (int i = files - 1; i >= 0; --i) {
+        const QByteArray name = (i % 3 == 0   ? "IMG_"
+                                 : i % 3 == 1 ? "img_"
+                                              : "Bild ") +
+                                QByteArray::number(i) + (i % 2 ? ".JPG" : ".jpg");
+        const int fd = ::open((d + name).constData(), O_WRONLY | O_CREAT, 0644);
+        QVERIFY(fd >= 0);
+        ::close(fd);
+    }
+    const PictureListing r = listPictures(dir.path());
+    QVERIFY(r.ok);
+    QCOMPARE(r.names.size(), files);
+    for (qsizetype i = 1; i < r.names.size(); ++i) {
+        if (!naturalLess(r.names.at(i - 1), r.names.at(i)))
+            QFAIL(qPrintable(r.names.at(i - 1) + QLatin1String(" listed before ") + r.names.at(i)));
+    }
+    QCOMPARE(r.names.first(), QStringLiteral("Bild 2.jpg"));
+    // IMG_ and img_ interleave by number, whatever their case.
+    QCOMPARE(r.names.at(r.names.indexOf(QStringLiteral("IMG_3.JPG")) + 1), QStringLiteral("img_4.jpg"));
+    QCOMPARE(r.names.last(), QStringLiteral("IMG_99999.JPG"));
+}
+
+QTEST_GUILESS_MAIN(HostileFsTest)
+#include "hostile_fs_test.moc"
