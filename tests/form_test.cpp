@@ -76,6 +76,7 @@ private slots:
     void unlistableDirectoryShowsNoForeignFilesAndAHint();
     void settingsAreNotWrittenByMerelyStarting();
     void closingSetsClosing();
+    void relayoutNeverLeavesAnotherPicturesThumbnail();
     void programAnswersHelpAndVersion();
 };
 
@@ -298,6 +299,35 @@ void FormTest::programAnswersHelpAndVersion()
     QVERIFY(p.waitForFinished(20000));
     QCOMPARE(p.exitCode(), 0);
     QVERIFY(p.readAllStandardOutput().contains("directory"));
+}
+
+void FormTest::relayoutNeverLeavesAnotherPicturesThumbnail()
+{
+    // Each picture has its own hue (see writePictures), so a thumbnail tells
+    // which file it was made from.
+    FormFixture fx;
+    testing::writePictures(fx.pictureDir.path(), numberedNames(60));
+    Form1 &f = fx.start();
+    Controls &c = f.controls();
+    QCOMPARE(f.state().LastSlot, 24);
+    f.state().PageIndex = 1;
+    f.pageView().ShowPage(true);
+    const auto hueAt = [&c](int slot) {
+        const QImage img = c.Picture1[slot]->picture().toImage();
+        if (img.size() == QSize(151, 104))
+            return -1; // the placeholder
+        return img.pixelColor(img.rect().center()).hsvHue();
+    };
+    const auto near = [](int hue, int expected) { return hue >= 0 && qAbs(hue - expected) <= 6; };
+    QTRY_VERIFY_WITH_TIMEOUT(near(hueAt(0), (25 * 37) % 360), 10000);
+
+    // Twice as many slots: the second page now starts at picture 54.
+    twips::setWindowSize(&f, 90000, 26000);
+    QCOMPARE(f.state().LastSlot, 52);
+    QCOMPARE(c.Text1[0]->toPlainText(), QStringLiteral("IMG_54"));
+    QVERIFY(!near(hueAt(0), (25 * 37) % 360));
+    QTRY_VERIFY_WITH_TIMEOUT(near(hueAt(0), (53 * 37) % 360), 10000);
+    QTRY_VERIFY_WITH_TIMEOUT(near(hueAt(6), (59 * 37) % 360), 10000);
 }
 
 QTEST_MAIN(FormTest)

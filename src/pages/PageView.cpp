@@ -22,7 +22,10 @@ namespace {
 const QString Section = QStringLiteral("Einstellungen");
 }
 
-PageView::PageView(Form1 &form) : m_form(form), m_c(form.controls()), m_s(form.state()) {}
+PageView::PageView(Form1 &form) : m_form(form), m_c(form.controls()), m_s(form.state())
+{
+    m_slotIndex.fill(-1);
+}
 
 void PageView::LoadFileList(const QString &unstoredDir)
 {
@@ -83,10 +86,20 @@ void PageView::ShowPage(bool reload)
     }
     m_c.CounterTxt->setText(grid::counter(m_s.PageIndex, m_s.LastSlot, count, m_s.FileCount).caption());
 
-    for (int i = 0; i <= m_s.LastSlot; ++i) {
-        if (m_s.Closing)
-            break;
+    bool moved = false;
+    for (int i = 0; i < FormState::SlotCount; ++i) {
+        if (i > m_s.LastSlot || m_s.Closing) {
+            m_slotIndex[i] = -1;
+            continue;
+        }
         const qint64 k = qint64(m_s.PageIndex) * (m_s.LastSlot + 1) + i;
+        const qint64 shown = k < count ? k : -1;
+        if (!reload && shown != m_slotIndex[i]) {
+            // The slot now shows another picture: its old thumbnail must go.
+            m_c.Picture1[i]->setPicture(placeholder);
+            moved = moved || shown >= 0;
+        }
+        m_slotIndex[i] = shown;
         if (k < count) {
             m_c.Text1[i]->setVisible(true);
             m_c.Picture1[i]->setVisible(true);
@@ -103,7 +116,9 @@ void PageView::ShowPage(bool reload)
         }
     }
 
-    if (m_c.BilderAnzeigen->isChecked() && reload && !m_s.Closing)
+    // Pictures already decoded come from the thumbnail cache at once, so a pass
+    // after a relayout only decodes the pictures new to the page.
+    if (m_c.BilderAnzeigen->isChecked() && (reload || moved) && !m_s.Closing)
         emit thumbnailPassRequested();
 }
 

@@ -1,10 +1,12 @@
 #pragma once
 
+#include "pages/FormState.h"
+
 #include <QObject>
+#include <array>
 
 class Form1;
 struct Controls;
-struct FormState;
 
 // Reads the picture directory into the list, lays the thumbnail grid out for the
 // window's size and fills the current page.
@@ -41,4 +43,8 @@ private:
     Form1 &m_form;
     Controls &m_c;
     FormState &m_s;
+    // The list index each slot showed at the last display, -1 for none. A display
+    // without reload keeps a slot's picture only while the slot still shows the
+    // same list entry: a relayout moves entries to other slots, a renaming does not.
+    std::array<qint64, FormState::SlotCount> m_slotIndex;
 };
