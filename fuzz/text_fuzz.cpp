@@ -2,6 +2,7 @@
 // input: no crash, and the promises they make hold.
 #include "app/text.h"
 #include "pages/PictureList.h"
+#include "platform/FileNames.h"
 
 #include <QByteArray>
 #include <QString>
@@ -48,14 +49,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 
     // Every byte string decodes to a name that encodes back to the same bytes, and
     // valid UTF-8 decodes as UTF-8.
-    const QString decoded = pages::decodeFileName(bytes);
-    check(pages::encodeFileName(decoded) == bytes);
+    const QString decoded = platform::decodeName(bytes);
+    check(platform::encodeName(decoded) == bytes);
     // (a leading byte-order mark is a character of the name, not to be dropped)
     QStringDecoder utf8(QStringDecoder::Utf8,
                         QStringDecoder::Flag::Stateless | QStringDecoder::Flag::ConvertInitialBom);
     const QString reference = utf8(bytes);
     const bool validUtf8 = !utf8.hasError();
-    check(pages::needsRawEncoding(decoded) == !validUtf8);
+    check(platform::needsRawEncoding(decoded) == !validUtf8);
     if (validUtf8)
         check(decoded == reference);
 

@@ -1,6 +1,7 @@
 // Listing and renaming on directories that other programs change or that hold
 // what Qt cannot name: real directories, raw bytes, many files.
 #include "pages/PictureList.h"
+#include "platform/FileNames.h"
 #include "platform/Rename.h"
 
 #include <QDir>
@@ -87,7 +88,7 @@ void HostileFsTest::nonUtf8NameRenamesOnlyItsOwnFile()
     QCOMPARE(r.names.size(), 2);
     QString raw;
     for (const QString &name : r.names) {
-        if (needsRawEncoding(name))
+        if (platform::needsRawEncoding(name))
             raw = name;
     }
     QVERIFY(!raw.isEmpty());

@@ -1,5 +1,6 @@
 #include "app/Ini.h"
 #include "pages/PictureList.h"
+#include "platform/FileNames.h"
 
 #include <QDir>
 #include <QFile>
@@ -259,7 +260,7 @@ void IniTest::valuesRoundTrip_data()
     QTest::newRow("brackets and equals") << QStringLiteral("[a]=b;c#");
     QTest::newRow("long directory path at the limit") << longPath;
     QTest::newRow("date") << QStringLiteral("2004.05.06");
-    QTest::newRow("directory whose name is not UTF-8") << pages::decodeFileName("/home/x/caf\xE9/");
+    QTest::newRow("directory whose name is not UTF-8") << platform::decodeName("/home/x/caf\xE9/");
 }
 
 void IniTest::valuesRoundTrip()

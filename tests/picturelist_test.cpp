@@ -1,4 +1,5 @@
 #include "pages/PictureList.h"
+#include "platform/FileNames.h"
 
 #include <QDir>
 #include <QFile>
@@ -229,18 +230,18 @@ void PictureListTest::nonUtf8NameMapsBackToItsOwnFile()
     QCOMPARE(QSet<QString>(r.names.begin(), r.names.end()).size(), 3);
     QStringList contents;
     for (const QString &name : r.names) {
-        const QByteArray path = encodeFileName(dir.path() + QLatin1Char('/') + name);
+        const QByteArray path = platform::encodeName(dir.path() + QLatin1Char('/') + name);
         contents << QString::fromUtf8(readRaw(path));
     }
     contents.sort();
     QCOMPARE(contents, (utf8({"garbage", "latin1", "replacement"})));
     for (const QString &name : r.names) {
         const bool raw = name != QString::fromUtf8("caf\xEF\xBF\xBD.jpg");
-        QCOMPARE(needsRawEncoding(name), raw);
+        QCOMPARE(platform::needsRawEncoding(name), raw);
     }
     // QTemporaryDir cannot remove what Qt cannot name.
     for (const QString &name : r.names)
-        ::unlink(encodeFileName(dir.path() + QLatin1Char('/') + name).constData());
+        ::unlink(platform::encodeName(dir.path() + QLatin1Char('/') + name).constData());
 }
 
 void PictureListTest::fileNameBytesRoundTrip_data()
@@ -265,9 +266,9 @@ void PictureListTest::fileNameBytesRoundTrip()
 {
     QFETCH(QByteArray, bytes);
     QFETCH(bool, validUtf8);
-    const QString name = decodeFileName(bytes);
-    QCOMPARE(encodeFileName(name), bytes);
-    QCOMPARE(needsRawEncoding(name), !validUtf8);
+    const QString name = platform::decodeName(bytes);
+    QCOMPARE(platform::encodeName(name), bytes);
+    QCOMPARE(platform::needsRawEncoding(name), !validUtf8);
     if (validUtf8) {
         QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::ConvertInitialBom);
         QCOMPARE(name, QString(utf8(bytes)));

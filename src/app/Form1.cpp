@@ -4,7 +4,6 @@
 #include "app/Ini.h"
 #include "app/Twips.h"
 #include "app/Widgets.h"
-#include "app/text.h"
 #include "dirs/DirChooser.h"
 #include "ext/ExternalActions.h"
 #include "names/NameEditing.h"
@@ -13,12 +12,11 @@
 #include "pages/PageView.h"
 #include "pages/ResizeHandler.h"
 #include "pages/Thumbnails.h"
+#include "platform/FileNames.h"
 
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
-#include <QDir>
-#include <QDirIterator>
 #include <QFrame>
 #include <QGroupBox>
 #include <QHeaderView>
@@ -268,13 +266,15 @@ void Form1::Form_Load()
     QString unstoredDir;
     const QString given = m_options.commandLine.trimmed();
     if (!given.isEmpty()) {
-        const QString dir = text::AddSeparator(given);
+        // Made absolute here, once: a relative directory stored as it was given
+        // would name another place at the next start from elsewhere.
+        const QString dir = platform::absoluteDirectory(given);
         // Only a directory that holds at least one visible file is remembered;
         // anything else leaves the remembered directory in force.
-        QDirIterator it(dir, QDir::Files | QDir::NoDotAndDotDot);
-        if (it.hasNext() && !ini::IniWrite(QStringLiteral("Einstellungen"), QStringLiteral("Verzeichnis"),
-                                           dir, s.IniPath, true)
-                                 .ok())
+        if (platform::holdsVisibleFile(dir) &&
+            !ini::IniWrite(QStringLiteral("Einstellungen"), QStringLiteral("Verzeichnis"), dir, s.IniPath,
+                           true)
+                 .ok())
             unstoredDir = dir;
     }
 

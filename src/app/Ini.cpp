@@ -1,6 +1,6 @@
 #include "app/Ini.h"
 
-#include "pages/PictureList.h"
+#include "platform/FileNames.h"
 
 #include <QDir>
 #include <QFile>
@@ -81,7 +81,7 @@ Parsed classify(const QByteArray &line)
         const qsizetype close = t.indexOf(']');
         if (close > 0) {
             p.kind = Kind::Section;
-            p.name = pages::decodeFileName(t.mid(1, close - 1)).trimmed();
+            p.name = platform::decodeName(t.mid(1, close - 1)).trimmed();
         }
         return p;
     }
@@ -90,7 +90,7 @@ Parsed classify(const QByteArray &line)
         return p;
     p.kind = Kind::Key;
     p.eq = eq;
-    p.name = pages::decodeFileName(line.left(eq)).trimmed();
+    p.name = platform::decodeName(line.left(eq)).trimmed();
     return p;
 }
 
@@ -136,7 +136,7 @@ Location locate(const Document &doc, const QString &section, const QString &key)
 // back as the same name.
 QString valueOf(const QByteArray &line, qsizetype eq)
 {
-    return pages::decodeFileName(line.mid(eq + 1)).trimmed();
+    return platform::decodeName(line.mid(eq + 1)).trimmed();
 }
 
 bool isUtf16(const QByteArray &data)
@@ -192,7 +192,7 @@ bool validName(const QString &name, bool isSection)
 {
     if (name.isEmpty() || name != name.trimmed())
         return false;
-    if (pages::decodeFileName(pages::encodeFileName(name)) != name)
+    if (platform::decodeName(platform::encodeName(name)) != name)
         return false; // a lone surrogate would be written as another character
     for (const QChar c : name) {
         if (c == QLatin1Char('\n') || c == QLatin1Char('\r') || c == QChar(0))
@@ -244,7 +244,7 @@ WriteResult IniWrite(const QString &section, const QString &key, const QString &
         return failed(QStringLiteral("the value is longer than %1 characters").arg(MaxValueLength));
     if (value.contains(QLatin1Char('\n')) || value.contains(QLatin1Char('\r')) || value.contains(QChar(0)))
         return failed(QStringLiteral("the value holds a line break or NUL character"));
-    if (pages::decodeFileName(pages::encodeFileName(value)) != value)
+    if (platform::decodeName(platform::encodeName(value)) != value)
         return failed(QStringLiteral("the value is not valid Unicode text"));
 
     const QFileInfo info(file);
@@ -264,14 +264,14 @@ WriteResult IniWrite(const QString &section, const QString &key, const QString &
 #endif
     }
 
-    const QByteArray valueBytes = pages::encodeFileName(value);
+    const QByteArray valueBytes = platform::encodeName(value);
     const Location loc = locate(doc, section, key);
     if (loc.keyLine >= 0) {
         // Keep the key as it is spelled in the file, and everything up to '='.
         QByteArray &line = doc.lines[loc.keyLine];
         line = line.left(classify(line).eq + 1) + valueBytes;
     } else {
-        const QByteArray keyLine = pages::encodeFileName(key) + '=' + valueBytes;
+        const QByteArray keyLine = platform::encodeName(key) + '=' + valueBytes;
         if (loc.sectionLine >= 0) {
             const qsizetype at = loc.lastContent + 1;
             // The line we insert after may have been the last line, without an end.
@@ -282,7 +282,7 @@ WriteResult IniWrite(const QString &section, const QString &key, const QString &
         } else {
             if (!doc.ends.isEmpty() && doc.ends.last().isEmpty())
                 doc.ends.last() = doc.newline;
-            doc.lines << ('[' + pages::encodeFileName(section) + ']') << keyLine;
+            doc.lines << ('[' + platform::encodeName(section) + ']') << keyLine;
             doc.ends << doc.newline << doc.newline;
         }
     }

@@ -52,7 +52,7 @@ struct WriteResult {
 // UTF-16), when the value is longer than MaxValueLength, holds a line break or
 // NUL or a lone surrogate that stands for no byte, or when the section or key
 // name could not be read back. A value holding names that are not valid UTF-8
-// (as pages::decodeFileName gives them) is stored as those bytes.
+// (as platform::decodeName gives them) is stored as those bytes.
 WriteResult IniWrite(const QString &section, const QString &key, const QString &value, const QString &file,
                      bool create);
 

@@ -5,6 +5,7 @@
 #include "app/Twips.h"
 #include "app/Widgets.h"
 #include "pages/PageView.h"
+#include "platform/FileNames.h"
 
 #include <QComboBox>
 #include <QDir>
@@ -46,7 +47,7 @@ void DirChooser::ensureModel()
     connect(m_model, &QFileSystemModel::rowsRemoved, this, [this] {
         m_rowsGoing = false;
         // No highlight on a neighbour that "Speichern" would not take.
-        if (!QFileInfo(m_path).isDir())
+        if (!platform::isDirectory(m_path))
             m_c.DirTemp->selectionModel()->clear();
     });
     m_model->setRootPath(QDir::rootPath());
@@ -65,17 +66,19 @@ void DirChooser::currentChanged(const QModelIndex &current)
     // instead would open a directory the user never picked.
     if (m_rowsGoing || !current.isValid())
         return;
-    m_path = m_model->filePath(current);
+    // The model names a directory that is not UTF-8 with U+FFFD in it.
+    m_path = platform::fromQtPath(m_model->filePath(current));
 }
 
 bool DirChooser::setPath(const QString &dir)
 {
     ensureModel();
-    const QFileInfo info(dir);
-    if (dir.isEmpty() || !info.isDir())
+    if (dir.isEmpty() || !platform::isDirectory(dir))
         return false;
-    m_path = QDir::cleanPath(QDir::fromNativeSeparators(dir));
-    const QModelIndex index = m_model->index(m_path);
+    m_path = platform::absoluteDirectory(dir);
+    if (m_path.size() > 1)
+        m_path.chop(1);
+    const QModelIndex index = m_model->index(platform::toQtPath(m_path));
     if (index.isValid()) {
         for (QModelIndex p = index.parent(); p.isValid(); p = p.parent())
             m_c.DirTemp->expand(p);
@@ -154,7 +157,9 @@ void DirChooser::PfadSpeichern_Click()
     ini::IniWrite(QStringLiteral("Einstellungen"), QStringLiteral("Verzeichnis"), m_s.PictureDir, m_s.IniPath,
                   true);
     PageView &view = m_form.pageView();
-    view.LoadFileList();
+    // The chosen directory is listed even when the settings file could not
+    // remember it: an older directory in its place would surprise the user.
+    view.LoadFileList(chosen);
     m_c.VerzeichnisText->setText(view.directoryCaption());
     m_c.VerzeichnisWahl->hide();
     m_s.PageIndex = 0;

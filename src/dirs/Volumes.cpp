@@ -1,5 +1,7 @@
 #include "dirs/Volumes.h"
 
+#include "platform/FileNames.h"
+
 #include <QDir>
 #include <QFileInfo>
 #include <QSet>
@@ -130,7 +132,7 @@ QString nearestExistingDirectory(const QString &path)
 {
     QString p = withoutTrailingSlash(path);
     while (!p.isEmpty()) {
-        if (QFileInfo(p).isDir())
+        if (platform::isDirectory(p))
             return p;
         const int cut = p.lastIndexOf(QLatin1Char('/'));
         if (cut < 0)
@@ -148,11 +150,9 @@ QString nearestExistingDirectory(const QString &path)
 QString pictureDirFrom(const QString &chosenPath)
 {
     QString p = chosenPath;
-    if (!QFileInfo(p).isDir())
+    if (!platform::isDirectory(p))
         p = p.trimmed();
-    if (p.isEmpty() || p.endsWith(QLatin1Char('/')))
-        return p;
-    return p + QLatin1Char('/');
+    return platform::absoluteDirectory(p);
 }
 
 } // namespace dirs

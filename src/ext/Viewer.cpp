@@ -1,7 +1,8 @@
 #include "ext/Viewer.h"
 
+#include "platform/FileNames.h"
+
 #include <QDir>
-#include <QFileInfo>
 
 namespace viewer {
 
@@ -10,7 +11,8 @@ Command viewerCommand(const QString &path)
     if (path.isEmpty())
         return {};
     // A relative path could start with '-'; an absolute one starts with the root.
-    const QString absolute = QDir::isAbsolutePath(path) ? path : QFileInfo(path).absoluteFilePath();
+    const QString absolute =
+        path.startsWith(QLatin1Char('/')) ? path : platform::joinPath(platform::currentDirectory(), path);
 #ifdef Q_OS_WIN
     return {QStringLiteral("explorer.exe"), {QDir::toNativeSeparators(absolute)}};
 #else

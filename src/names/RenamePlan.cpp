@@ -1,5 +1,7 @@
 #include "names/RenamePlan.h"
 
+#include "platform/FileNames.h"
+
 #include <QCoreApplication>
 #include <QHash>
 #include <QRandomGenerator>
@@ -9,16 +11,6 @@ namespace renaming {
 namespace {
 
 const QString Jpg = QStringLiteral(".jpg");
-
-QString dirOf(const QString &path)
-{
-    return path.left(path.lastIndexOf(QLatin1Char('/')) + 1);
-}
-
-QString fileNameOf(const QString &path)
-{
-    return path.mid(path.lastIndexOf(QLatin1Char('/')) + 1);
-}
 
 bool hasControlCharacter(const QString &s)
 {
@@ -170,8 +162,8 @@ Plan planRenames(const QList<Request> &requests)
         const Request &r = requests.at(i);
         if (r.from == r.to)
             continue;
-        Problem p = checkFileName(fileNameOf(r.to));
-        if (p == Problem::None && dirOf(r.to) != dirOf(r.from))
+        Problem p = checkFileName(platform::fileNameOf(r.to));
+        if (p == Problem::None && platform::directoryOf(r.to) != platform::directoryOf(r.from))
             p = Problem::Separator;
         if (p != Problem::None) {
             refuse(i, p);
@@ -216,12 +208,13 @@ Plan planRenames(const QList<Request> &requests)
                 // On a file system that ignores letter case, the new name may be
                 // the old name of a file in this plan (its own, for a rename that
                 // only changes case): that file moves away first.
-                const QString targetName = fileNameOf(r.to);
+                const QString targetName = platform::fileNameOf(r.to);
                 for (auto it = byInode.constFind(taken->inode);
                      it != byInode.cend() && it.key() == taken->inode; ++it) {
                     const Request &other = requests.at(*it);
-                    if (ids.at(*it) == *taken && dirOf(other.from) == dirOf(r.to) &&
-                        fileNameOf(other.from).compare(targetName, Qt::CaseInsensitive) == 0) {
+                    if (ids.at(*it) == *taken &&
+                        platform::directoryOf(other.from) == platform::directoryOf(r.to) &&
+                        platform::fileNameOf(other.from).compare(targetName, Qt::CaseInsensitive) == 0) {
                         j = *it;
                         break;
                     }
@@ -279,8 +272,8 @@ Plan planRenames(const QList<Request> &requests)
             continue;
         QString temp;
         do {
-            temp = dirOf(requests.at(c).from) + temporaryPrefix() + tag + QString::number(counter++) +
-                   QStringLiteral(".tmp");
+            temp = platform::directoryOf(requests.at(c).from) + temporaryPrefix() + tag +
+                   QString::number(counter++) + QStringLiteral(".tmp");
         } while (bySource.contains(temp) || byTarget.contains(temp) || platform::fileId(temp));
         plan.steps << Step{location.at(c), temp, c};
         location[c] = temp;
@@ -336,7 +329,8 @@ QString refusalMessage(const Plan &plan)
     QString text = QStringLiteral("Die Namen wurden nicht gespeichert, keine Datei wurde umbenannt:\n\n");
     for (const Refusal &r : plan.refusals) {
         const Request &q = plan.requests.at(r.request);
-        text += q.label + QStringLiteral(": ") + problemText(r.problem, fileNameOf(q.to)) + QLatin1Char('\n');
+        text += q.label + QStringLiteral(": ") + problemText(r.problem, platform::fileNameOf(q.to)) +
+                QLatin1Char('\n');
     }
     return text;
 }

@@ -1,5 +1,7 @@
 #include "names/RenameRun.h"
 
+#include "platform/FileNames.h"
+
 #include <QCoreApplication>
 #include <QDateTime>
 #include <QDir>
@@ -22,16 +24,6 @@ QString &journalDirSlot()
 {
     static QString dir;
     return dir;
-}
-
-QString fileNameOf(const QString &path)
-{
-    return path.mid(path.lastIndexOf(QLatin1Char('/')) + 1);
-}
-
-QString dirOf(const QString &path)
-{
-    return path.left(path.lastIndexOf(QLatin1Char('/')) + 1);
 }
 
 QString quoted(const QString &s)
@@ -269,11 +261,12 @@ QString failureMessage(const Plan &plan, const RunResult &result)
 
     const Request &req = plan.requests.at(result.failed.request);
     // Temporary names mean nothing to the user: name the file and its new name.
-    const bool toTemp = fileNameOf(result.failed.to).startsWith(temporaryPrefix());
-    const bool fromTemp = fileNameOf(result.failed.from).startsWith(temporaryPrefix());
-    QString text = QStringLiteral("%1 konnte nicht in %2 umbenannt werden:\n%3\n\n")
-                       .arg(quoted(fileNameOf(fromTemp ? req.from : result.failed.from)),
-                            quoted(fileNameOf(toTemp ? req.to : result.failed.to)), result.failure.reason);
+    const bool toTemp = platform::fileNameOf(result.failed.to).startsWith(temporaryPrefix());
+    const bool fromTemp = platform::fileNameOf(result.failed.from).startsWith(temporaryPrefix());
+    QString text =
+        QStringLiteral("%1 konnte nicht in %2 umbenannt werden:\n%3\n\n")
+            .arg(quoted(platform::fileNameOf(fromTemp ? req.from : result.failed.from)),
+                 quoted(platform::fileNameOf(toTemp ? req.to : result.failed.to)), result.failure.reason);
     if (!req.label.isEmpty())
         text.prepend(req.label + QStringLiteral(": "));
     if (result.status == RunStatus::RolledBack) {
@@ -285,7 +278,8 @@ QString failureMessage(const Plan &plan, const RunResult &result)
         const Request &q = plan.requests.at(r);
         if (result.current.at(r) != q.from)
             text += QStringLiteral("%1 heißt jetzt %2\n")
-                        .arg(quoted(fileNameOf(q.from)), quoted(fileNameOf(result.current.at(r))));
+                        .arg(quoted(platform::fileNameOf(q.from)),
+                             quoted(platform::fileNameOf(result.current.at(r))));
     }
     return text;
 }
@@ -318,7 +312,7 @@ QList<Recovery> recoverJournals()
             continue;
         }
         if (!moves.isEmpty())
-            rec.directory = dirOf(moves.first().from);
+            rec.directory = platform::directoryOf(moves.first().from);
         if (!rec.directory.isEmpty() && !QDir(rec.directory).exists()) {
             // A memory card or network share that is not there now: the journal
             // waits for the next start instead of forgetting the files.
@@ -348,9 +342,10 @@ QList<Recovery> recoverJournals()
         for (qsizetype i = 0; i < moves.size(); ++i) {
             if (where.at(i).isEmpty()) {
                 rec.problems << QStringLiteral("%1: die Datei wurde unter keinem ihrer Namen gefunden")
-                                    .arg(quoted(fileNameOf(moves.at(i).from)));
+                                    .arg(quoted(platform::fileNameOf(moves.at(i).from)));
             } else if (where.at(i) != moves.at(i).from) {
-                requests << Request{where.at(i), moves.at(i).from, quoted(fileNameOf(moves.at(i).from))};
+                requests << Request{where.at(i), moves.at(i).from,
+                                    quoted(platform::fileNameOf(moves.at(i).from))};
                 moveOf << int(i);
             }
         }
@@ -365,8 +360,9 @@ QList<Recovery> recoverJournals()
                 refused[r.request] = true;
                 rec.problems << QStringLiteral("%1 (jetzt %2): %3")
                                     .arg(requests.at(r.request).label,
-                                         quoted(fileNameOf(requests.at(r.request).from)),
-                                         problemText(r.problem, fileNameOf(requests.at(r.request).to)));
+                                         quoted(platform::fileNameOf(requests.at(r.request).from)),
+                                         problemText(r.problem,
+                                                     platform::fileNameOf(requests.at(r.request).to)));
             }
             for (qsizetype i = 0; i < requests.size(); ++i) {
                 if (!refused.at(i)) {
@@ -383,7 +379,7 @@ QList<Recovery> recoverJournals()
         // crash during the recovery is recovered in turn.
         for (const Step &s : plan.steps) {
             Move &m = moves[moveOf.at(s.request)];
-            if (fileNameOf(s.to).startsWith(temporaryPrefix()) && !m.temps.contains(s.to))
+            if (platform::fileNameOf(s.to).startsWith(temporaryPrefix()) && !m.temps.contains(s.to))
                 m.temps << s.to;
         }
         QString error;
@@ -410,7 +406,8 @@ QList<Recovery> recoverJournals()
                 if (m.temps.contains(now)) {
                     parked = true;
                     rec.problems << QStringLiteral("%1 liegt noch unter dem vorläufigen Namen %2")
-                                        .arg(quoted(fileNameOf(m.from)), quoted(fileNameOf(now)));
+                                        .arg(quoted(platform::fileNameOf(m.from)),
+                                             quoted(platform::fileNameOf(now)));
                 }
             }
             if (now == m.from && now != m.to)

@@ -5,6 +5,7 @@
 #include "names/RenameRun.h"
 #include "pages/PageView.h"
 #include "platform/Dialogs.h"
+#include "platform/FileNames.h"
 
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -12,11 +13,6 @@
 namespace {
 
 const QString Cancelled = QStringLiteral("Abgebrochen!");
-
-QString fileNameOf(const QString &path)
-{
-    return path.mid(path.lastIndexOf(QLatin1Char('/')) + 1);
-}
 
 } // namespace
 
@@ -53,7 +49,7 @@ bool Renaming::Speichern_Click()
         const int k = m_s.listIndex(i);
         if (path.isEmpty() || k < 0 || k >= m_s.FileCount)
             continue;
-        edits << renaming::NameEdit{renaming::slotLabel(i, fileNameOf(path)), path,
+        edits << renaming::NameEdit{renaming::slotLabel(i, platform::fileNameOf(path)), path,
                                     m_c.Text1[i]->toPlainText()};
         listIndex << k;
     }
@@ -81,7 +77,7 @@ bool Renaming::Speichern_Click()
         bool listChanged = false;
         for (int e = 0; e < edits.size(); ++e) {
             QString &entry = m_s.FileNames[listIndex.at(e)];
-            const QString now = fileNameOf(run.current.at(e));
+            const QString now = platform::fileNameOf(run.current.at(e));
             if (entry != now) {
                 m_s.TypedNames.remove(entry);
                 entry = now;
@@ -98,10 +94,10 @@ bool Renaming::Speichern_Click()
     }
 
     for (int e = 0; e < edits.size(); ++e)
-        m_s.FileNames[listIndex.at(e)] = fileNameOf(run.current.at(e));
+        m_s.FileNames[listIndex.at(e)] = platform::fileNameOf(run.current.at(e));
     for (int e = 0; e < edits.size(); ++e) {
-        m_s.TypedNames.remove(fileNameOf(plan.requests.at(e).from));
-        m_s.TypedNames.remove(fileNameOf(plan.requests.at(e).to));
+        m_s.TypedNames.remove(platform::fileNameOf(plan.requests.at(e).from));
+        m_s.TypedNames.remove(platform::fileNameOf(plan.requests.at(e).to));
     }
     platform::MsgBox(&m_form, QStringLiteral("Alle Dateien sind umbenannt"), platform::OkInformation,
                      QStringLiteral("Benennung erfolgreich!"));

@@ -4,13 +4,12 @@
 #include "app/Ini.h"
 #include "app/Twips.h"
 #include "app/Widgets.h"
-#include "app/text.h"
 #include "pages/Grid.h"
 #include "pages/PictureList.h"
+#include "platform/FileNames.h"
 
 #include <QCheckBox>
 #include <QCoreApplication>
-#include <QDir>
 #include <QFrame>
 #include <QLabel>
 #include <QLineEdit>
@@ -27,12 +26,16 @@ PageView::PageView(Form1 &form) : m_form(form), m_c(form.controls()), m_s(form.s
     m_slotIndex.fill(-1);
 }
 
-void PageView::LoadFileList(const QString &unstoredDir)
+void PageView::LoadFileList(const QString &directory)
 {
-    const QString fallback = text::AddSeparator(QDir::fromNativeSeparators(m_form.options().programDir));
-    m_s.PictureDir = unstoredDir.isEmpty()
-                         ? ini::IniRead(Section, QStringLiteral("Verzeichnis"), m_s.IniPath, fallback)
-                         : unstoredDir;
+    // Whatever the source, the directory is absolute and clean from here on, so
+    // every path joined to it names a file inside it.
+    const QString fallback = platform::absoluteDirectory(m_form.options().programDir);
+    m_s.PictureDir = directory.isEmpty() ? platform::absoluteDirectory(ini::IniRead(
+                                               Section, QStringLiteral("Verzeichnis"), m_s.IniPath, fallback))
+                                         : platform::absoluteDirectory(directory);
+    if (m_s.PictureDir.isEmpty())
+        m_s.PictureDir = fallback;
     const pages::PictureListing listing = pages::listPictures(m_s.PictureDir);
     // A directory that cannot be listed shows an empty list: never the files of
     // another directory under this directory's name.
@@ -105,7 +108,7 @@ void PageView::ShowPage(bool reload)
             m_c.Picture1[i]->setVisible(true);
             m_c.Command3[i]->setVisible(true);
             const QString &name = m_s.FileNames[int(k)];
-            m_s.PageNames[i] = m_s.PictureDir + name;
+            m_s.PageNames[i] = platform::joinPath(m_s.PictureDir, name);
             const auto typed = m_s.TypedNames.constFind(name);
             m_c.Text1[i]->setPlainText(typed != m_s.TypedNames.cend() ? *typed : name.left(name.size() - 4));
         } else {

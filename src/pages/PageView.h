@@ -15,12 +15,11 @@ class PageView : public QObject {
 public:
     explicit PageView(Form1 &form);
 
-    // Reads the remembered directory into FileNames/FileCount. A directory that
+    // Reads a directory into FileNames/FileCount: the remembered one, or
+    // directory when given (the directory of this run: one the settings file
+    // could not remember must not be replaced by an older one). A directory that
     // cannot be listed gives an empty list and a hint in VerzeichnisText.
-    // unstoredDir names a directory the user chose but the settings file could not
-    // remember: it is listed instead of the remembered one, so the choice is not
-    // silently replaced by an older directory.
-    void LoadFileList(const QString &unstoredDir = QString());
+    void LoadFileList(const QString &directory = QString());
 
     // Brings the window up to date for the current page. With reload the slots go
     // back to the placeholder and the thumbnails are drawn again.

@@ -1,5 +1,7 @@
 #include "pages/PictureList.h"
 
+#include "platform/FileNames.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
@@ -128,122 +130,12 @@ bool endsWithJpg(const char *name, size_t len)
     return s[0] == '.' && (s[1] | 0x20) == 'j' && (s[2] | 0x20) == 'p' && (s[3] | 0x20) == 'g';
 }
 
-bool isLowSurrogateEscape(char16_t c)
-{
-    return c >= 0xDC80 && c <= 0xDCFF;
-}
-
 } // namespace
-
-QString decodeFileName(const QByteArray &name)
-{
-    const auto *p = reinterpret_cast<const unsigned char *>(name.constData());
-    const qsizetype n = name.size();
-    qsizetype i = 0;
-    while (i < n && p[i] < 0x80)
-        ++i;
-    if (i == n)
-        return QString::fromLatin1(name);
-
-    QString out = QString::fromLatin1(name.constData(), i);
-    out.reserve(n);
-    while (i < n) {
-        const unsigned char c = p[i];
-        if (c < 0x80) {
-            out += QChar(char16_t(c));
-            ++i;
-            continue;
-        }
-        int len = 0;
-        char32_t cp = 0;
-        char32_t least = 0;
-        if (c >= 0xC2 && c <= 0xDF) {
-            len = 2, cp = c & 0x1F, least = 0x80;
-        } else if (c >= 0xE0 && c <= 0xEF) {
-            len = 3, cp = c & 0x0F, least = 0x800;
-        } else if (c >= 0xF0 && c <= 0xF4) {
-            len = 4, cp = c & 0x07, least = 0x10000;
-        }
-        bool valid = len > 0 && i + len <= n;
-        for (int k = 1; valid && k < len; ++k) {
-            const unsigned char cc = p[i + k];
-            if ((cc & 0xC0) != 0x80)
-                valid = false;
-            else
-                cp = (cp << 6) | (cc & 0x3F);
-        }
-        // Overlong forms, surrogates and values beyond U+10FFFF are not UTF-8.
-        if (valid && (cp < least || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)))
-            valid = false;
-        if (!valid) {
-            out += QChar(char16_t(0xDC00 + c));
-            ++i;
-            continue;
-        }
-        if (cp >= 0x10000) {
-            out += QChar(QChar::highSurrogate(cp));
-            out += QChar(QChar::lowSurrogate(cp));
-        } else {
-            out += QChar(char16_t(cp));
-        }
-        i += len;
-    }
-    return out;
-}
-
-QByteArray encodeFileName(const QString &name)
-{
-    QByteArray out;
-    out.reserve(name.size());
-    const qsizetype n = name.size();
-    for (qsizetype i = 0; i < n; ++i) {
-        const char16_t c = name.at(i).unicode();
-        char32_t cp = c;
-        if (QChar::isHighSurrogate(c) && i + 1 < n && QChar::isLowSurrogate(name.at(i + 1).unicode())) {
-            cp = QChar::surrogateToUcs4(c, name.at(i + 1).unicode());
-            ++i;
-        } else if (isLowSurrogateEscape(c)) {
-            out += char(c - 0xDC00);
-            continue;
-        } else if (QChar::isSurrogate(c)) {
-            cp = 0xFFFD; // a lone surrogate that no decoded name holds
-        }
-        if (cp < 0x80) {
-            out += char(cp);
-        } else if (cp < 0x800) {
-            out += char(0xC0 | (cp >> 6));
-            out += char(0x80 | (cp & 0x3F));
-        } else if (cp < 0x10000) {
-            out += char(0xE0 | (cp >> 12));
-            out += char(0x80 | ((cp >> 6) & 0x3F));
-            out += char(0x80 | (cp & 0x3F));
-        } else {
-            out += char(0xF0 | (cp >> 18));
-            out += char(0x80 | ((cp >> 12) & 0x3F));
-            out += char(0x80 | ((cp >> 6) & 0x3F));
-            out += char(0x80 | (cp & 0x3F));
-        }
-    }
-    return out;
-}
-
-bool needsRawEncoding(const QString &name)
-{
-    const qsizetype n = name.size();
-    for (qsizetype i = 0; i < n; ++i) {
-        const char16_t c = name.at(i).unicode();
-        if (QChar::isHighSurrogate(c) && i + 1 < n && QChar::isLowSurrogate(name.at(i + 1).unicode()))
-            ++i;
-        else if (isLowSurrogateEscape(c))
-            return true;
-    }
-    return false;
-}
 
 PictureListing listPictures(const QString &dir)
 {
     PictureListing r;
-    const QByteArray path = encodeFileName(dir);
+    const QByteArray path = platform::encodeName(dir);
     DIR *d = opendir(path.constData());
     if (!d) {
         r.reason = qt_error_string(errno);
@@ -270,7 +162,7 @@ PictureListing listPictures(const QString &dir)
         }
         if (!regular)
             continue;
-        names << decodeFileName(QByteArray::fromRawData(name, qsizetype(len)));
+        names << platform::decodeName(QByteArray::fromRawData(name, qsizetype(len)));
     }
     const int readError = errno;
     closedir(d);

@@ -1,5 +1,5 @@
 #include "pages/ThumbnailCache.h"
-#include "pages/PictureList.h"
+#include "platform/FileNames.h"
 
 #include <QFile>
 #include <QHashFunctions>
@@ -18,7 +18,7 @@ FileKey fileKey(const QString &path)
 {
     FileKey k;
     struct stat st;
-    if (path.isEmpty() || ::stat(pages::encodeFileName(path).constData(), &st) != 0)
+    if (path.isEmpty() || ::stat(platform::encodeName(path).constData(), &st) != 0)
         return k;
     k.device = quint64(st.st_dev);
     k.inode = quint64(st.st_ino);

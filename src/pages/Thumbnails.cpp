@@ -66,7 +66,9 @@ void Thumbnails::BilderAnzeigen_Click()
 
 void Thumbnails::Command5_Click()
 {
-    m_pages.LoadFileList();
+    // The directory of this run is read again, not the remembered one: they
+    // differ when the settings file could not store this run's directory.
+    m_pages.LoadFileList(m_s.PictureDir);
     m_pages.ShowPage(true);
 }
 

@@ -1,6 +1,7 @@
 #include "platform/Rename.h"
 
-#include "pages/PictureList.h"
+#include "platform/FileNames.h"
+#include "platform/SystemError.h"
 
 #include <QFile>
 
@@ -26,7 +27,7 @@ RenameResult fromErrno(int error)
 {
     RenameResult r;
     r.error = error;
-    r.reason = QString::fromLocal8Bit(std::strerror(error));
+    r.reason = errorText(error);
     switch (error) {
     case EEXIST:
     case ENOTEMPTY:
@@ -75,8 +76,8 @@ RenameResult systemRenameNoReplace(const QString &from, const QString &to)
 {
     // The listing's own codec: a name that is not valid UTF-8 reaches its own
     // file, where QFile::encodeName would reach a file named with U+FFFD.
-    const QByteArray f = pages::encodeFileName(from);
-    const QByteArray t = pages::encodeFileName(to);
+    const QByteArray f = platform::encodeName(from);
+    const QByteArray t = platform::encodeName(to);
     if (f.isEmpty() || t.isEmpty())
         return fromErrno(ENOENT);
 
@@ -147,7 +148,7 @@ std::optional<FileId> fileId(const QString &path)
 
 std::optional<FileId> systemFileId(const QString &path)
 {
-    const QByteArray p = pages::encodeFileName(path);
+    const QByteArray p = platform::encodeName(path);
     struct stat st;
     if (p.isEmpty() || ::lstat(p.constData(), &st) != 0)
         return std::nullopt;
