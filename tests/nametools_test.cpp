@@ -390,6 +390,11 @@ void NameToolsTest::xButtonTogglesBetweenEmptyAndFileName_data()
     QTest::newRow("slot without a picture stays empty") << QString() << QString() << QString();
     QTest::newRow("name of four characters stays empty")
         << QString() << QStringLiteral("/p/.jpg") << QString();
+    // A backslash is an ordinary character of a name on this system.
+    QTest::newRow("backslash in the directory")
+        << QString() << QStringLiteral("/home/a\\b/IMG_1.jpg") << QStringLiteral("IMG_1");
+    QTest::newRow("backslash in the file name")
+        << QString() << QStringLiteral("/home/p/x\\y.jpg") << QStringLiteral("x\\y");
 }
 
 void NameToolsTest::xButtonTogglesBetweenEmptyAndFileName()

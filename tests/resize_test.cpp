@@ -28,6 +28,7 @@ private slots:
     void onlySlotsUpToLastSlotShowAfterAnyResize();
     void barsWrapAndUnwrapOnTheWindow();
     void wrapWhileMaximisedKeepsStateAndMovesGridUnderBar();
+    void unwrapMovesGridUpSoNoRowOverlapsTheBottomBar();
     void typedNamesSurviveAChangeOfSlotCount();
     void pageIsRefilledOnlyWhenSlotCountChanges();
 
@@ -240,8 +241,8 @@ void ResizeTest::onlySlotsUpToLastSlotShowAfterAnyResize()
     };
     // In sequence: every change of slot count in both directions, a window too
     // low for one row (keeps LastSlot) and one too narrow for one column.
-    const Step steps[] = {{51000, 10800, 52}, {22995, 10800, -2},   {4000, 10800, -1}, {30000, 12000, -2},
-                          {23000, 2000, -2},    {51000, 10800, 52}, {14000, 8000, -2}};
+    const Step steps[] = {{51000, 10800, 52}, {22995, 10800, -2}, {4000, 10800, -1}, {30000, 12000, -2},
+                          {23000, 2000, -2},  {51000, 10800, 52}, {14000, 8000, -2}};
     for (const Step &s : steps) {
         twips::setWindowSize(&form, s.width, s.height);
         const QByteArray where = QByteArray::number(s.width) + " x " + QByteArray::number(s.height);
@@ -283,6 +284,25 @@ void ResizeTest::barsWrapAndUnwrapOnTheWindow()
     QCOMPARE(twips::top(c.TopFrame2), 120.0);
     QCOMPARE(twips::windowHeight(&form), wrappedHeight);
     QCOMPARE(twips::left(c.ArrowFrame), 22800.0 - 4095 - 360);
+}
+
+void ResizeTest::unwrapMovesGridUpSoNoRowOverlapsTheBottomBar()
+{
+    testing::FormFixture f;
+    Form1 &form = start(f);
+    const Controls &c = form.controls();
+    twips::setWindowSize(&form, 19000, 10800);
+    QCOMPARE(twips::left(c.TopFrame2), 120.0);
+
+    // Back to the designed size: the bars go side by side in the same run, and
+    // the grid must follow them up at once, not at the next resize.
+    twips::setWindowSize(&form, 22800, 10800);
+    QCOMPARE(twips::top(c.TopFrame2), 120.0);
+    QCOMPARE(twips::top(c.Picture1[0]), 120.0 + 495);
+    const double bottomBar = twips::top(c.BottomFrame1);
+    for (int i = 0; i <= form.state().LastSlot; ++i)
+        QVERIFY2(twips::top(c.Text1[i]) + twips::height(c.Text1[i]) <= bottomBar,
+                 qPrintable(QStringLiteral("slot %1 reaches into the bottom bar").arg(i)));
 }
 
 void ResizeTest::wrapWhileMaximisedKeepsStateAndMovesGridUnderBar()

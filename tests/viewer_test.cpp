@@ -3,9 +3,16 @@
 #include "platform/Process.h"
 #include "support/TestSupport.h"
 
+#include "platform/FileNames.h"
+
 #include <QDir>
+#include <QFile>
 #include <QPlainTextEdit>
+#include <QTemporaryDir>
 #include <QtTest>
+
+#include <cstdio>
+#include <cstdlib>
 
 namespace {
 
@@ -39,6 +46,8 @@ private slots:
     void clickOpensThatSlotsPicture();
     void emptySlotOpensNothing();
     void clickKeepsTypedNames();
+    void nameThatIsNotUtf8ReachesViewerAsItsBytes();
+    void startOfAMissingProgramIsReported();
 };
 
 void ViewerTest::pathReachesViewerAsOneArgument_data()
@@ -125,6 +134,45 @@ void ViewerTest::clickKeepsTypedNames()
     QCOMPARE(form.controls().Text1[1]->toPlainText(), QStringLiteral("b"));
     QCOMPARE(form.state().PageNames, pageNames);
     QCOMPARE(form.state().PageIndex, pageIndex);
+}
+
+void ViewerTest::nameThatIsNotUtf8ReachesViewerAsItsBytes()
+{
+    // A stand-in for the desktop's opener, found first in PATH, writes the bytes
+    // of its argument to a file: what a real viewer would be asked to open.
+    QTemporaryDir bin;
+    const QString out = bin.filePath(QStringLiteral("argument"));
+    {
+        QFile script(bin.filePath(QStringLiteral("xdg-open")));
+        QVERIFY(script.open(QIODevice::WriteOnly));
+        script.write("#!/bin/sh\nprintf '%s' \"$1\" > \"$0.tmp\" && mv \"$0.tmp\" '" + out.toUtf8() + "'\n");
+        script.close();
+        QVERIFY(script.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+    }
+    const QByteArray oldPath = qgetenv("PATH");
+    qputenv("PATH", bin.path().toUtf8() + ':' + oldPath);
+
+    testing::FormFixture fixture;
+    testing::writePictures(fixture.programDir.path(), {QStringLiteral("a.jpg")});
+    const QByteArray raw = QFile::encodeName(fixture.programDir.path()) + "/\xE4pfel.jpg";
+    QCOMPARE(std::rename(QFile::encodeName(fixture.programDir.filePath(QStringLiteral("a.jpg"))).constData(),
+                         raw.constData()),
+             0);
+    Form1 &form = fixture.start(QString());
+    QCOMPARE(form.state().FileCount, 1);
+    QTest::mouseClick(form.controls().Picture1[0], Qt::LeftButton);
+    QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(out), 10000);
+    qputenv("PATH", oldPath);
+    QFile got(out);
+    QVERIFY(got.open(QIODevice::ReadOnly));
+    QCOMPARE(got.readAll(), raw);
+}
+
+void ViewerTest::startOfAMissingProgramIsReported()
+{
+    QVERIFY(!platform::startDetached(QStringLiteral("/nonexistent/namora-viewer"), {QStringLiteral("x")}));
+    QVERIFY(!platform::startDetached(QStringLiteral("namora-no-such-program-in-path"), {}));
+    QVERIFY(platform::startDetached(QStringLiteral("true"), {}));
 }
 
 QTEST_MAIN(ViewerTest)

@@ -1,6 +1,6 @@
 #include "names/NameTools.h"
 
-#include "app/text.h"
+#include "platform/FileNames.h"
 
 #include <QLocale>
 #include <cmath>
@@ -216,7 +216,9 @@ QString toggledName(const QString &current, const QString &picturePath)
 {
     if (!current.isEmpty())
         return QString();
-    const QString fileName = text::GetFileName(picturePath);
+    // Cut at the last "/" only: a backslash is part of a name here, in the file
+    // name as in the directory, and the box must get back what the page showed.
+    const QString fileName = platform::fileNameOf(picturePath);
     if (fileName.size() <= 4)
         return QString();
     return fileName.left(fileName.size() - 4);

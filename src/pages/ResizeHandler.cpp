@@ -84,6 +84,12 @@ void ResizeHandler::run()
         twips::setLeft(m_c.TopFrame2, r.topFrame2Left);
         twips::setTop(m_c.TopFrame2, r.topFrame2Top);
     }
+    if (r.toolBars == resizing::ToolBars::Unwrap) {
+        // The grid was laid out under the wrapped bar's place; the window does not
+        // shrink back, so its last row would reach into the bottom bar until the
+        // next resize. It moves up with the bar now.
+        m_form.pageView().LayoutThumbnails();
+    }
     if (r.toolBars == resizing::ToolBars::Wrap) {
         const quint64 before = m_runs;
         // A maximised window cannot change its height (the platform would drop
