@@ -1,0 +1,456 @@
+#include "pages/PageModel.h"
+#include "platform/FileNames.h"
+#include "platform/Rename.h"
+#include "support/TestSupport.h"
+
+#include <QDir>
+#include <QFile>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QtTest>
+
+// The page without a window: the list, the page arithmetic, the names typed for
+// pictures across layouts and pages, the duplicate rule and the save.
+class PageModelTest : public QObject {
+    Q_OBJECT
+private slots:
+    void cleanup();
+
+    void loadListsTheDirectoryMadeAbsolute();
+    void unlistableDirectoryGivesEmptyListAndReason();
+    void pageArithmetic_data();
+    void pageArithmetic();
+    void arrowsKeepTheirStateWhenEverythingFitsOnOnePage();
+    void typedNamesFollowTheirPicturesAcrossLayouts();
+    void reloadAndNewPageDropTypedNames();
+    void isModifiedOnlyForNamesThatDiffer_data();
+    void isModifiedOnlyForNamesThatDiffer();
+    void duplicateRuleListsNameOncePerLaterTwin_data();
+    void duplicateRuleListsNameOncePerLaterTwin();
+    void bulkToolsWriteFilledOrAllSlots();
+    void startNumberFollowsThePage_data();
+    void startNumberFollowsThePage();
+    void saveRenamesAndUpdatesTheList();
+    void saveWithDuplicatesOrRefusalRenamesNothing();
+    void failedSaveKeepsListAsOnDiskAndTypedNames();
+};
+
+namespace {
+
+QStringList strings(std::initializer_list<const char *> texts)
+{
+    QStringList out;
+    for (const char *t : texts)
+        out << QString::fromUtf8(t);
+    return out;
+}
+
+QStringList numbered(int count)
+{
+    QStringList names;
+    for (int i = 1; i <= count; ++i)
+        names << QStringLiteral("IMG_%1.jpg").arg(i, 3, 10, QLatin1Char('0'));
+    return names;
+}
+
+// A directory of n small files named like pictures; the model only lists and
+// renames them, so their content does not matter here.
+void makeFiles(const QString &dir, const QStringList &names)
+{
+    for (const QString &n : names) {
+        QFile f(QDir(dir).filePath(n));
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write(n.toUtf8());
+    }
+}
+
+QByteArray fileBytes(const QString &path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
+}
+
+} // namespace
+
+void PageModelTest::cleanup()
+{
+    platform::setRenameHandler({});
+}
+
+void PageModelTest::loadListsTheDirectoryMadeAbsolute()
+{
+    QTemporaryDir dir;
+    makeFiles(dir.path(), {QStringLiteral("b.JPG"), QStringLiteral("a.jpg"), QStringLiteral("c.png")});
+    const QString old = QDir::currentPath();
+    QDir::setCurrent(dir.path());
+    PageModel m;
+    m.load(QStringLiteral("."));
+    QDir::setCurrent(old);
+    QCOMPARE(m.directory(), QDir(dir.path()).canonicalPath() + QLatin1Char('/'));
+    QCOMPARE(m.fileNames(), (QStringList{QStringLiteral("a.jpg"), QStringLiteral("b.JPG")}));
+    QCOMPARE(m.directoryCaption(), m.directory());
+    QCOMPARE(m.listError(), QString());
+    m.showPage(true);
+    QCOMPARE(m.filePath(1), m.directory() + QStringLiteral("b.JPG"));
+    QCOMPARE(m.name(1), QStringLiteral("b"));
+}
+
+void PageModelTest::unlistableDirectoryGivesEmptyListAndReason()
+{
+    QTemporaryDir dir;
+    PageModel m;
+    m.load(dir.path() + QStringLiteral("/gone"));
+    QCOMPARE(m.fileCount(), 0);
+    QVERIFY(!m.listError().isEmpty());
+    QVERIFY(m.directoryCaption().startsWith(dir.path() + QStringLiteral("/gone/  (nicht lesbar: ")));
+}
+
+void PageModelTest::pageArithmetic_data()
+{
+    QTest::addColumn<int>("count");
+    QTest::addColumn<int>("lastSlot");
+    QTest::addColumn<int>("page");
+    QTest::addColumn<int>("filledSlots");
+    QTest::addColumn<QString>("counter");
+    QTest::addColumn<bool>("next");
+    QTest::addColumn<bool>("back");
+    QTest::newRow("120 pictures, page 2 of 3")
+        << 120 << 52 << 1 << 53 << "Seite: 2 / 3\nBild: 54-106 / 120" << true << true;
+    QTest::newRow("last page, partly filled")
+        << 120 << 52 << 2 << 14 << "Seite: 3 / 3\nBild: 107-120 / 120" << false << true;
+    QTest::newRow("25 slots, first page")
+        << 60 << 24 << 0 << 25 << "Seite: 1 / 3\nBild: 1-25 / 60" << true << false;
+    QTest::newRow("page beyond a shrunk list")
+        << 20 << 52 << 2 << 0 << "Seite: 3 / 1\nBild: 107-20 / 20" << false << false;
+}
+
+void PageModelTest::pageArithmetic()
+{
+    QFETCH(int, count);
+    QFETCH(int, lastSlot);
+    QFETCH(int, page);
+    QFETCH(int, filledSlots);
+    QTemporaryDir dir;
+    makeFiles(dir.path(), numbered(count));
+    PageModel m;
+    m.load(dir.path());
+    m.relayout(lastSlot);
+    m.setPageIndex(page);
+    m.showPage(true);
+    int filled = 0;
+    for (int i = 0; i < PageModel::SlotCount; ++i) {
+        QCOMPARE(m.isFilled(i), i <= lastSlot && m.listIndex(i) < count);
+        QCOMPARE(m.filePath(i).isEmpty(), !m.isFilled(i));
+        filled += m.isFilled(i) ? 1 : 0;
+    }
+    QCOMPARE(filled, filledSlots);
+    if (filledSlots > 0)
+        QCOMPARE(m.filePath(0), m.directory() + numbered(count).at(m.listIndex(0)));
+    QTEST(m.counterCaption(), "counter");
+    if (lastSlot < count) {
+        QTEST(m.nextEnabled(), "next");
+        QTEST(m.backEnabled(), "back");
+    }
+}
+
+void PageModelTest::arrowsKeepTheirStateWhenEverythingFitsOnOnePage()
+{
+    QTemporaryDir dir;
+    makeFiles(dir.path(), numbered(30));
+    PageModel m;
+    m.load(dir.path());
+    m.relayout(24);
+    m.setPageIndex(1);
+    m.showPage(true);
+    QVERIFY(m.backEnabled());
+    QVERIFY(!m.nextEnabled());
+    // 53 slots hold all 30 pictures: the arrows keep the states they had.
+    m.relayout(52);
+    QVERIFY(m.backEnabled());
+}
+
+void PageModelTest::typedNamesFollowTheirPicturesAcrossLayouts()
+{
+    QTemporaryDir dir;
+    makeFiles(dir.path(), numbered(60));
+    PageModel m;
+    m.load(dir.path());
+    m.showPage(true);
+    QSignalSpy shown(&m, &PageModel::pageShown);
+    m.setName(3, QStringLiteral("Strand"));
+    m.setName(40, QStringLiteral("Berg"));
+
+    m.relayout(24); // picture 41 leaves the page
+    QCOMPARE(shown.count(), 1);
+    QCOMPARE(shown.first().first().toBool(), false);
+    QCOMPARE(m.name(3), QStringLiteral("Strand"));
+    QVERIFY(m.isModified());
+    m.relayout(24); // no change, no display
+    QCOMPARE(shown.count(), 1);
+
+    m.setPageIndex(1); // slots 0..24 of page 2 show pictures 26..50
+    m.relayout(24);
+    m.showPage(false);
+    QCOMPARE(m.name(40 - 25), QStringLiteral("Berg"));
+    m.setPageIndex(0);
+    m.relayout(52);
+    QCOMPARE(m.name(40), QStringLiteral("Berg"));
+    QCOMPARE(m.name(3), QStringLiteral("Strand"));
+    QCOMPARE(m.name(4), QStringLiteral("IMG_005"));
+}
+
+void PageModelTest::reloadAndNewPageDropTypedNames()
+{
+    QTemporaryDir dir;
+    makeFiles(dir.path(), numbered(60));
+    PageModel m;
+    m.load(dir.path());
+    m.showPage(true);
+    const quint64 generation = m.generation();
+    m.setName(0, QStringLiteral("x"));
+    m.showPage(false);
+    QCOMPARE(m.name(0), QStringLiteral("x"));
+    QCOMPARE(m.generation(), generation);
+    m.showPage(true);
+    QCOMPARE(m.name(0), QStringLiteral("IMG_001"));
+    QVERIFY(!m.isModified());
+    QVERIFY(m.generation() > generation);
+
+    m.setName(1, QStringLiteral("y"));
+    m.stepForward();
+    m.showPage(true);
+    m.stepBack();
+    m.showPage(true);
+    QCOMPARE(m.name(1), QStringLiteral("IMG_002"));
+
+    m.setName(2, QStringLiteral("z"));
+    m.reload();
+    QVERIFY(!m.isModified());
+}
+
+void PageModelTest::isModifiedOnlyForNamesThatDiffer_data()
+{
+    QTest::addColumn<int>("slot");
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<bool>("modified");
+    QTest::newRow("typed back to its own name") << 0 << "IMG_001" << false;
+    QTest::newRow("a letter changed") << 0 << "IMG_00I" << true;
+    QTest::newRow("case counts") << 1 << "img_002" << true;
+    QTest::newRow("emptied") << 2 << "" << true;
+    QTest::newRow("slot without a picture") << 10 << "anything" << false;
+}
+
+void PageModelTest::isModifiedOnlyForNamesThatDiffer()
+{
+    QFETCH(int, slot);
+    QFETCH(QString, text);
+    QTemporaryDir dir;
+    makeFiles(dir.path(), numbered(3));
+    PageModel m;
+    m.load(dir.path());
+    m.showPage(true);
+    m.setName(slot, text);
+    QCOMPARE(m.name(slot), text);
+    QTEST(m.isModified(), "modified");
+}
+
+void PageModelTest::duplicateRuleListsNameOncePerLaterTwin_data()
+{
+    QTest::addColumn<QStringList>("names"); // typed into slots 0..; 4 pictures
+    QTest::addColumn<QStringList>("listed");
+    QTest::newRow("none") << strings({"a", "b", "c", "d"}) << QStringList{};
+    QTest::newRow("three alike, listed twice") << strings({"A", "A", "x", "A"}) << strings({"A", "A"});
+    QTest::newRow("case differs: no duplicate") << strings({"Urlaub", "urlaub", "c", "d"}) << QStringList{};
+    QTest::newRow("two empty names") << strings({"", "b", "", "d"}) << strings({""});
+    // Slot 5 holds no picture: its box is never compared.
+    QTest::newRow("empty slot ignored") << strings({"a", "b", "c", "d", "e", "a"}) << QStringList{};
+}
+
+void PageModelTest::duplicateRuleListsNameOncePerLaterTwin()
+{
+    QFETCH(QStringList, names);
+    QTemporaryDir dir;
+    makeFiles(dir.path(), numbered(4));
+    PageModel m;
+    m.load(dir.path());
+    m.showPage(true);
+    for (int i = 0; i < names.size(); ++i)
+        m.setName(i, names.at(i));
+    QTEST(m.duplicates(), "listed");
+}
+
+void PageModelTest::bulkToolsWriteFilledOrAllSlots()
+{
+    QTemporaryDir dir;
+    makeFiles(dir.path(), {QStringLiteral("Urlaub.jpg"), QStringLiteral("IMG_0815.jpg")});
+    PageModel m;
+    m.load(dir.path());
+    m.relayout(3);
+    m.showPage(true);
+    QSignalSpy changed(&m, &PageModel::namesChanged);
+    m.addPrefix(QStringLiteral("1990.01.31_"));
+    QCOMPARE(m.names(), (strings({"1990.01.31_IMG_0815", "1990.01.31_Urlaub", "", ""})));
+    m.addSuffix(QStringLiteral("_Rom"));
+    QCOMPARE(m.names().first(), QStringLiteral("1990.01.31_IMG_0815_Rom"));
+    m.replaceText(QStringLiteral("1990.01.31_"), QString());
+    m.clearNames();
+    QCOMPARE(m.names(), QStringList(4));
+    // Numbers go to every slot, the hidden boxes of slots without a picture too.
+    m.addNumbers();
+    QCOMPARE(m.names(), (strings({"01", "02", "03", "04"})));
+    QCOMPARE(changed.count(), 5);
+
+    QSignalSpy one(&m, &PageModel::nameChanged);
+    m.toggleName(0);
+    QCOMPARE(m.name(0), QString());
+    m.toggleName(0);
+    QCOMPARE(m.name(0), QStringLiteral("IMG_0815"));
+    m.toggleName(2); // "03" in a slot without a picture: emptied, never refilled
+    m.toggleName(2);
+    QCOMPARE(m.name(2), QString());
+    QCOMPARE(one.count(), 3);
+    // A display empties the boxes of slots without a picture.
+    m.addNumbers();
+    m.showPage(false);
+    QCOMPARE(m.name(3), QString());
+}
+
+void PageModelTest::startNumberFollowsThePage_data()
+{
+    QTest::addColumn<QString>("start");
+    QTest::addColumn<QString>("afterNext");
+    QTest::addColumn<QString>("afterBack");
+    QTest::newRow("padding kept") << "007"
+                                  << "060"
+                                  << "007";
+    QTest::newRow("longer number is not cut") << "99"
+                                              << "152"
+                                              << "099";
+    QTest::newRow("not a number stays") << "abc"
+                                        << "abc"
+                                        << "abc";
+}
+
+void PageModelTest::startNumberFollowsThePage()
+{
+    QFETCH(QString, start);
+    QTemporaryDir dir;
+    makeFiles(dir.path(), numbered(120));
+    PageModel m;
+    m.load(dir.path());
+    m.showPage(true);
+    m.setStartNumber(start);
+    m.stepForward();
+    QCOMPARE(m.pageIndex(), 1);
+    QTEST(m.startNumber(), "afterNext");
+    m.stepBack();
+    QCOMPARE(m.pageIndex(), 0);
+    QTEST(m.startNumber(), "afterBack");
+}
+
+void PageModelTest::saveRenamesAndUpdatesTheList()
+{
+    QTemporaryDir dir;
+    makeFiles(dir.path(), numbered(30));
+    PageModel m;
+    m.load(dir.path());
+    m.relayout(24);
+    m.showPage(true);
+    m.setName(0, QStringLiteral("Strand"));
+    m.relayout(52);
+    m.setName(27, QStringLiteral("Hafen"));
+    m.relayout(24); // "Hafen" is now typed for a picture off the page
+
+    const PageModel::SaveResult r = m.save();
+    QVERIFY(r.ok());
+    QVERIFY(r.listChanged);
+    QCOMPARE(fileBytes(dir.filePath(QStringLiteral("Strand.jpg"))), QByteArray("IMG_001.jpg"));
+    QCOMPARE(fileBytes(dir.filePath(QStringLiteral("Hafen.jpg"))), QByteArray("IMG_028.jpg"));
+    QCOMPARE(m.fileName(0), QStringLiteral("Strand.jpg"));
+    QCOMPARE(m.fileName(27), QStringLiteral("Hafen.jpg"));
+    QVERIFY(!m.isModified());
+    QCOMPARE(m.filePath(0), m.directory() + QStringLiteral("Strand.jpg"));
+}
+
+void PageModelTest::saveWithDuplicatesOrRefusalRenamesNothing()
+{
+    QTemporaryDir dir;
+    makeFiles(dir.path(), numbered(3));
+    PageModel m;
+    m.load(dir.path());
+    m.showPage(true);
+    m.setName(0, QStringLiteral("same"));
+    m.setName(1, QStringLiteral("same"));
+    PageModel::SaveResult r = m.save();
+    QCOMPARE(r.status, PageModel::SaveResult::Duplicates);
+    QCOMPARE(r.duplicates, QStringList{QStringLiteral("same")});
+
+    m.setName(1, QStringLiteral("a/b"));
+    r = m.save();
+    QCOMPARE(r.status, PageModel::SaveResult::Refused);
+    QCOMPARE(r.plan.refusals.size(), 1);
+    QCOMPARE(r.plan.refusals.first().request, 1);
+    QCOMPARE(QDir(dir.path()).entryList(QDir::Files), numbered(3));
+    QCOMPARE(m.fileNames(), numbered(3));
+    QCOMPARE(m.name(0), QStringLiteral("same"));
+}
+
+void PageModelTest::failedSaveKeepsListAsOnDiskAndTypedNames()
+{
+    QTemporaryDir dir;
+    makeFiles(dir.path(), numbered(4));
+    PageModel m;
+    m.load(dir.path());
+    m.showPage(true);
+    m.setName(0, QStringLiteral("A"));
+    m.setName(1, QStringLiteral("B"));
+    m.setName(2, QStringLiteral("C"));
+    // The third rename fails; the two before it are put back.
+    int calls = 0;
+    platform::setRenameHandler([&calls](const QString &from, const QString &to) {
+        if (++calls == 3) {
+            platform::RenameResult r;
+            r.status = platform::RenameStatus::Failed;
+            r.reason = QStringLiteral("Keine Berechtigung");
+            return r;
+        }
+        return platform::systemRenameNoReplace(from, to);
+    });
+    const PageModel::SaveResult r = m.save();
+    QCOMPARE(r.status, PageModel::SaveResult::Failed);
+    QCOMPARE(r.run.status, renaming::RunStatus::RolledBack);
+    QVERIFY(!r.listChanged);
+    QCOMPARE(QDir(dir.path()).entryList(QDir::Files), numbered(4));
+    QCOMPARE(m.fileNames(), numbered(4));
+    QCOMPARE(m.names().mid(0, 4), (strings({"A", "B", "C", "IMG_004"})));
+    QVERIFY(m.isModified());
+
+    // Putting back fails too: the list follows the files to where they are.
+    calls = 0;
+    platform::setRenameHandler([&calls](const QString &from, const QString &to) {
+        ++calls;
+        if (calls == 3 || calls == 4) {
+            platform::RenameResult r;
+            r.status = platform::RenameStatus::Failed;
+            r.reason = QStringLiteral("Keine Berechtigung");
+            return r;
+        }
+        return platform::systemRenameNoReplace(from, to);
+    });
+    const PageModel::SaveResult again = m.save();
+    QCOMPARE(again.status, PageModel::SaveResult::Failed);
+    QVERIFY(again.listChanged);
+    QStringList onDisk = QDir(dir.path()).entryList(QDir::Files);
+    QStringList listed = m.fileNames();
+    onDisk.sort();
+    listed.sort();
+    QCOMPARE(listed, onDisk);
+    QVERIFY(m.fileNames().contains(QStringLiteral("B.jpg")));
+    // The picture now named B needs nothing more; the others keep their names.
+    QCOMPARE(m.name(1), QStringLiteral("B"));
+    QCOMPARE(m.name(0), QStringLiteral("A"));
+    QVERIFY(m.isModified());
+}
+
+QTEST_GUILESS_MAIN(PageModelTest)
+#include "pagemodel_test.moc"

@@ -1,0 +1,154 @@
+#include "app/Ini.h"
+#include "app/Settings.h"
+
+#include <QFile>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QtTest>
+
+// The remembered values as one typed object: read once with the reader's rules,
+// written through at once, and kept in memory when the file cannot take them.
+class SettingsTest : public QObject {
+    Q_OBJECT
+private slots:
+    void valuesReadWithTheReadersRules_data();
+    void valuesReadWithTheReadersRules();
+    void settersWriteThroughAndReadBack();
+    void unwritableFileKeepsValuesInMemoryAndReportsOnce_data();
+    void unwritableFileKeepsValuesInMemoryAndReportsOnce();
+};
+
+namespace {
+
+const Settings::Defaults defaults{QStringLiteral("/opt/namora/"), QStringLiteral("https://update.example")};
+
+void writeFile(const QString &path, const QByteArray &content)
+{
+    QFile f(path);
+    QVERIFY(f.open(QIODevice::WriteOnly));
+    f.write(content);
+}
+
+QByteArray fileBytes(const QString &path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
+}
+
+} // namespace
+
+void SettingsTest::valuesReadWithTheReadersRules_data()
+{
+    QTest::addColumn<QByteArray>("content"); // "<none>": no file
+    QTest::addColumn<QString>("verzeichnis");
+    QTest::addColumn<bool>("vollbild");
+    QTest::addColumn<QString>("datum");
+    QTest::addColumn<QString>("rechts");
+    QTest::addColumn<bool>("bilder");
+    QTest::addColumn<QString>("server");
+    QTest::newRow("no file: every default") << QByteArray("<none>") << "/opt/namora/" << false << "1990.01.31"
+                                            << "" << true << "https://update.example";
+    QTest::newRow("stored values, blanks around them")
+        << QByteArray(
+               "[Einstellungen]\nVerzeichnis=  /home/u/Bilder/ \nVollbild=1\nLetztesDatum= 2024.05.01_\n"
+               "RechtsAnf=_Rom\nBilderAnzeigen=0\nUpdateServer=https://u.example\n")
+        << "/home/u/Bilder/" << true << "2024.05.01_"
+        << "_Rom" << false << "https://u.example";
+    QTest::newRow("empty values read as their defaults")
+        << QByteArray("[Einstellungen]\nVerzeichnis=\nLetztesDatum=\nRechtsAnf=\nBilderAnzeigen=\n")
+        << "/opt/namora/" << false << "1990.01.31"
+        << "" << true << "https://update.example";
+    QTest::newRow("only exactly 1 counts") << QByteArray("[einstellungen]\nvollbild=yes\nbilderanzeigen=2\n")
+                                           << "/opt/namora/" << false << "1990.01.31"
+                                           << "" << false << "https://update.example";
+}
+
+void SettingsTest::valuesReadWithTheReadersRules()
+{
+    QFETCH(QByteArray, content);
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("namora.ini"));
+    if (content != "<none>")
+        writeFile(path, content);
+    Settings s(path, defaults);
+    s.load();
+    QTEST(s.verzeichnis(), "verzeichnis");
+    QTEST(s.vollbild(), "vollbild");
+    QTEST(s.letztesDatum(), "datum");
+    QTEST(s.rechtsAnf(), "rechts");
+    QTEST(s.bilderAnzeigen(), "bilder");
+    QTEST(s.updateServer(), "server");
+    // Reading creates nothing.
+    QCOMPARE(QFile::exists(path), content != "<none>");
+}
+
+void SettingsTest::settersWriteThroughAndReadBack()
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("namora.ini"));
+    Settings s(path, defaults);
+    s.load();
+    QSignalSpy failed(&s, &Settings::writeFailed);
+    s.setLetztesDatum(QStringLiteral("2004_05_06 "));
+    s.setBilderAnzeigen(false);
+    s.setVerzeichnis(QStringLiteral("/home/u/Bilder/"));
+    s.setVollbild(true);
+    // Another reader of the file sees each value at once, trimmed.
+    QCOMPARE(ini::IniRead(Settings::Section, QStringLiteral("LetztesDatum"), path, QString()),
+             QStringLiteral("2004_05_06"));
+    QCOMPARE(ini::IniRead(Settings::Section, QStringLiteral("BilderAnzeigen"), path, QString()),
+             QStringLiteral("0"));
+    QCOMPARE(ini::IniRead(Settings::Section, QStringLiteral("Vollbild"), path, QString()),
+             QStringLiteral("1"));
+    QCOMPARE(s.letztesDatum(), QStringLiteral("2004_05_06"));
+
+    // An empty prefix reads back as the default, in memory as in the file.
+    s.setLetztesDatum(QString());
+    QCOMPARE(s.letztesDatum(), QStringLiteral("1990.01.31"));
+
+    Settings again(path, defaults);
+    again.load();
+    QCOMPARE(again.verzeichnis(), QStringLiteral("/home/u/Bilder/"));
+    QVERIFY(!again.bilderAnzeigen());
+    QVERIFY(again.vollbild());
+    QCOMPARE(failed.count(), 0);
+}
+
+void SettingsTest::unwritableFileKeepsValuesInMemoryAndReportsOnce_data()
+{
+    QTest::addColumn<QByteArray>("content");
+    QTest::addColumn<bool>("directory"); // a directory stands where the file should be
+    QTest::newRow("UTF-16 file") << QByteArray("\xFF\xFE[\0E\0]\0\n\0", 10) << false;
+    QTest::newRow("a directory at the settings path") << QByteArray() << true;
+}
+
+void SettingsTest::unwritableFileKeepsValuesInMemoryAndReportsOnce()
+{
+    QFETCH(QByteArray, content);
+    QFETCH(bool, directory);
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("namora.ini"));
+    if (directory)
+        QVERIFY(QDir(dir.path()).mkdir(QStringLiteral("namora.ini")));
+    else
+        writeFile(path, content);
+    Settings s(path, defaults);
+    s.load();
+    QSignalSpy failed(&s, &Settings::writeFailed);
+
+    s.setLetztesDatum(QStringLiteral("2024.12.24_"));
+    s.setRechtsAnf(QStringLiteral("_Rom"));
+    s.setBilderAnzeigen(false);
+    // What the user set is what the program goes on with, also at the next page.
+    QCOMPARE(s.letztesDatum(), QStringLiteral("2024.12.24_"));
+    QCOMPARE(s.rechtsAnf(), QStringLiteral("_Rom"));
+    QVERIFY(!s.bilderAnzeigen());
+    QCOMPARE(failed.count(), 1);
+    QVERIFY(!failed.first().first().toString().isEmpty());
+    QVERIFY(!s.firstFailure().isEmpty());
+    if (!directory)
+        QCOMPARE(fileBytes(path), content);
+}
+
+QTEST_APPLESS_MAIN(SettingsTest)
+#include "settings_test.moc"
