@@ -7,7 +7,9 @@
 #include "app/Controls.h"
 #include "app/Form1.h"
 #include "app/Ini.h"
+#include "app/Settings.h"
 #include "app/Widgets.h"
+#include "pages/PageModel.h"
 #include "pages/PageView.h"
 #include "pages/Thumbnails.h"
 
@@ -160,11 +162,7 @@ struct Window {
         form->resize(1600, 1700);
         form->Form_Load();
     }
-    void showThumbnails(bool on)
-    {
-        ini::IniWrite(QStringLiteral("Einstellungen"), QStringLiteral("BilderAnzeigen"),
-                      on ? QStringLiteral("1") : QStringLiteral("0"), form->state().IniPath, true);
-    }
+    void showThumbnails(bool on) { form->settings().setBilderAnzeigen(on); }
 };
 
 struct Measure {
@@ -189,7 +187,7 @@ Measure measureOurs(Window &w)
 {
     Form1 &form = *w.form;
     auto *thumbs = form.findChild<Thumbnails *>();
-    const int slotCount = form.state().LastSlot + 1;
+    const int slotCount = form.model().lastSlot() + 1;
     QList<bool> seen(slotCount, false);
     int seenCount = 0;
     bool finished = false;
@@ -211,7 +209,7 @@ Measure measureOurs(Window &w)
     Heartbeat heart;
     heart.start();
     clock.start();
-    form.pageView().ShowPage(true);
+    form.model().showPage(true);
     if (qEnvironmentVariableIsSet("NAMORA_BENCH_DEBUG"))
         std::printf("ShowPage took %.1f ms\n", clock.nsecsElapsed() / 1e6);
     m.ok = runUntil([&] { return finished; }, 120000) && seenCount == slotCount;
@@ -229,22 +227,22 @@ Measure measureOurs(Window &w)
 Measure measureNaive(Window &w)
 {
     Form1 &form = *w.form;
-    form.pageView().ShowPage(true); // thumbnails off: placeholders, no pass
+    form.model().showPage(true); // thumbnails off: placeholders, no pass
     Controls &c = form.controls();
-    const FormState &s = form.state();
+    const PageModel &s = form.model();
     int next = 0;
     Measure m;
     Heartbeat heart;
     QElapsedTimer clock;
     std::function<void()> step = [&] {
-        if (next > s.LastSlot)
+        if (next > s.lastSlot())
             return;
         const int i = next++;
-        QImage full(s.PageNames[i]);
+        QImage full(s.filePath(i));
         if (!full.isNull())
             c.Picture1[i]->setPicture(QPixmap::fromImage(full.scaled(
                 c.Picture1[i]->devicePixelSize(), Qt::IgnoreAspectRatio, Qt::SmoothTransformation)));
-        if (next <= s.LastSlot)
+        if (next <= s.lastSlot())
             QTimer::singleShot(0, step);
         else
             m.fullMs = clock.nsecsElapsed() / 1e6;
@@ -252,7 +250,7 @@ Measure measureNaive(Window &w)
     heart.start();
     clock.start();
     QTimer::singleShot(0, step);
-    m.ok = runUntil([&] { return next > s.LastSlot && m.fullMs > 0; }, 600000);
+    m.ok = runUntil([&] { return next > s.lastSlot() && m.fullMs > 0; }, 600000);
     heart.stop();
     m.firstMs = m.fullMs;
     m.stallMs = heart.longestMs();
@@ -313,9 +311,9 @@ int run(const QStringList &args)
     Measure ours[2], naive[2];
     for (int k = 0; k < 2; ++k) {
         windows.push_back(std::make_unique<Window>(setDir(root, Sets[k])));
-        if (windows[k]->form->state().LastSlot + 1 != PageSize) {
+        if (windows[k]->form->model().lastSlot() + 1 != PageSize) {
             std::fprintf(stderr, "the window holds %d slotCount, not %d\n",
-                         windows[k]->form->state().LastSlot + 1, PageSize);
+                         windows[k]->form->model().lastSlot() + 1, PageSize);
             return 1;
         }
         {
@@ -323,7 +321,7 @@ int run(const QStringList &args)
             // font set-up are not the thumbnails' doing.
             Heartbeat heart;
             heart.start();
-            windows[k]->form->pageView().ShowPage(true);
+            windows[k]->form->model().showPage(true);
             QElapsedTimer t;
             t.start();
             runUntil([&] { return t.elapsed() > 500; }, 1000);

@@ -68,7 +68,7 @@ QByteArray fileBytes(const QString &path)
 QString pageTexts(Form1 &form)
 {
     QStringList t;
-    for (int i = 0; i <= form.state().LastSlot; ++i)
+    for (int i = 0; i <= form.model().lastSlot(); ++i)
         t << form.controls().Text1[i]->toPlainText();
     return t.join(QLatin1Char('|'));
 }
@@ -239,8 +239,8 @@ void DirChooserTest::speichernTakesDirectoryAndShowsPageOne()
     testing::writePictures(other.path(), {QStringLiteral("x1.jpg"), QStringLiteral("x2.jpg")});
     Form1 &form = f.start();
     const Controls &c = form.controls();
-    form.state().PageIndex = 1; // somewhere past the first page
-    form.pageView().ShowPage(true);
+    form.model().setPageIndex(1); // somewhere past the first page
+    form.model().showPage(true);
     c.NummerTxt->setText(QStringLiteral("17"));
 
     QTest::mouseClick(c.VerzeichnisWechseln, Qt::LeftButton);
@@ -249,11 +249,11 @@ void DirChooserTest::speichernTakesDirectoryAndShowsPageOne()
 
     const QString chosen = other.path() + QLatin1Char('/');
     QCOMPARE(setting(f, QStringLiteral("Verzeichnis")), chosen);
-    QCOMPARE(form.state().PictureDir, chosen);
+    QCOMPARE(form.model().directory(), chosen);
     QCOMPARE(c.VerzeichnisText->text(), chosen);
     QVERIFY(c.VerzeichnisWahl->isHidden());
-    QCOMPARE(form.state().PageIndex, 0);
-    QCOMPARE(form.state().FileCount, 2);
+    QCOMPARE(form.model().pageIndex(), 0);
+    QCOMPARE(form.model().fileCount(), 2);
     QCOMPARE(c.Text1[0]->toPlainText(), QStringLiteral("x1"));
     QCOMPARE(c.Text1[1]->toPlainText(), QStringLiteral("x2"));
     QVERIFY(c.Text1[2]->isHidden());
@@ -272,7 +272,7 @@ void DirChooserTest::abbruchChangesNothing()
         return QList<dirs::Volume>{{other.path(), QStringLiteral("ext4"), QStringLiteral("Karte"), true}};
     });
     const QByteArray settings = fileBytes(f.iniPath());
-    const QString page = pageTexts(form), dir = form.state().PictureDir;
+    const QString page = pageTexts(form), dir = form.model().directory();
 
     QTest::mouseClick(c.VerzeichnisWechseln, Qt::LeftButton);
     c.Drive1->setFocus();
@@ -282,7 +282,7 @@ void DirChooserTest::abbruchChangesNothing()
 
     QVERIFY(c.VerzeichnisWahl->isHidden());
     QCOMPARE(fileBytes(f.iniPath()), settings);
-    QCOMPARE(form.state().PictureDir, dir);
+    QCOMPARE(form.model().directory(), dir);
     QCOMPARE(pageTexts(form), page);
     // Opening again starts from the picture directory, not the cancelled choice.
     QTest::mouseClick(c.VerzeichnisWechseln, Qt::LeftButton);
@@ -309,8 +309,8 @@ void DirChooserTest::keysExpandAndJumpToSubdirectory()
     QTest::keyClicks(c.DirTemp, QStringLiteral("ga"));
     QCOMPARE(chooser(form).path(), f.pictureDir.path() + QStringLiteral("/Gamma"));
     QTest::mouseClick(c.PfadSpeichern, Qt::LeftButton);
-    QCOMPARE(form.state().PictureDir, f.pictureDir.path() + QStringLiteral("/Gamma/"));
-    QCOMPARE(form.state().FileCount, 1);
+    QCOMPARE(form.model().directory(), f.pictureDir.path() + QStringLiteral("/Gamma/"));
+    QCOMPARE(form.model().fileCount(), 1);
 }
 
 void DirChooserTest::driveNotReadyLeavesTreeWhereItWas()
@@ -353,10 +353,10 @@ void DirChooserTest::vanishedDirectoryGivesHintNotNeighbour()
     QVERIFY(!c.DirTemp->currentIndex().isValid());
 
     QTest::mouseClick(c.PfadSpeichern, Qt::LeftButton);
-    QCOMPARE(form.state().PictureDir, gone + QLatin1Char('/'));
+    QCOMPARE(form.model().directory(), gone + QLatin1Char('/'));
     QCOMPARE(setting(f, QStringLiteral("Verzeichnis")), gone + QLatin1Char('/'));
-    QCOMPARE(form.state().FileCount, 0);
-    QVERIFY(!form.state().ListError.isEmpty());
+    QCOMPARE(form.model().fileCount(), 0);
+    QVERIFY(!form.model().listError().isEmpty());
     QVERIFY2(c.VerzeichnisText->text().startsWith(gone + QLatin1Char('/')) &&
                  c.VerzeichnisText->text().size() > gone.size() + 1,
              qPrintable(c.VerzeichnisText->text()));
@@ -383,10 +383,10 @@ void DirChooserTest::unreadableDirectoryGivesHint()
         QTest::mouseClick(c.PfadSpeichern, Qt::LeftButton);
     }
     QFile::setPermissions(locked, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
-    QCOMPARE(form.state().PictureDir, locked + QLatin1Char('/'));
+    QCOMPARE(form.model().directory(), locked + QLatin1Char('/'));
     QCOMPARE(setting(f, QStringLiteral("Verzeichnis")), locked + QLatin1Char('/'));
-    QCOMPARE(form.state().FileCount, 0);
-    QVERIFY(!form.state().ListError.isEmpty());
+    QCOMPARE(form.model().fileCount(), 0);
+    QVERIFY(!form.model().listError().isEmpty());
     QVERIFY(c.VerzeichnisText->text().size() > locked.size() + 1);
 }
 
@@ -398,22 +398,21 @@ void DirChooserTest::cancelledQuestionKeepsDirectoryAndNames()
     Form1 &form = f.start();
     const Controls &c = form.controls();
     c.Text1[0]->setPlainText(QStringLiteral("getippt"));
-    int asked = 0;
-    form.unsavedNamesGuard = [&] {
-        ++asked;
-        return Form1::UnsavedAnswer::Cancelled;
-    };
+    testing::MessageBoxes boxes;
+    boxes.answer(platform::AnswerCancel);
     QTest::mouseClick(c.VerzeichnisWechseln, Qt::LeftButton);
     QVERIFY(chooser(form).setPath(other.path()));
     QTest::mouseClick(c.PfadSpeichern, Qt::LeftButton);
-    QCOMPARE(asked, 1);
-    QCOMPARE(form.state().PictureDir, f.picturePath());
+    QCOMPARE(boxes.shown().size(), 1);
+    QCOMPARE(boxes.shown().first().style, int(platform::YesNoCancelQuestion));
+    QCOMPARE(form.model().directory(), f.picturePath());
     QCOMPARE(c.Text1[0]->toPlainText(), QStringLiteral("getippt"));
     QVERIFY(c.VerzeichnisWahl->isVisible());
 
-    form.unsavedNamesGuard = [&] { return Form1::UnsavedAnswer::Discard; };
+    boxes.answer(platform::AnswerNo);
     QTest::mouseClick(c.PfadSpeichern, Qt::LeftButton);
-    QCOMPARE(form.state().PictureDir, other.path() + QLatin1Char('/'));
+    QCOMPARE(boxes.shown().size(), 2);
+    QCOMPARE(form.model().directory(), other.path() + QLatin1Char('/'));
 }
 
 int main(int argc, char **argv)

@@ -1,5 +1,6 @@
 #include "app/Twips.h"
 #include "app/Widgets.h"
+#include "pages/PageModel.h"
 #include "pages/PageView.h"
 #include "support/TestSupport.h"
 
@@ -131,9 +132,9 @@ void FormTest::pageShowsNamesSlotsCounterAndArrows()
     startLarge(fx);
     Form1 &f = *fx.form;
     Controls &c = f.controls();
-    QCOMPARE(f.state().LastSlot, 52);
-    QCOMPARE(f.state().FileCount, pictures);
-    QCOMPARE(f.state().FileNames.size(), pictures + 2);
+    QCOMPARE(f.model().lastSlot(), 52);
+    QCOMPARE(f.model().fileCount(), pictures);
+    QCOMPARE(f.model().fileNames(), numberedNames(pictures));
     QTEST(visibleSlots(c), "visible");
     QTEST(c.CounterTxt->text(), "counter");
     QTEST(c.NextBtn->isEnabled(), "next");
@@ -142,11 +143,11 @@ void FormTest::pageShowsNamesSlotsCounterAndArrows()
     if (pictures >= 10) {
         QCOMPARE(c.Text1[1]->toPlainText(), QStringLiteral("IMG_2"));
         QCOMPARE(c.Text1[9]->toPlainText(), QStringLiteral("IMG_10"));
-        QCOMPARE(f.state().PageNames[9], fx.picturePath() + QStringLiteral("IMG_10.jpg"));
+        QCOMPARE(f.model().filePath(9), fx.picturePath() + QStringLiteral("IMG_10.jpg"));
     }
     for (int i = pictures; i <= 52; ++i) {
         QVERIFY(c.Text1[i]->toPlainText().isEmpty());
-        QVERIFY(f.state().PageNames[i].isEmpty());
+        QVERIFY(f.model().filePath(i).isEmpty());
     }
 }
 
@@ -156,8 +157,8 @@ void FormTest::secondPageOf120ShowsPictures54To106()
     testing::writePictures(fx.pictureDir.path(), numberedNames(120));
     startLarge(fx);
     Form1 &f = *fx.form;
-    f.state().PageIndex = 1;
-    f.pageView().ShowPage(true);
+    f.model().setPageIndex(1);
+    f.model().showPage(true);
     Controls &c = f.controls();
     QCOMPARE(c.CounterTxt->text(), QStringLiteral("Seite: 2 / 3\nBild: 54-106 / 120"));
     QCOMPARE(c.Text1[0]->toPlainText(), QStringLiteral("IMG_54"));
@@ -165,8 +166,8 @@ void FormTest::secondPageOf120ShowsPictures54To106()
     QVERIFY(c.NextBtn->isEnabled());
     QVERIFY(c.ZurueckBtn->isEnabled());
 
-    f.state().PageIndex = 2;
-    f.pageView().ShowPage(true);
+    f.model().setPageIndex(2);
+    f.model().showPage(true);
     QCOMPARE(c.CounterTxt->text(), QStringLiteral("Seite: 3 / 3\nBild: 107-120 / 120"));
     QCOMPARE(visibleSlots(c), 14);
     QVERIFY(!c.NextBtn->isEnabled());
@@ -179,9 +180,9 @@ void FormTest::designedWindowHolds25PicturesPerPage()
     Form1 &f = fx.start();
     QCOMPARE(twips::windowWidth(&f), 22995.0);
     QCOMPARE(twips::windowHeight(&f), 10800.0);
-    QCOMPARE(f.state().GridRows, 5);
-    QCOMPARE(f.state().GridColumns, 5);
-    QCOMPARE(f.state().LastSlot, 24);
+    QCOMPARE(f.findChild<PageView *>()->gridRows(), 5);
+    QCOMPARE(f.findChild<PageView *>()->gridColumns(), 5);
+    QCOMPARE(f.model().lastSlot(), 24);
     QCOMPARE(visibleSlots(f.controls()), 25);
     QCOMPARE(f.controls().CounterTxt->text(), QStringLiteral("Seite: 1 / 2\nBild: 1-25 / 30"));
     // Column by column: slot 5 opens the second column, in the first row.
@@ -226,7 +227,7 @@ void FormTest::commandLineDirectoryIsRememberedOnlyWhenItHoldsFiles()
 
     const QString expected = taken ? fx.picturePath() : earlier.path() + QLatin1Char('/');
     QCOMPARE(storedValue(fx.iniPath(), QStringLiteral("Verzeichnis")), expected);
-    QCOMPARE(f.state().PictureDir, expected);
+    QCOMPARE(f.model().directory(), expected);
     QCOMPARE(f.controls().Text1[0]->toPlainText(), taken ? QStringLiteral("new") : QStringLiteral("old"));
     QCOMPARE(f.controls().VerzeichnisText->text(), expected);
 }
@@ -260,8 +261,8 @@ void FormTest::unlistableDirectoryShowsNoForeignFilesAndAHint()
     const QString gone = fx.pictureDir.path() + QStringLiteral("/vanished/");
     fx.writeSettings(QStringLiteral("[Einstellungen]\nVerzeichnis=%1\n").arg(gone));
     Form1 &f = fx.start(QString());
-    QCOMPARE(f.state().PictureDir, gone);
-    QCOMPARE(f.state().FileCount, 0);
+    QCOMPARE(f.model().directory(), gone);
+    QCOMPARE(f.model().fileCount(), 0);
     QCOMPARE(visibleSlots(f.controls()), 0);
     QVERIFY(f.controls().VerzeichnisText->text().startsWith(gone));
     QVERIFY(f.controls().VerzeichnisText->text().size() > gone.size());
@@ -274,7 +275,7 @@ void FormTest::startingWritesOnlyTheWindowState()
     // Without a directory on the command line the program's own directory is
     // listed. Reading the settings creates nothing; the one value a start writes
     // is the window's state, which every resize records.
-    QCOMPARE(f.state().PictureDir, fx.programDir.path() + QLatin1Char('/'));
+    QCOMPARE(f.model().directory(), fx.programDir.path() + QLatin1Char('/'));
     QVERIFY(QFile::exists(fx.iniPath()));
     QSettings s(fx.iniPath(), QSettings::IniFormat);
     QCOMPARE(s.childGroups(), QStringList{QStringLiteral("Einstellungen")});
@@ -289,7 +290,7 @@ void FormTest::closingSetsClosing()
     Form1 &f = fx.start();
     QSignalSpy spy(&f, &Form1::closing);
     f.close();
-    QVERIFY(f.state().Closing);
+    QVERIFY(f.isClosing());
     QCOMPARE(spy.count(), 1);
 }
 
@@ -314,9 +315,9 @@ void FormTest::relayoutNeverLeavesAnotherPicturesThumbnail()
     testing::writePictures(fx.pictureDir.path(), numberedNames(60));
     Form1 &f = fx.start();
     Controls &c = f.controls();
-    QCOMPARE(f.state().LastSlot, 24);
-    f.state().PageIndex = 1;
-    f.pageView().ShowPage(true);
+    QCOMPARE(f.model().lastSlot(), 24);
+    f.model().setPageIndex(1);
+    f.model().showPage(true);
     const auto hueAt = [&c](int slot) {
         const QImage img = c.Picture1[slot]->picture().toImage();
         if (img.size() == QSize(151, 104))
@@ -328,7 +329,7 @@ void FormTest::relayoutNeverLeavesAnotherPicturesThumbnail()
 
     // Twice as many slots: the second page now starts at picture 54.
     twips::setWindowSize(&f, 90000, 26000);
-    QCOMPARE(f.state().LastSlot, 52);
+    QCOMPARE(f.model().lastSlot(), 52);
     QCOMPARE(c.Text1[0]->toPlainText(), QStringLiteral("IMG_54"));
     QVERIFY(!near(hueAt(0), (25 * 37) % 360));
     QTRY_VERIFY_WITH_TIMEOUT(near(hueAt(0), (53 * 37) % 360), 10000);

@@ -1,5 +1,6 @@
 #include "app/Ini.h"
 #include "app/Widgets.h"
+#include "pages/PageModel.h"
 #include "pages/PageView.h"
 #include "support/TestSupport.h"
 
@@ -61,7 +62,7 @@ private slots:
 
 private:
     Controls &c() { return m_fx->form->controls(); }
-    FormState &s() { return m_fx->form->state(); }
+    PageModel &s() { return m_fx->form->model(); }
     void focus(QWidget *w);
 
     std::unique_ptr<testing::FormFixture> m_fx;
@@ -82,8 +83,8 @@ void NameEditingTest::init()
     Form1 &form = m_fx->start();
     form.activateWindow();
     QVERIFY(QTest::qWaitForWindowActive(&form));
-    QCOMPARE(s().FileCount, 3);
-    QVERIFY(s().LastSlot >= 3);
+    QCOMPARE(s().fileCount(), 3);
+    QVERIFY(s().lastSlot() >= 3);
 }
 
 void NameEditingTest::cleanup()
@@ -152,7 +153,7 @@ void NameEditingTest::xButtonTogglesBetweenEmptyAndFileName()
 
 void NameEditingTest::clearAllEmptiesTheSlotsOfThePageOnly()
 {
-    const int last = s().LastSlot;
+    const int last = s().lastSlot();
     c().Text1[last]->setPlainText(QStringLiteral("hidden"));
     c().Text1[last + 1]->setPlainText(QStringLiteral("beyond the page"));
     QWidget *before = QApplication::focusWidget();
@@ -160,7 +161,7 @@ void NameEditingTest::clearAllEmptiesTheSlotsOfThePageOnly()
     for (int i = 0; i <= last; ++i)
         QCOMPARE(c().Text1[i]->toPlainText(), QString());
     QCOMPARE(c().Text1[last + 1]->toPlainText(), QStringLiteral("beyond the page"));
-    QCOMPARE(s().PageNames.at(0), m_fx->picturePath() + Pictures.at(0));
+    QCOMPARE(s().filePath(0), m_fx->picturePath() + Pictures.at(0));
     // The button takes the focus on the click, nothing else moves it.
     QVERIFY(QApplication::focusWidget() == c().Command4 || QApplication::focusWidget() == before);
 }
@@ -262,7 +263,7 @@ void NameEditingTest::prefixIsCleanedStoredAndComesBackOnNextDisplay()
     QCOMPARE(settingsValue(*m_fx, QStringLiteral("LetztesDatum")), QStringLiteral("12_30"));
 
     c().JahrText->setText(QStringLiteral("typed but never left"));
-    m_fx->form->pageView().ShowPage(false);
+    m_fx->form->model().showPage(false);
     QCOMPARE(c().JahrText->text(), QStringLiteral("12_30"));
 }
 
@@ -276,7 +277,7 @@ void NameEditingTest::suffixIsStoredTrimmedAndComesBackOnNextDisplay()
     QCOMPARE(settingsValue(*m_fx, QStringLiteral("RechtsAnf")), QStringLiteral("a_b"));
     QCOMPARE(c().Text1[0]->toPlainText(), QStringLiteral("IMG_0815 a_b"));
 
-    m_fx->form->pageView().ShowPage(true);
+    m_fx->form->model().showPage(true);
     QCOMPARE(c().RechtsAnfTxt->text(), QStringLiteral("a_b"));
 }
 
@@ -319,9 +320,9 @@ void NameEditingTest::startNumberIsNormalisedWhenLeftAndNumbersAllSlots()
     QCOMPARE(c().Text1[2]->toPlainText(), QStringLiteral("Urlaub03"));
     // Slots without a picture are numbered too; the next page display empties them.
     QCOMPARE(c().Text1[3]->toPlainText(), QStringLiteral("04"));
-    QCOMPARE(c().Text1[s().LastSlot]->toPlainText(),
-             QString::number(s().LastSlot + 1).rightJustified(2, QLatin1Char('0')));
-    QCOMPARE(c().Text1[s().LastSlot + 1]->toPlainText(), QString());
+    QCOMPARE(c().Text1[s().lastSlot()]->toPlainText(),
+             QString::number(s().lastSlot() + 1).rightJustified(2, QLatin1Char('0')));
+    QCOMPARE(c().Text1[s().lastSlot() + 1]->toPlainText(), QString());
 }
 
 void NameEditingTest::replaceButtonFollowsTheSearchText()

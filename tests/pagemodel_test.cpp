@@ -22,12 +22,16 @@ private slots:
     void pageArithmetic();
     void arrowsKeepTheirStateWhenEverythingFitsOnOnePage();
     void typedNamesFollowTheirPicturesAcrossLayouts();
+    void typedNamesAreKeptPerPicture_data();
+    void typedNamesAreKeptPerPicture();
     void reloadAndNewPageDropTypedNames();
     void isModifiedOnlyForNamesThatDiffer_data();
     void isModifiedOnlyForNamesThatDiffer();
     void duplicateRuleListsNameOncePerLaterTwin_data();
     void duplicateRuleListsNameOncePerLaterTwin();
     void bulkToolsWriteFilledOrAllSlots();
+    void shownNameDropsTheFourCharacterExtension_data();
+    void shownNameDropsTheFourCharacterExtension();
     void startNumberFollowsThePage_data();
     void startNumberFollowsThePage();
     void saveRenamesAndUpdatesTheList();
@@ -199,6 +203,38 @@ void PageModelTest::typedNamesFollowTheirPicturesAcrossLayouts()
     QCOMPARE(m.name(4), QStringLiteral("IMG_005"));
 }
 
+void PageModelTest::typedNamesAreKeptPerPicture_data()
+{
+    QTest::addColumn<QStringList>("typed"); // into slots 0.. of a page of 2 pictures, a.jpg and b.jpg
+    QTest::addColumn<QStringList>("kept");  // per picture after a relayout to one slot and back
+    QTest::newRow("typed name kept under its picture")
+        << strings({"a", "Urlaub"}) << strings({"a", "Urlaub"});
+    QTest::newRow("cleared box is a typed name too") << strings({"", "b"}) << strings({"", "b"});
+    QTest::newRow("name typed back to the file's own") << strings({"x", "b", "a"}) << strings({"a", "b"});
+    QTest::newRow("slot without a picture keeps nothing")
+        << strings({"a", "b", "stray"}) << strings({"a", "b"});
+}
+
+void PageModelTest::typedNamesAreKeptPerPicture()
+{
+    QFETCH(QStringList, typed);
+    QFETCH(QStringList, kept);
+    QTemporaryDir dir;
+    makeFiles(dir.path(), {QStringLiteral("a.jpg"), QStringLiteral("b.jpg")});
+    PageModel m;
+    m.load(dir.path());
+    m.relayout(2);
+    m.showPage(true);
+    // A third entry types into slot 0 again, or into the empty slot 2.
+    for (int i = 0; i < typed.size(); ++i)
+        m.setName(i < 2 ? i : (typed.at(i) == QLatin1String("stray") ? 2 : 0), typed.at(i));
+    m.relayout(0);
+    m.relayout(2);
+    QCOMPARE((QStringList{m.pictureName(0), m.pictureName(1)}), kept);
+    QCOMPARE(m.name(2), QString());
+    QCOMPARE(m.isModified(), kept != strings({"a", "b"}));
+}
+
 void PageModelTest::reloadAndNewPageDropTypedNames()
 {
     QTemporaryDir dir;
@@ -313,6 +349,41 @@ void PageModelTest::bulkToolsWriteFilledOrAllSlots()
     m.addNumbers();
     m.showPage(false);
     QCOMPARE(m.name(3), QString());
+}
+
+void PageModelTest::shownNameDropsTheFourCharacterExtension_data()
+{
+    QTest::addColumn<QString>("fileName");
+    QTest::addColumn<QString>("shown");
+    QTest::newRow("plain") << "IMG_0815.jpg"
+                           << "IMG_0815";
+    QTest::newRow("upper-case extension") << "a.b.JPG"
+                                          << "a.b";
+    QTest::newRow("nothing but the extension") << ".jpg"
+                                               << "";
+    // A backslash is part of the name, not a separator.
+    QTest::newRow("backslash in the name") << "x\\y.jpg"
+                                           << "x\\y";
+}
+
+void PageModelTest::shownNameDropsTheFourCharacterExtension()
+{
+    QFETCH(QString, fileName);
+    QFETCH(QString, shown);
+    QCOMPARE(PageModel::shownName(fileName), shown);
+    // The "X" button gives back exactly that name, in a directory whose name
+    // holds a backslash too.
+    QTemporaryDir parent;
+    QVERIFY(QDir(parent.path()).mkdir(QStringLiteral("a\\b")));
+    const QString dir = parent.path() + QStringLiteral("/a\\b/");
+    makeFiles(dir, {fileName});
+    PageModel m;
+    m.load(dir);
+    m.showPage(true);
+    m.toggleName(0);
+    QCOMPARE(m.name(0), QString());
+    m.toggleName(0);
+    QCOMPARE(m.name(0), shown);
 }
 
 void PageModelTest::startNumberFollowsThePage_data()

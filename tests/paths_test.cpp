@@ -171,8 +171,8 @@ void PathsTest::relativeDirectoryRenamesOnlyInsideIt()
     testing::MessageBoxes boxes;
     Form1 &form = fx.start(given);
     const QString absolute = QDir(bilder).canonicalPath() + QLatin1Char('/');
-    QCOMPARE(form.state().PictureDir, absolute);
-    QCOMPARE(form.state().PageNames[0], absolute + QStringLiteral("x.jpg"));
+    QCOMPARE(form.model().directory(), absolute);
+    QCOMPARE(form.model().filePath(0), absolute + QStringLiteral("x.jpg"));
     QCOMPARE(form.controls().VerzeichnisText->text(), absolute);
     // Remembered as an absolute path: a start from elsewhere opens the same place.
     QCOMPARE(ini::IniRead(Section, QStringLiteral("Verzeichnis"), fx.iniPath(), QString()), absolute);
@@ -208,9 +208,9 @@ void PathsTest::directoryWithBackslashOrDashIsListed()
     testing::writePictures(dir, {QStringLiteral("IMG_1.jpg"), QStringLiteral("IMG_2.jpg")});
     const WorkingDirectory inside(fx.pictureDir.path());
     Form1 &form = fx.start(relative ? name : dir);
-    QCOMPARE(form.state().PictureDir,
+    QCOMPARE(form.model().directory(),
              QDir(fx.pictureDir.path()).canonicalPath() + QLatin1Char('/') + name + QLatin1Char('/'));
-    QCOMPARE(form.state().FileCount, 2);
+    QCOMPARE(form.model().fileCount(), 2);
     QCOMPARE(form.controls().Text1[1]->toPlainText(), QStringLiteral("IMG_2"));
     QTRY_VERIFY_WITH_TIMEOUT(showsDecodedPicture(form.controls().Picture1[1]), 10000);
 }
@@ -227,8 +227,8 @@ void PathsTest::directoryNotUtf8IsListedAndRememberedAsItsBytes()
     // What the command line hands over for such a name.
     const QString given = platform::decodeName(raw);
     Form1 &form = fx.start(given);
-    QCOMPARE(form.state().PictureDir, given + QLatin1Char('/'));
-    QCOMPARE(form.state().FileCount, 1);
+    QCOMPARE(form.model().directory(), given + QLatin1Char('/'));
+    QCOMPARE(form.model().fileCount(), 1);
     QVERIFY(fileBytes(fx.iniPath()).contains("Verzeichnis=" + raw + "/\n"));
     QCOMPARE(ini::IniRead(Section, QStringLiteral("Verzeichnis"), fx.iniPath(), QString()),
              given + QLatin1Char('/'));
@@ -249,7 +249,7 @@ void PathsTest::reloadKeepsTheDirectoryOfThisRun()
     QCOMPARE(form.controls().Text1[0]->toPlainText(), QStringLiteral("mine"));
 
     QTest::mouseClick(form.controls().Command5, Qt::LeftButton);
-    QCOMPARE(form.state().PictureDir, fx.picturePath());
+    QCOMPARE(form.model().directory(), fx.picturePath());
     QCOMPARE(form.controls().Text1[0]->toPlainText(), QStringLiteral("mine"));
     QCOMPARE(form.controls().VerzeichnisText->text(), fx.picturePath());
 }

@@ -1,5 +1,6 @@
 #include "names/RenamePlan.h"
 #include "names/RenameRun.h"
+#include "pages/PageModel.h"
 #include "platform/Rename.h"
 #include "support/TestSupport.h"
 
@@ -62,7 +63,7 @@ private slots:
 private:
     Form1 &start();
     Controls &c() { return m_fx->form->controls(); }
-    FormState &s() { return m_fx->form->state(); }
+    PageModel &s() { return m_fx->form->model(); }
     QString dir() const { return m_fx->picturePath(); }
 
     std::unique_ptr<FormFixture> m_fx;
@@ -122,10 +123,10 @@ void RenamingTest::leavingChangedPageAsksFirst()
     start();
     // Start on the middle page, so both arrows can leave it.
     QTest::mouseClick(c().NextBtn, Qt::LeftButton);
-    QCOMPARE(s().PageIndex, 1);
+    QCOMPARE(s().pageIndex(), 1);
     QVERIFY(m_boxes->shown().isEmpty());
     const QString number = c().NummerTxt->text();
-    const QString first = pictureName(s().LastSlot + 2);
+    const QString first = pictureName(s().lastSlot() + 2);
     QCOMPARE(c().Text1[0]->toPlainText(), first.left(first.size() - 4));
     c().Text1[0]->setPlainText(QStringLiteral("Neuer Name"));
 
@@ -137,7 +138,7 @@ void RenamingTest::leavingChangedPageAsksFirst()
     QCOMPARE(q.prompt, Question);
     QCOMPARE(q.title, QStringLiteral("Änderungen speichern?"));
     QCOMPARE(q.style, int(platform::YesNoCancelQuestion));
-    QCOMPARE(s().PageIndex, pageAfter);
+    QCOMPARE(s().pageIndex(), pageAfter);
     QCOMPARE(QFile::exists(dir() + QStringLiteral("Neuer Name.jpg")), renamed);
     QCOMPARE(QFile::exists(dir() + first), !renamed);
     if (answer == platform::AnswerYes) {
@@ -158,15 +159,15 @@ void RenamingTest::leavingChangedPageAsksFirst()
 void RenamingTest::unchangedPageMovesWithoutQuestion()
 {
     start();
-    const int perPage = s().LastSlot + 1;
+    const int perPage = s().lastSlot() + 1;
     QVERIFY(60 > 2 * perPage && 60 <= 3 * perPage);
     QTest::mouseClick(c().NextBtn, Qt::LeftButton);
-    QCOMPARE(s().PageIndex, 1);
+    QCOMPARE(s().pageIndex(), 1);
     QVERIFY(c().NextBtn->isEnabled());
     QCOMPARE(m_fx->form->focusWidget(), c().Command1);
     // Next from the page before the last disables the arrow.
     QTest::mouseClick(c().NextBtn, Qt::LeftButton);
-    QCOMPARE(s().PageIndex, 2);
+    QCOMPARE(s().pageIndex(), 2);
     QVERIFY(!c().NextBtn->isEnabled());
     QCOMPARE(c().Text1[0]->toPlainText(), pictureName(2 * perPage + 1).left(7));
     QVERIFY(m_boxes->shown().isEmpty());
@@ -175,13 +176,13 @@ void RenamingTest::unchangedPageMovesWithoutQuestion()
 void RenamingTest::startNumberFollowsPagesAndKeepsWidth()
 {
     start();
-    const int perPage = s().LastSlot + 1;
+    const int perPage = s().lastSlot() + 1;
     c().NummerTxt->setText(QStringLiteral("007"));
     QTest::mouseClick(c().NextBtn, Qt::LeftButton);
     QCOMPARE(c().NummerTxt->text(), QStringLiteral("%1").arg(7 + perPage, 3, 10, QLatin1Char('0')));
     QTest::mouseClick(c().ZurueckBtn, Qt::LeftButton);
     QCOMPARE(c().NummerTxt->text(), QStringLiteral("007"));
-    QCOMPARE(s().PageIndex, 0);
+    QCOMPARE(s().pageIndex(), 0);
 }
 
 void RenamingTest::resetThrowsTypedNamesAway()
@@ -192,7 +193,7 @@ void RenamingTest::resetThrowsTypedNamesAway()
     QTest::mouseClick(c().ReloadBUtton, Qt::LeftButton);
     QCOMPARE(c().Text1[1]->toPlainText(), QStringLiteral("Bild_02"));
     QCOMPARE(c().NummerTxt->text(), QStringLiteral("05"));
-    QCOMPARE(s().PageIndex, 0);
+    QCOMPARE(s().pageIndex(), 0);
     QVERIFY(m_boxes->shown().isEmpty());
     QVERIFY(QFile::exists(dir() + pictureName(2)));
 }
@@ -200,28 +201,31 @@ void RenamingTest::resetThrowsTypedNamesAway()
 void RenamingTest::guardAnswersForOtherParts()
 {
     Form1 &f = start();
-    QCOMPARE(f.askAboutUnsavedNames(), Form1::UnsavedAnswer::NothingPending);
+    QCOMPARE(f.unsavedNames().ask(), UnsavedNames::Answer::NothingPending);
     QVERIFY(m_boxes->shown().isEmpty());
 
     c().Text1[0]->setPlainText(QStringLiteral("a/b"));
     m_boxes->answer(platform::AnswerYes);
-    QCOMPARE(f.askAboutUnsavedNames(), Form1::UnsavedAnswer::Cancelled); // the save was refused
+    QCOMPARE(f.unsavedNames().ask(), UnsavedNames::Answer::Cancelled); // the save was refused
     m_boxes->answer(platform::AnswerNo);
-    QCOMPARE(f.askAboutUnsavedNames(), Form1::UnsavedAnswer::Discard);
+    QCOMPARE(f.unsavedNames().ask(), UnsavedNames::Answer::Discard);
     m_boxes->answer(platform::AnswerCancel);
-    QCOMPARE(f.askAboutUnsavedNames(), Form1::UnsavedAnswer::Cancelled);
+    QCOMPARE(f.unsavedNames().ask(), UnsavedNames::Answer::Cancelled);
     c().Text1[0]->setPlainText(QStringLiteral("Gut"));
     m_boxes->answer(platform::AnswerYes);
-    QCOMPARE(f.askAboutUnsavedNames(), Form1::UnsavedAnswer::Saved);
+    QCOMPARE(f.unsavedNames().ask(), UnsavedNames::Answer::Saved);
     QVERIFY(QFile::exists(dir() + QStringLiteral("Gut.jpg")));
 
     // A name typed for a picture that a relayout moved off the page counts too.
-    s().TypedNames.insert(pictureName(40), QStringLiteral("Weit weg"));
+    const int last = s().lastSlot();
+    s().relayout(52);
+    s().setName(39, QStringLiteral("Weit weg"));
+    s().relayout(last);
     m_boxes->answer(platform::AnswerYes);
-    QCOMPARE(f.askAboutUnsavedNames(), Form1::UnsavedAnswer::Saved);
+    QCOMPARE(f.unsavedNames().ask(), UnsavedNames::Answer::Saved);
     QVERIFY(QFile::exists(dir() + QStringLiteral("Weit weg.jpg")));
-    QCOMPARE(s().FileNames.at(39), QStringLiteral("Weit weg.jpg"));
-    QCOMPARE(f.askAboutUnsavedNames(), Form1::UnsavedAnswer::NothingPending);
+    QCOMPARE(s().fileNames().at(39), QStringLiteral("Weit weg.jpg"));
+    QCOMPARE(f.unsavedNames().ask(), UnsavedNames::Answer::NothingPending);
 }
 
 void RenamingTest::swapOfTwoNamesRenamesBoth()
@@ -242,18 +246,18 @@ void RenamingTest::swapOfTwoNamesRenamesBoth()
     QCOMPARE(after.size(), before.size());
     // The page shows what the disk holds, and there is nothing left to save.
     QCOMPARE(c().Text1[0]->toPlainText(), QStringLiteral("Bild_02"));
-    QCOMPARE(s().PageNames.at(0), dir() + pictureName(2));
+    QCOMPARE(s().filePath(0), dir() + pictureName(2));
     m_boxes->clear();
     QTest::mouseClick(c().NextBtn, Qt::LeftButton);
     QVERIFY(m_boxes->shown().isEmpty());
-    QCOMPARE(s().PageIndex, 1);
+    QCOMPARE(s().pageIndex(), 1);
 }
 
 void RenamingTest::nameOfPictureOnOtherPageIsRefused()
 {
     start();
     const auto before = snapshot(dir());
-    const QString other = pictureName(s().LastSlot + 5); // on the next page
+    const QString other = pictureName(s().lastSlot() + 5); // on the next page
     c().Text1[0]->setPlainText(QStringLiteral("Ganz neu"));
     c().Text1[2]->setPlainText(other.left(other.size() - 4));
     QTest::mouseClick(c().Speichern, Qt::LeftButton);
@@ -267,7 +271,7 @@ void RenamingTest::nameOfPictureOnOtherPageIsRefused()
              qPrintable(m.prompt));
     QCOMPARE(snapshot(dir()), before);
     QCOMPARE(c().Text1[0]->toPlainText(), QStringLiteral("Ganz neu"));
-    QCOMPARE(s().FileNames.at(0), pictureName(1));
+    QCOMPARE(s().fileNames().at(0), pictureName(1));
 }
 
 void RenamingTest::duplicateNamesAreRefusedWithList()
@@ -311,22 +315,19 @@ void RenamingTest::failedRenameKeepsOldNamesAndSaysWhy()
                  m.prompt.contains(QStringLiteral("alten Namen")),
              qPrintable(m.prompt));
     QCOMPARE(snapshot(dir()), before);
-    QCOMPARE(s().FileNames.at(0), pictureName(1));
-    QCOMPARE(s().FileNames.at(5), pictureName(6));
+    QCOMPARE(s().fileNames().at(0), pictureName(1));
+    QCOMPARE(s().fileNames().at(5), pictureName(6));
     QCOMPARE(c().Text1[5]->toPlainText(), QStringLiteral("Sechs"));
 }
 
 void RenamingTest::savedPageClearsTypedNamesOfItsPictures()
 {
     start();
-    // A relayout left typed names for two pictures of this page.
-    s().TypedNames.insert(pictureName(1), QStringLiteral("Eins"));
-    s().TypedNames.insert(pictureName(2), QStringLiteral("Zwei"));
     c().Text1[0]->setPlainText(QStringLiteral("Eins"));
     c().Text1[1]->setPlainText(QStringLiteral("Zwei"));
     QTest::mouseClick(c().Speichern, Qt::LeftButton);
-    QVERIFY(s().TypedNames.isEmpty());
-    QCOMPARE(s().FileNames.at(0), QStringLiteral("Eins.jpg"));
+    QVERIFY(!s().isModified());
+    QCOMPARE(s().fileNames().at(0), QStringLiteral("Eins.jpg"));
     QCOMPARE(c().Text1[1]->toPlainText(), QStringLiteral("Zwei"));
 }
 
@@ -364,8 +365,8 @@ void RenamingTest::interruptedRenamingIsUndoneAtStart()
     QVERIFY2(m.prompt.contains(QStringLiteral("rückgängig")) && m.prompt.contains(d), qPrintable(m.prompt));
     QCOMPARE(snapshot(d), before);
     QVERIFY(!journal.exists());
-    QCOMPARE(s().FileNames.at(0), pictureName(1));
-    QCOMPARE(s().FileCount, 60);
+    QCOMPARE(s().fileNames().at(0), pictureName(1));
+    QCOMPARE(s().fileCount(), 60);
 }
 
 QTEST_MAIN(RenamingTest)

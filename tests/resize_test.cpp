@@ -1,6 +1,7 @@
 #include "app/Ini.h"
 #include "app/Twips.h"
 #include "app/Widgets.h"
+#include "pages/PageModel.h"
 #include "pages/PageView.h"
 #include "pages/Resize.h"
 #include "support/TestSupport.h"
@@ -20,8 +21,6 @@ class ResizeTest : public QObject {
 private slots:
     void barsFollowTheWindowSize_data();
     void barsFollowTheWindowSize();
-    void typedNamesAreStashedPerFile_data();
-    void typedNamesAreStashedPerFile();
 
     void minimisedWindowChangesNothing();
     void maximisedStateIsRemembered();
@@ -141,51 +140,6 @@ void ResizeTest::barsFollowTheWindowSize()
     QCOMPARE(r.arrowFrameLeft, width - 4095 - 360);
 }
 
-void ResizeTest::typedNamesAreStashedPerFile_data()
-{
-    QTest::addColumn<QStringList>("pageNames");
-    QTest::addColumn<QStringList>("typed");
-    QTest::addColumn<int>("filledLastSlot");
-    QTest::addColumn<QStringList>("stashedBefore");
-    QTest::addColumn<QStringList>("stashedAfter"); // file=name pairs, sorted
-    const QString d = QStringLiteral("/p/");
-    QTest::newRow("typed name kept under its file")
-        << QStringList{d + QStringLiteral("a.jpg"), d + QStringLiteral("b.jpg")}
-        << QStringList{QStringLiteral("a"), QStringLiteral("Urlaub")} << 1 << QStringList()
-        << QStringList{QStringLiteral("b.jpg=Urlaub")};
-    QTest::newRow("cleared box is a typed name too")
-        << QStringList{d + QStringLiteral("a.jpg")} << QStringList{QString()} << 0 << QStringList()
-        << QStringList{QStringLiteral("a.jpg=")};
-    QTest::newRow("name typed back to the file's own drops the stash")
-        << QStringList{d + QStringLiteral("a.jpg")} << QStringList{QStringLiteral("a")} << 0
-        << QStringList{QStringLiteral("a.jpg=x"), QStringLiteral("z.jpg=y")}
-        << QStringList{QStringLiteral("z.jpg=y")};
-    QTest::newRow("empty slot and slot beyond the fill ignored")
-        << QStringList{QString(), d + QStringLiteral("b.jpg"), d + QStringLiteral("c.jpg")}
-        << QStringList{QStringLiteral("stray"), QStringLiteral("b"), QStringLiteral("old")} << 1
-        << QStringList() << QStringList();
-    QTest::newRow("path of another directory ignored")
-        << QStringList{QStringLiteral("/q/a.jpg")} << QStringList{QStringLiteral("x")} << 0 << QStringList()
-        << QStringList();
-}
-
-void ResizeTest::typedNamesAreStashedPerFile()
-{
-    QFETCH(QStringList, pageNames);
-    QFETCH(QStringList, typed);
-    QFETCH(int, filledLastSlot);
-    QFETCH(QStringList, stashedBefore);
-    QHash<QString, QString> stash;
-    for (const QString &pair : stashedBefore)
-        stash.insert(pair.section(QLatin1Char('='), 0, 0), pair.section(QLatin1Char('='), 1));
-    resizing::stashTypedNames(stash, pageNames, typed, QStringLiteral("/p/"), filledLastSlot);
-    QStringList after;
-    for (auto it = stash.cbegin(); it != stash.cend(); ++it)
-        after << it.key() + QLatin1Char('=') + it.value();
-    after.sort();
-    QTEST(after, "stashedAfter");
-}
-
 void ResizeTest::minimisedWindowChangesNothing()
 {
     testing::FormFixture f;
@@ -194,7 +148,7 @@ void ResizeTest::minimisedWindowChangesNothing()
     const Controls &c = form.controls();
     const QRect bottom = c.BottomFrame1->geometry(), arrows = c.ArrowFrame->geometry(),
                 bar2 = c.TopFrame2->geometry(), slot7 = c.Picture1[7]->geometry();
-    const int lastSlot = form.state().LastSlot;
+    const int lastSlot = form.model().lastSlot();
     const QString shown = shownSlots(form);
 
     form.showMinimized();
@@ -207,7 +161,7 @@ void ResizeTest::minimisedWindowChangesNothing()
     QCOMPARE(c.ArrowFrame->geometry(), arrows);
     QCOMPARE(c.TopFrame2->geometry(), bar2);
     QCOMPARE(c.Picture1[7]->geometry(), slot7);
-    QCOMPARE(form.state().LastSlot, lastSlot);
+    QCOMPARE(form.model().lastSlot(), lastSlot);
     QCOMPARE(shownSlots(form), shown);
 }
 
@@ -234,7 +188,7 @@ void ResizeTest::onlySlotsUpToLastSlotShowAfterAnyResize()
 {
     testing::FormFixture f;
     Form1 &form = start(f);
-    QCOMPARE(shownSlots(form), expectedSlots(form.state().LastSlot));
+    QCOMPARE(shownSlots(form), expectedSlots(form.model().lastSlot()));
     struct Step {
         double width, height;
         int lastSlot; // -2: whatever the layout gives
@@ -247,8 +201,8 @@ void ResizeTest::onlySlotsUpToLastSlotShowAfterAnyResize()
         twips::setWindowSize(&form, s.width, s.height);
         const QByteArray where = QByteArray::number(s.width) + " x " + QByteArray::number(s.height);
         if (s.lastSlot != -2)
-            QVERIFY2(form.state().LastSlot == s.lastSlot, where);
-        QVERIFY2(shownSlots(form) == expectedSlots(form.state().LastSlot), where);
+            QVERIFY2(form.model().lastSlot() == s.lastSlot, where);
+        QVERIFY2(shownSlots(form) == expectedSlots(form.model().lastSlot()), where);
         QVERIFY2(form.controls().Text1[53]->isHidden() && form.controls().Picture1[53]->isHidden() &&
                      form.controls().Command3[53]->isHidden(),
                  where);
@@ -300,7 +254,7 @@ void ResizeTest::unwrapMovesGridUpSoNoRowOverlapsTheBottomBar()
     QCOMPARE(twips::top(c.TopFrame2), 120.0);
     QCOMPARE(twips::top(c.Picture1[0]), 120.0 + 495);
     const double bottomBar = twips::top(c.BottomFrame1);
-    for (int i = 0; i <= form.state().LastSlot; ++i)
+    for (int i = 0; i <= form.model().lastSlot(); ++i)
         QVERIFY2(twips::top(c.Text1[i]) + twips::height(c.Text1[i]) <= bottomBar,
                  qPrintable(QStringLiteral("slot %1 reaches into the bottom bar").arg(i)));
 }
@@ -323,15 +277,15 @@ void ResizeTest::typedNamesSurviveAChangeOfSlotCount()
     Form1 &form = start(f);
     const Controls &c = form.controls();
     twips::setWindowSize(&form, 51000, 10800);
-    QCOMPARE(form.state().LastSlot, 52);
+    QCOMPARE(form.model().lastSlot(), 52);
     typeName(c.Text1[3], QStringLiteral("Strand"));
     typeName(c.Text1[40], QStringLiteral("Berg"));
 
     // Fewer slots: file 40 leaves the page, file 3 stays in slot 3.
     twips::setWindowSize(&form, 23000, 10800);
-    QVERIFY(form.state().LastSlot < 40);
+    QVERIFY(form.model().lastSlot() < 40);
     QCOMPARE(c.Text1[3]->toPlainText(), QStringLiteral("Strand"));
-    QCOMPARE(form.state().TypedNames.value(QStringLiteral("IMG_040.jpg")), QStringLiteral("Berg"));
+    QCOMPARE(form.model().pictureName(40), QStringLiteral("Berg"));
 
     // A typed name in a page of fewer slots survives the next change too.
     typeName(c.Text1[4], QStringLiteral("Hafen"));
@@ -342,7 +296,7 @@ void ResizeTest::typedNamesSurviveAChangeOfSlotCount()
     QCOMPARE(c.Text1[41]->toPlainText(), QStringLiteral("IMG_041"));
 
     // A display with reload starts from the files' names again.
-    form.pageView().ShowPage(true);
+    form.model().showPage(true);
     QCOMPARE(c.Text1[40]->toPlainText(), QStringLiteral("IMG_040"));
 }
 
@@ -352,14 +306,14 @@ void ResizeTest::pageIsRefilledOnlyWhenSlotCountChanges()
     Form1 &form = start(f);
     const Controls &c = form.controls();
     twips::setWindowSize(&form, 23000, 10800);
-    const int lastSlot = form.state().LastSlot;
+    const int lastSlot = form.model().lastSlot();
     // The counter is rewritten by every page display: a probe shows whether one ran.
     c.CounterTxt->setText(QStringLiteral("probe"));
     twips::setWindowSize(&form, 23500, 11000);
-    QCOMPARE(form.state().LastSlot, lastSlot);
+    QCOMPARE(form.model().lastSlot(), lastSlot);
     QCOMPARE(c.CounterTxt->text(), QStringLiteral("probe"));
     twips::setWindowSize(&form, 28000, 11000);
-    QVERIFY(form.state().LastSlot != lastSlot);
+    QVERIFY(form.model().lastSlot() != lastSlot);
     QVERIFY(c.CounterTxt->text() != QLatin1String("probe"));
 }
 

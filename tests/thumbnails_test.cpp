@@ -3,6 +3,7 @@
 #include "app/Controls.h"
 #include "app/Ini.h"
 #include "app/Widgets.h"
+#include "pages/PageModel.h"
 #include "pages/PageView.h"
 #include "pages/Thumbnails.h"
 #include "support/TestSupport.h"
@@ -74,9 +75,9 @@ void writeLargeCopies(const QString &dir, int count)
 
 int slotOf(Form1 &form, const QString &fileName)
 {
-    const FormState &s = form.state();
-    for (int i = 0; i <= s.LastSlot; ++i)
-        if (s.PageNames[i].endsWith(QLatin1Char('/') + fileName))
+    const PageModel &m = form.model();
+    for (int i = 0; i <= m.lastSlot(); ++i)
+        if (m.filePath(i).endsWith(QLatin1Char('/') + fileName))
             return i;
     return -1;
 }
@@ -84,8 +85,8 @@ int slotOf(Form1 &form, const QString &fileName)
 int placeholders(Form1 &form)
 {
     int n = 0;
-    for (int i = 0; i <= form.state().LastSlot; ++i)
-        if (!form.state().PageNames[i].isEmpty() && isPlaceholder(form, i))
+    for (int i = 0; i <= form.model().lastSlot(); ++i)
+        if (!form.model().filePath(i).isEmpty() && isPlaceholder(form, i))
             ++n;
     return n;
 }
@@ -184,10 +185,10 @@ void ThumbnailsTest::pageChangeNeverShowsAPictureOfTheOldPage()
     // queue further results of page 1, which arrive after the page has changed.
     QThread::msleep(50);
     onSecondPage = true;
-    const int pageSize = form.state().LastSlot + 1;
+    const int pageSize = form.model().lastSlot() + 1;
     QVERIFY(pageSize > 0);
-    form.state().PageIndex = (53 + pageSize - 1) / pageSize;
-    form.pageView().ShowPage(true);
+    form.model().setPageIndex((53 + pageSize - 1) / pageSize);
+    form.model().showPage(true);
     for (int i = 0; i < pageSize; ++i)
         QVERIFY(isPlaceholder(form, i));
 
@@ -235,7 +236,7 @@ void ThumbnailsTest::closingMidPassEndsPromptly()
     QVERIFY(shown.wait(10000));
 
     QVERIFY(fx.form->close());
-    QVERIFY(fx.form->state().Closing);
+    QVERIFY(fx.form->isClosing());
     QVERIFY(!t.passRunning());
     const int shownBefore = int(shown.size());
     QVERIFY(!shown.wait(200));
@@ -266,7 +267,7 @@ void ThumbnailsTest::storedSettingZeroSkipsThePassAndIsNotRewritten()
     form.controls().BilderAnzeigen->click();
     QVERIFY(!shown.wait(200));
     QCOMPARE(placeholders(form), 2);
-    form.pageView().ShowPage(true);
+    form.model().showPage(true);
     QTRY_COMPARE_WITH_TIMEOUT(placeholders(form), 0, 10000);
 }
 
@@ -300,25 +301,25 @@ void ThumbnailsTest::rereadKeepsThePageAndShowsTheNewList()
     fx.start();
     Form1 &form = *fx.form;
     // A second page of three pictures, then five more appear on disk.
-    const int pageSize = form.state().LastSlot + 1;
+    const int pageSize = form.model().lastSlot() + 1;
     QStringList names;
     for (int i = 1; i < pageSize + 3; ++i)
         names << QStringLiteral("p%1.jpg").arg(i, 3, 10, QLatin1Char('0'));
     testing::writePictures(fx.pictureDir.path(), names);
     QTest::mouseClick(form.controls().Command5, Qt::LeftButton);
-    form.state().PageIndex = 1;
-    form.pageView().ShowPage(true);
-    QCOMPARE(form.state().PageNames[3], QString());
+    form.model().setPageIndex(1);
+    form.model().showPage(true);
+    QCOMPARE(form.model().filePath(3), QString());
     names.clear();
     for (int i = pageSize + 3; i < pageSize + 8; ++i)
         names << QStringLiteral("p%1.jpg").arg(i, 3, 10, QLatin1Char('0'));
     testing::writePictures(fx.pictureDir.path(), names);
 
     QTest::mouseClick(form.controls().Command5, Qt::LeftButton);
-    QCOMPARE(form.state().PageIndex, 1);
-    QCOMPARE(form.state().FileCount, pageSize + 8);
-    QVERIFY(form.state().PageNames[7].endsWith(names.last()));
-    QVERIFY(form.state().PageNames[8].isEmpty());
+    QCOMPARE(form.model().pageIndex(), 1);
+    QCOMPARE(form.model().fileCount(), pageSize + 8);
+    QVERIFY(form.model().filePath(7).endsWith(names.last()));
+    QVERIFY(form.model().filePath(8).isEmpty());
     QTRY_COMPARE_WITH_TIMEOUT(placeholders(form), 0, 10000);
 }
 
@@ -334,7 +335,7 @@ void ThumbnailsTest::pagingBackIsServedFromTheCache()
         QVERIFY(finished.wait(10000));
     finished.clear();
     QSignalSpy shown(&t, &Thumbnails::pictureShown);
-    form.pageView().ShowPage(true);
+    form.model().showPage(true);
     // Every picture is back before the display returns: nothing was decoded again.
     QCOMPARE(int(shown.size()), 10);
     QCOMPARE(int(finished.size()), 1);

@@ -3,6 +3,7 @@
 #include "platform/Process.h"
 #include "support/TestSupport.h"
 
+#include "pages/PageModel.h"
 #include "platform/FileNames.h"
 
 #include <QDir>
@@ -94,13 +95,16 @@ void ViewerTest::clickOpensThatSlotsPicture()
     testing::writePictures(fixture.programDir.path(), {QStringLiteral("a.jpg"), name});
     StartRecorder recorder;
     Form1 &form = fixture.start(QString());
-    const int slot = form.state().PageNames.indexOf(QDir(form.state().PictureDir).filePath(name));
-    QVERIFY2(slot >= 0, qPrintable(form.state().PageNames.join(QLatin1Char('|'))));
+    int slot = -1;
+    for (int i = 0; i <= form.model().lastSlot(); ++i)
+        if (form.model().filePath(i) == QDir(form.model().directory()).filePath(name))
+            slot = i;
+    QVERIFY2(slot >= 0, qPrintable(form.model().fileNames().join(QLatin1Char('|'))));
 
     QTest::mouseClick(form.controls().Picture1[slot], Qt::LeftButton);
     QCOMPARE(recorder.starts.size(), 1);
     QCOMPARE(recorder.starts[0].program, QStringLiteral("xdg-open"));
-    QCOMPARE(recorder.starts[0].args, QStringList{form.state().PageNames[slot]});
+    QCOMPARE(recorder.starts[0].args, QStringList{form.model().filePath(slot)});
     QVERIFY(recorder.starts[0].args[0].endsWith(QLatin1Char('/') + name));
 }
 
@@ -110,8 +114,8 @@ void ViewerTest::emptySlotOpensNothing()
     testing::writePictures(fixture.programDir.path(), {QStringLiteral("a.jpg")});
     StartRecorder recorder;
     Form1 &form = fixture.start(QString());
-    QVERIFY(form.state().LastSlot >= 1);
-    QVERIFY(form.state().PageNames[1].isEmpty());
+    QVERIFY(form.model().lastSlot() >= 1);
+    QVERIFY(form.model().filePath(1).isEmpty());
 
     QTest::mouseClick(form.controls().Picture1[1], Qt::LeftButton);
     QTest::mouseClick(form.controls().Picture1[52], Qt::LeftButton);
@@ -125,15 +129,21 @@ void ViewerTest::clickKeepsTypedNames()
     StartRecorder recorder;
     Form1 &form = fixture.start(QString());
     form.controls().Text1[0]->setPlainText(QStringLiteral("typed name"));
-    const QStringList pageNames = form.state().PageNames;
-    const int pageIndex = form.state().PageIndex;
+    const auto paths = [&form] {
+        QStringList p;
+        for (int i = 0; i <= form.model().lastSlot(); ++i)
+            p << form.model().filePath(i);
+        return p;
+    };
+    const QStringList pageNames = paths();
+    const int pageIndex = form.model().pageIndex();
 
     QTest::mouseClick(form.controls().Picture1[1], Qt::LeftButton);
     QCOMPARE(recorder.starts.size(), 1);
     QCOMPARE(form.controls().Text1[0]->toPlainText(), QStringLiteral("typed name"));
     QCOMPARE(form.controls().Text1[1]->toPlainText(), QStringLiteral("b"));
-    QCOMPARE(form.state().PageNames, pageNames);
-    QCOMPARE(form.state().PageIndex, pageIndex);
+    QCOMPARE(paths(), pageNames);
+    QCOMPARE(form.model().pageIndex(), pageIndex);
 }
 
 void ViewerTest::nameThatIsNotUtf8ReachesViewerAsItsBytes()
@@ -159,7 +169,7 @@ void ViewerTest::nameThatIsNotUtf8ReachesViewerAsItsBytes()
                          raw.constData()),
              0);
     Form1 &form = fixture.start(QString());
-    QCOMPARE(form.state().FileCount, 1);
+    QCOMPARE(form.model().fileCount(), 1);
     QTest::mouseClick(form.controls().Picture1[0], Qt::LeftButton);
     QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(out), 10000);
     qputenv("PATH", oldPath);

@@ -2,6 +2,7 @@
 #include "app/Widgets.h"
 #include "ext/ExternalActions.h"
 #include "ext/WWWUpdate.h"
+#include "pages/PageModel.h"
 #include "platform/Process.h"
 #include "support/TestSupport.h"
 
@@ -19,7 +20,6 @@
 
 using Outcome = ExternalActions::UpdateOutcome;
 Q_DECLARE_METATYPE(wwwupdate::AddressCheck)
-Q_DECLARE_METATYPE(Form1::UnsavedAnswer)
 Q_DECLARE_METATYPE(wwwupdate::DownloadStatus)
 
 namespace {
@@ -519,20 +519,19 @@ void WWWUpdateTest::insecureAddressIsRefusedBeforeAnything()
 
 void WWWUpdateTest::unsavedNamesAnswerDecidesWhetherTheProgramEnds_data()
 {
-    using A = Form1::UnsavedAnswer;
-    QTest::addColumn<A>("answer");
+    QTest::addColumn<int>("answer"); // 0: no name typed, so nothing to ask
     QTest::addColumn<bool>("downloaded");
     QTest::addColumn<Outcome>("outcome");
-    QTest::newRow("cancel keeps the program") << A::Cancelled << false << Outcome::Cancelled;
-    QTest::newRow("cancel after download") << A::Cancelled << true << Outcome::Cancelled;
-    QTest::newRow("saved names go on") << A::Saved << false << Outcome::Started;
-    QTest::newRow("discarded names go on") << A::Discard << true << Outcome::Started;
-    QTest::newRow("nothing pending goes on") << A::NothingPending << false << Outcome::Started;
+    QTest::newRow("cancel keeps the program") << int(platform::AnswerCancel) << false << Outcome::Cancelled;
+    QTest::newRow("cancel after download") << int(platform::AnswerCancel) << true << Outcome::Cancelled;
+    QTest::newRow("saved names go on") << int(platform::AnswerYes) << false << Outcome::Started;
+    QTest::newRow("discarded names go on") << int(platform::AnswerNo) << true << Outcome::Started;
+    QTest::newRow("nothing pending goes on") << 0 << false << Outcome::Started;
 }
 
 void WWWUpdateTest::unsavedNamesAnswerDecidesWhetherTheProgramEnds()
 {
-    QFETCH(Form1::UnsavedAnswer, answer);
+    QFETCH(int, answer);
     QFETCH(bool, downloaded);
     QFETCH(Outcome, outcome);
     TinyServer server;
@@ -545,20 +544,30 @@ void WWWUpdateTest::unsavedNamesAnswerDecidesWhetherTheProgramEnds()
         QVERIFY(f.open(QIODevice::WriteOnly));
         f.write(UpdaterScript);
     }
+    // A picture on the page, with a typed name unless nothing is to be asked.
+    testing::writePictures(run.fixture.programDir.path(), {QStringLiteral("a.jpg")});
+    Form1 &form = *run.fixture.form;
+    form.model().reload();
+    form.model().showPage(true);
+    if (answer != 0)
+        form.controls().Text1[0]->setPlainText(QStringLiteral("Urlaub"));
     int asked = 0;
-    run.fixture.form->unsavedNamesGuard = [&] {
+    platform::setMessageHandler([&](const platform::MessageRequest &r) {
+        if (r.style != platform::YesNoCancelQuestion)
+            return int(platform::AnswerOk);
         ++asked;
         // Nothing may have been started before the user has answered.
         [&] { QVERIFY(recorder.starts.isEmpty()); }();
         return answer;
-    };
+    });
 
     QCOMPARE(run.update(v), outcome);
-    QCOMPARE(asked, 1);
+    QCOMPARE(asked, answer != 0 ? 1 : 0);
     const bool started = outcome == Outcome::Started;
     QCOMPARE(recorder.starts.size(), started ? 1 : 0);
     QCOMPARE(run.ended, started ? 1 : 0);
-    QVERIFY(run.boxes.shown().isEmpty());
+    QCOMPARE(QFile::exists(run.fixture.programDir.filePath(QStringLiteral("Urlaub.jpg"))),
+             answer == platform::AnswerYes);
 }
 
 void WWWUpdateTest::typedNamesAreAskedAboutBeforeTheProgramEnds_data()
@@ -611,18 +620,26 @@ void WWWUpdateTest::vanishedUpdaterIsReportedNotFound()
     f.write(UpdaterScript);
     f.close();
     // The updater goes away while the user answers the question.
-    run.fixture.form->unsavedNamesGuard = [&] {
+    testing::writePictures(run.fixture.programDir.path(), {QStringLiteral("a.jpg")});
+    run.fixture.form->model().reload();
+    run.fixture.form->model().showPage(true);
+    run.fixture.form->controls().Text1[0]->setPlainText(QStringLiteral("getippt"));
+    QList<platform::MessageRequest> shown;
+    platform::setMessageHandler([&](const platform::MessageRequest &r) {
+        shown << r;
+        if (r.style != platform::YesNoCancelQuestion)
+            return int(platform::AnswerOk);
         QFile::remove(v.updaterPath);
-        return Form1::UnsavedAnswer::Discard;
-    };
+        return int(platform::AnswerNo);
+    });
 
     QCOMPARE(run.update(v), Outcome::NotFound);
     QVERIFY(recorder.starts.isEmpty());
     QCOMPARE(run.ended, 0);
-    QCOMPARE(run.boxes.shown().size(), 1);
-    QCOMPARE(run.boxes.shown()[0].prompt, v.updaterPath + QStringLiteral(" not found!\nUpdate Cancled!"));
-    QCOMPARE(run.boxes.shown()[0].title, QStringLiteral("File not found!"));
-    QCOMPARE(run.boxes.shown()[0].style, int(platform::OkCritical));
+    QCOMPARE(shown.size(), 2);
+    QCOMPARE(shown[1].prompt, v.updaterPath + QStringLiteral(" not found!\nUpdate Cancled!"));
+    QCOMPARE(shown[1].title, QStringLiteral("File not found!"));
+    QCOMPARE(shown[1].style, int(platform::OkCritical));
 }
 
 void WWWUpdateTest::updaterThatCannotStartKeepsTheProgramRunning()

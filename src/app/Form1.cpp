@@ -1,17 +1,22 @@
 #include "app/Form1.h"
 
 #include "app/Artwork.h"
-#include "app/Ini.h"
+#include "app/Settings.h"
+#include "app/Startup.h"
 #include "app/Twips.h"
 #include "app/Widgets.h"
 #include "dirs/DirChooser.h"
 #include "ext/ExternalActions.h"
+#include "ext/WWWUpdate.h"
 #include "names/NameEditing.h"
 #include "names/Renaming.h"
+#include "pages/PageModel.h"
 #include "pages/PageNavigation.h"
 #include "pages/PageView.h"
 #include "pages/ResizeHandler.h"
 #include "pages/Thumbnails.h"
+#include "pages/UnsavedNames.h"
+#include "platform/Dialogs.h"
 #include "platform/FileNames.h"
 
 #include <QCheckBox>
@@ -245,57 +250,42 @@ void Form1::createControls()
 
 void Form1::createControllers()
 {
-    m_pageView = std::make_unique<PageView>(*this);
-    new Thumbnails(*this, *m_pageView); // owned by the window as its child
-    m_nameEditing = std::make_unique<NameEditing>(*this);
-    new ExternalActions(*this);
-    m_renaming = std::make_unique<Renaming>(*this);
-    m_pageNavigation = std::make_unique<PageNavigation>(*this, *m_renaming);
-    new ResizeHandler(*this);
-    new DirChooser(*this);
+    // The program's directory is the picture directory until another is chosen.
+    m_settings = std::make_unique<Settings>(
+        m_options.iniPath,
+        Settings::Defaults{platform::absoluteDirectory(m_options.programDir), wwwupdate::DefaultServer});
+    // Remembering is a convenience; its failure is said once, without stopping
+    // the user, and the values stay for this run.
+    connect(m_settings.get(), &Settings::writeFailed, this, [this](const QString &reason) {
+        platform::Notice(this,
+                         QStringLiteral("Die Einstellungen können nicht gespeichert werden:\n%1\n\n%2\n\n"
+                                        "Namora merkt sie sich bis zum Ende dieses Programmlaufs.")
+                             .arg(m_settings->iniPath(), reason),
+                         QStringLiteral("Einstellungen"));
+    });
+    m_model = std::make_unique<PageModel>();
+
+    m_pageView = std::make_unique<PageView>(*this, m_c, *m_model, this);
+    m_thumbnails = std::make_unique<Thumbnails>(*this, m_c, *m_model, *m_settings, this);
+    m_renaming = std::make_unique<Renaming>(*this, *m_c.Speichern, *m_model, this);
+    m_unsavedNames = std::make_unique<UnsavedNames>(*this, *m_model, *m_renaming);
+    m_nameEditing = std::make_unique<NameEditing>(m_c, *m_model, *m_settings, this);
+    m_pageNavigation = std::make_unique<PageNavigation>(m_c, *m_model, *m_unsavedNames, this);
+    m_resizeHandler = std::make_unique<ResizeHandler>(*this, m_c, *m_settings, *m_model, *m_pageView, this);
+    m_dirChooser = std::make_unique<DirChooser>(*this, m_c, *m_settings, *m_model, *m_unsavedNames, this);
+    m_externalActions = std::make_unique<ExternalActions>(*this, m_c, *m_model, *m_settings, *m_unsavedNames,
+                                                          m_options.programDir, this);
+    m_startup = std::make_unique<Startup>(*this, *m_settings, *m_model, *m_pageView, *m_renaming,
+                                          m_options.commandLine);
+
+    connect(this, &Form1::resized, m_resizeHandler.get(), &ResizeHandler::Form_Resize);
+    connect(this, &Form1::closing, m_thumbnails.get(), &Thumbnails::windowClosing);
+    connect(this, &Form1::closing, m_externalActions.get(), &ExternalActions::windowClosing);
 }
 
 void Form1::Form_Load()
 {
-    FormState &s = m_state;
-    s.LastSlot = 52;
-    s.PageNames = QStringList(FormState::SlotCount);
-    s.PageIndex = 0;
-    s.IniPath = m_options.iniPath;
-
-    QString unstoredDir;
-    const QString given = m_options.commandLine.trimmed();
-    if (!given.isEmpty()) {
-        // Made absolute here, once: a relative directory stored as it was given
-        // would name another place at the next start from elsewhere.
-        const QString dir = platform::absoluteDirectory(given);
-        // Only a directory that holds at least one visible file is remembered;
-        // anything else leaves the remembered directory in force.
-        if (platform::holdsVisibleFile(dir) &&
-            !ini::IniWrite(QStringLiteral("Einstellungen"), QStringLiteral("Verzeichnis"), dir, s.IniPath,
-                           true)
-                 .ok())
-            unstoredDir = dir;
-    }
-
-    for (int i = 0; i < FormState::SlotCount; ++i)
-        m_c.Picture1[i]->setPicture(m_c.NoImage->pixmap());
-
-    if (ini::IniRead(QStringLiteral("Einstellungen"), QStringLiteral("Vollbild"), s.IniPath,
-                     QStringLiteral("0")) == QLatin1String("1"))
-        setWindowState(windowState() | Qt::WindowMaximized);
-
-    // A renaming that a crash interrupted is put right before the list is read.
-    m_renaming->recoverInterruptedRenames();
-    m_pageView->LoadFileList(unstoredDir);
-    show();
-    m_pageView->LayoutThumbnails();
-    m_pageView->ShowPage(true);
-}
-
-Form1::UnsavedAnswer Form1::askAboutUnsavedNames()
-{
-    return unsavedNamesGuard ? unsavedNamesGuard() : UnsavedAnswer::NothingPending;
+    m_startup->Form_Load();
 }
 
 void Form1::resizeEvent(QResizeEvent *e)
@@ -314,7 +304,7 @@ void Form1::changeEvent(QEvent *e)
 void Form1::closeEvent(QCloseEvent *e)
 {
     // Closing is never refused.
-    m_state.Closing = true;
+    m_closing = true;
     emit closing();
     e->accept();
 }

@@ -1,19 +1,27 @@
 #pragma once
 
 #include "app/Controls.h"
-#include "pages/FormState.h"
 
 #include <QWidget>
-#include <functional>
 #include <memory>
 
+class DirChooser;
+class ExternalActions;
 class NameEditing;
+class PageModel;
 class PageNavigation;
-class Renaming;
 class PageView;
+class Renaming;
+class ResizeHandler;
+class Settings;
+class Startup;
+class Thumbnails;
+class UnsavedNames;
 
-// The one window. It creates the controls exactly as designed, owns the form
-// state, creates the controllers and hands the window's own events on to them.
+// The one window. It creates the controls exactly as designed, the page model,
+// the settings and the controllers that bind the controls to them, connects
+// them, and hands its own load, resize and close events on. It has no behaviour
+// of its own.
 class Form1 : public QWidget {
     Q_OBJECT
 public:
@@ -26,32 +34,21 @@ public:
     explicit Form1(const Options &options, QWidget *parent = nullptr);
     ~Form1() override;
 
-    Controls &controls() { return m_c; }
-    FormState &state() { return m_state; }
-    const Options &options() const { return m_options; }
-    PageView &pageView() { return *m_pageView; }
-
-    // Start-up: form state, settings path, command-line directory, maximised
-    // state, picture list, show, layout, first page.
+    // Start-up: settings, command-line directory, maximised state, picture list,
+    // show, layout, first page.
     void Form_Load();
 
-    // What the user decided about typed, unsaved names before the page is left or
-    // the program ends.
-    enum class UnsavedAnswer {
-        NothingPending, // the page holds no typed names
-        Saved,          // Yes: the names were saved
-        Discard,        // No: go on without saving
-        Cancelled,      // Cancel, or a Yes whose save was refused
-    };
-    // Asks about unsaved names through the installed guard; without one there is
-    // nothing to ask.
-    UnsavedAnswer askAboutUnsavedNames();
-    std::function<UnsavedAnswer()> unsavedNamesGuard;
+    Controls &controls() { return m_c; }
+    PageModel &model() { return *m_model; }
+    Settings &settings() { return *m_settings; }
+    UnsavedNames &unsavedNames() { return *m_unsavedNames; }
+    // The window is being closed (set by the close event, never reset).
+    bool isClosing() const { return m_closing; }
 
 signals:
     // The window's size or state changed (also while loading).
     void resized();
-    // The window is being closed; Closing is already set.
+    // The window is being closed; isClosing() is already true.
     void closing();
 
 protected:
@@ -65,9 +62,20 @@ private:
 
     Options m_options;
     Controls m_c;
-    FormState m_state;
+    bool m_closing = false;
+    // The model and the settings outlive every controller (members go in
+    // reverse order); the controllers are owned here alone and parented to the
+    // window only so that they can be found by type.
+    std::unique_ptr<Settings> m_settings;
+    std::unique_ptr<PageModel> m_model;
     std::unique_ptr<PageView> m_pageView;
-    std::unique_ptr<NameEditing> m_nameEditing;
+    std::unique_ptr<Thumbnails> m_thumbnails;
     std::unique_ptr<Renaming> m_renaming;
+    std::unique_ptr<UnsavedNames> m_unsavedNames;
+    std::unique_ptr<NameEditing> m_nameEditing;
     std::unique_ptr<PageNavigation> m_pageNavigation;
+    std::unique_ptr<ResizeHandler> m_resizeHandler;
+    std::unique_ptr<DirChooser> m_dirChooser;
+    std::unique_ptr<ExternalActions> m_externalActions;
+    std::unique_ptr<Startup> m_startup;
 };

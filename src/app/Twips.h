@@ -18,7 +18,10 @@ constexpr double FrameHeight = 540;
 
 // The one place where twips are rounded to pixels.
 int toPx(double t);
-inline double fromPx(int px) { return px * PerPixel; }
+inline double fromPx(int px)
+{
+    return px * PerPixel;
+}
 
 void place(QWidget *w, double left, double top, double width, double height);
 double left(const QWidget *w);

@@ -1,10 +1,11 @@
 #include "dirs/DirChooser.h"
 
-#include "app/Form1.h"
-#include "app/Ini.h"
+#include "app/Controls.h"
+#include "app/Settings.h"
 #include "app/Twips.h"
 #include "app/Widgets.h"
-#include "pages/PageView.h"
+#include "pages/PageModel.h"
+#include "pages/UnsavedNames.h"
 #include "platform/FileNames.h"
 
 #include <QComboBox>
@@ -15,8 +16,10 @@
 #include <QPushButton>
 #include <QTreeView>
 
-DirChooser::DirChooser(Form1 &form)
-    : QObject(&form), m_form(form), m_c(form.controls()), m_s(form.state()), m_volumes(&dirs::mountedVolumes)
+DirChooser::DirChooser(QWidget &window, Controls &controls, Settings &settings, PageModel &model,
+                       UnsavedNames &unsaved, QObject *parent)
+    : QObject(parent), m_window(window), m_c(controls), m_settings(settings), m_model(model),
+      m_unsaved(unsaved), m_volumes(&dirs::mountedVolumes)
 {
     connect(m_c.VerzeichnisWechseln, &QPushButton::clicked, this, &DirChooser::VerzeichnisWechseln_Click);
     connect(m_c.VerzeichnisText, &ClickLabel::clicked, this, &DirChooser::VerzeichnisText_Click);
@@ -25,6 +28,7 @@ DirChooser::DirChooser(Form1 &form)
     connect(m_c.Drive1, qOverload<int>(&QComboBox::activated), this, &DirChooser::Drive1_Change);
     connect(m_c.PfadSpeichern, &QPushButton::clicked, this, &DirChooser::PfadSpeichern_Click);
     connect(m_c.Command2, &QPushButton::clicked, this, &DirChooser::Command2_Click);
+    connect(m_c.Command5, &QPushButton::clicked, this, &DirChooser::Command5_Click);
 }
 
 void DirChooser::setVolumeSource(std::function<QList<dirs::Volume>()> source)
@@ -34,25 +38,25 @@ void DirChooser::setVolumeSource(std::function<QList<dirs::Volume>()> source)
 
 void DirChooser::ensureModel()
 {
-    if (m_model)
+    if (m_tree)
         return;
     // Built on first use, so a start that never opens the panel reads no
     // directory tree.
-    m_model = new QFileSystemModel(this);
-    m_model->setFilter(QDir::AllDirs | QDir::NoDotAndDotDot | QDir::Drives);
-    m_model->setReadOnly(true);
+    m_tree = new QFileSystemModel(this);
+    m_tree->setFilter(QDir::AllDirs | QDir::NoDotAndDotDot | QDir::Drives);
+    m_tree->setReadOnly(true);
     // Connected before the view takes the model, so this runs before the view
     // moves its current item off a directory that vanished.
-    connect(m_model, &QFileSystemModel::rowsAboutToBeRemoved, this, [this] { m_rowsGoing = true; });
-    connect(m_model, &QFileSystemModel::rowsRemoved, this, [this] {
+    connect(m_tree, &QFileSystemModel::rowsAboutToBeRemoved, this, [this] { m_rowsGoing = true; });
+    connect(m_tree, &QFileSystemModel::rowsRemoved, this, [this] {
         m_rowsGoing = false;
         // No highlight on a neighbour that "Speichern" would not take.
         if (!platform::isDirectory(m_path))
             m_c.DirTemp->selectionModel()->clear();
     });
-    m_model->setRootPath(QDir::rootPath());
-    m_c.DirTemp->setModel(m_model);
-    for (int col = 1; col < m_model->columnCount(); ++col)
+    m_tree->setRootPath(QDir::rootPath());
+    m_c.DirTemp->setModel(m_tree);
+    for (int col = 1; col < m_tree->columnCount(); ++col)
         m_c.DirTemp->hideColumn(col);
     m_c.DirTemp->setSelectionMode(QAbstractItemView::SingleSelection);
     m_c.DirTemp->setSelectionBehavior(QAbstractItemView::SelectRows);
@@ -67,7 +71,7 @@ void DirChooser::currentChanged(const QModelIndex &current)
     if (m_rowsGoing || !current.isValid())
         return;
     // The model names a directory that is not UTF-8 with U+FFFD in it.
-    m_path = platform::fromQtPath(m_model->filePath(current));
+    m_path = platform::fromQtPath(m_tree->filePath(current));
 }
 
 bool DirChooser::setPath(const QString &dir)
@@ -78,7 +82,7 @@ bool DirChooser::setPath(const QString &dir)
     m_path = platform::absoluteDirectory(dir);
     if (m_path.size() > 1)
         m_path.chop(1);
-    const QModelIndex index = m_model->index(platform::toQtPath(m_path));
+    const QModelIndex index = m_tree->index(platform::toQtPath(m_path));
     if (index.isValid()) {
         for (QModelIndex p = index.parent(); p.isValid(); p = p.parent())
             m_c.DirTemp->expand(p);
@@ -109,7 +113,7 @@ void DirChooser::VerzeichnisWechseln_Click()
 {
     ensureModel();
     twips::setTop(m_c.VerzeichnisWahl, dirs::PanelTop);
-    if (const auto h = dirs::panelHeight(twips::windowHeight(&m_form)))
+    if (const auto h = dirs::panelHeight(twips::windowHeight(&m_window)))
         twips::setHeight(m_c.VerzeichnisWahl, *h);
     m_c.VerzeichnisWahl->show();
     m_c.VerzeichnisWahl->raise();
@@ -118,7 +122,7 @@ void DirChooser::VerzeichnisWechseln_Click()
     fillDrives();
     // The panel opens where the picture directory is, or at its nearest parent
     // that still exists.
-    const QString start = dirs::nearestExistingDirectory(m_s.PictureDir);
+    const QString start = dirs::nearestExistingDirectory(m_model.directory());
     QList<dirs::Drive> drives;
     for (int i = 0; i < m_c.Drive1->count(); ++i)
         drives << dirs::Drive{m_c.Drive1->itemData(i).toString(), m_c.Drive1->itemText(i)};
@@ -151,22 +155,24 @@ void DirChooser::PfadSpeichern_Click()
     if (chosen.isEmpty())
         return;
     // Names typed on the page would go with the old directory's list: ask first.
-    if (m_form.askAboutUnsavedNames() == Form1::UnsavedAnswer::Cancelled)
+    if (m_unsaved.ask() == UnsavedNames::Answer::Cancelled)
         return;
-    m_s.PictureDir = chosen;
-    ini::IniWrite(QStringLiteral("Einstellungen"), QStringLiteral("Verzeichnis"), m_s.PictureDir, m_s.IniPath,
-                  true);
-    PageView &view = m_form.pageView();
-    // The chosen directory is listed even when the settings file could not
-    // remember it: an older directory in its place would surprise the user.
-    view.LoadFileList(chosen);
-    m_c.VerzeichnisText->setText(view.directoryCaption());
+    // Remembered for the next start; kept for this run even when the settings
+    // file cannot take it.
+    m_settings.setVerzeichnis(chosen);
+    m_model.load(chosen);
     m_c.VerzeichnisWahl->hide();
-    m_s.PageIndex = 0;
-    view.ShowPage(true);
+    m_model.setPageIndex(0);
+    m_model.showPage(true);
 }
 
 void DirChooser::Command2_Click()
 {
     m_c.VerzeichnisWahl->hide();
+}
+
+void DirChooser::Command5_Click()
+{
+    m_model.reload();
+    m_model.showPage(true);
 }

@@ -5,24 +5,32 @@
 #include <QObject>
 #include <functional>
 
-class Form1;
+class PageModel;
 class QFileSystemModel;
 class QModelIndex;
+class QWidget;
+class Settings;
+class UnsavedNames;
 struct Controls;
-struct FormState;
 
 // The panel in which another picture directory is chosen: a list of drives
-// (file system roots and mounted volumes) and a tree of directories.
+// (file system roots and mounted volumes) and a tree of directories. Also
+// "Verzeichnis neu einlesen", which reads the open directory again.
 class DirChooser : public QObject {
     Q_OBJECT
 public:
-    explicit DirChooser(Form1 &form);
+    DirChooser(QWidget &window, Controls &controls, Settings &settings, PageModel &model,
+               UnsavedNames &unsaved, QObject *parent = nullptr);
 
     void VerzeichnisWechseln_Click(); // opens the panel at the current directory
     void VerzeichnisText_Click();
     void Drive1_Change();       // the tree goes to the chosen drive, when it is ready
     void PfadSpeichern_Click(); // takes the chosen directory
     void Command2_Click();      // closes the panel, changing nothing
+    // "Verzeichnis neu einlesen": reads the directory of this run again (not the
+    // remembered one: they differ when the settings file could not store it)
+    // and shows the same page number for the new list.
+    void Command5_Click();
 
     // The directory chosen in the tree. It stays as it is when that directory
     // vanishes while the panel is open, rather than moving to a neighbour.
@@ -38,10 +46,12 @@ private:
     void fillDrives();
     void currentChanged(const QModelIndex &current);
 
-    Form1 &m_form;
+    QWidget &m_window;
     Controls &m_c;
-    FormState &m_s;
-    QFileSystemModel *m_model = nullptr;
+    Settings &m_settings;
+    PageModel &m_model;
+    UnsavedNames &m_unsaved;
+    QFileSystemModel *m_tree = nullptr;
     QString m_path;
     bool m_rowsGoing = false;
     std::function<QList<dirs::Volume>()> m_volumes;

@@ -1,10 +1,12 @@
 #include "ext/ExternalActions.h"
 
-#include "app/Form1.h"
-#include "app/Ini.h"
+#include "app/Controls.h"
+#include "app/Settings.h"
 #include "app/Widgets.h"
 #include "ext/Viewer.h"
 #include "ext/WWWUpdate.h"
+#include "pages/PageModel.h"
+#include "pages/UnsavedNames.h"
 #include "platform/Dialogs.h"
 #include "platform/Process.h"
 
@@ -17,26 +19,26 @@
 using wwwupdate::DownloadResult;
 using wwwupdate::URLDownload;
 
-ExternalActions::ExternalActions(Form1 &form)
-    : QObject(&form), m_form(form), m_c(form.controls()), m_s(form.state()),
-      m_timeoutMs(URLDownload::DefaultTimeoutMs)
+ExternalActions::ExternalActions(QWidget &window, Controls &controls, PageModel &model, Settings &settings,
+                                 UnsavedNames &unsaved, const QString &programDir, QObject *parent)
+    : QObject(parent), m_window(window), m_c(controls), m_model(model), m_settings(settings),
+      m_unsaved(unsaved), m_programDir(programDir), m_timeoutMs(URLDownload::DefaultTimeoutMs)
 {
     endProgram = [] { QCoreApplication::exit(0); };
 
-    for (int i = 0; i < FormState::SlotCount; ++i)
+    for (int i = 0; i < PageModel::SlotCount; ++i)
         connect(m_c.Picture1[i], &PictureBox::clicked, this, [this, i] { Picture1_Click(i); });
     connect(m_c.Label1, &ClickLabel::clicked, this, &ExternalActions::Label1_Click);
+}
 
-    // A window that closes takes a running download with it, quietly: the
-    // temporary file goes, nothing is started and no message interrupts the close.
-    connect(&m_form, &Form1::closing, this, [this] {
-        if (!m_download)
-            return;
-        disconnect(m_download, nullptr, this, nullptr);
-        delete m_download;
-        m_download = nullptr;
-        closeProgress();
-    });
+void ExternalActions::windowClosing()
+{
+    if (!m_download)
+        return;
+    disconnect(m_download, nullptr, this, nullptr);
+    delete m_download;
+    m_download = nullptr;
+    closeProgress();
 }
 
 ExternalActions::~ExternalActions()
@@ -49,9 +51,9 @@ ExternalActions::~ExternalActions()
 
 void ExternalActions::Picture1_Click(int Index)
 {
-    if (Index < 0 || Index > m_s.LastSlot || Index >= m_s.PageNames.size())
+    if (Index < 0 || Index > m_model.lastSlot())
         return;
-    const viewer::Command command = viewer::viewerCommand(m_s.PageNames.at(Index));
+    const viewer::Command command = viewer::viewerCommand(m_model.filePath(Index));
     if (command.program.isEmpty())
         return;
     // Whether the viewer starts is not our concern: no message either way.
@@ -60,9 +62,8 @@ void ExternalActions::Picture1_Click(int Index)
 
 void ExternalActions::Label1_Click()
 {
-    const QString server = ini::IniRead(QStringLiteral("Einstellungen"), wwwupdate::ServerKey, m_s.IniPath,
-                                        wwwupdate::DefaultServer);
-    QString programDir = m_form.options().programDir;
+    const QString server = m_settings.updateServer();
+    QString programDir = m_programDir;
     if (programDir.isEmpty())
         programDir = QCoreApplication::applicationDirPath();
     const wwwupdate::UpdateValues v = wwwupdate::updateValues(
@@ -84,7 +85,7 @@ ExternalActions::UpdateOutcome ExternalActions::OnlineUpdate(const QString &prog
     for (const QString &address : {updaterUrl, programUrl}) {
         if (wwwupdate::checkAddress(QUrl(address, QUrl::StrictMode)) != wwwupdate::AddressCheck::Allowed) {
             platform::MsgBox(
-                &m_form, address + QStringLiteral("\n\nUpdate refused: only https addresses are allowed!"),
+                &m_window, address + QStringLiteral("\n\nUpdate refused: only https addresses are allowed!"),
                 platform::OkCritical, QString());
             return report(UpdateOutcome::Refused);
         }
@@ -103,7 +104,7 @@ ExternalActions::UpdateOutcome ExternalActions::OnlineUpdate(const QString &prog
     // dialog is window-modal so that the page cannot change underneath it. Our
     // own bar is driven directly, because the dialog's setValue() runs a nested
     // event loop while modal.
-    auto *dialog = new QProgressDialog(&m_form);
+    auto *dialog = new QProgressDialog(&m_window);
     dialog->setObjectName(QStringLiteral("UpdateProgress"));
     dialog->setWindowTitle(QStringLiteral("Online Update"));
     dialog->setLabelText(QStringLiteral("Downloading ") + updaterUrl);
@@ -151,7 +152,7 @@ void ExternalActions::downloadFinished(const DownloadResult &result)
     closeProgress();
 
     if (!result.ok()) {
-        platform::MsgBox(&m_form, m_pending.updaterPath + QStringLiteral("\n\nDownload Failed! "),
+        platform::MsgBox(&m_window, m_pending.updaterPath + QStringLiteral("\n\nDownload Failed! "),
                          platform::OkCritical, QString());
         report(UpdateOutcome::DownloadFailed);
         return;
@@ -162,12 +163,11 @@ void ExternalActions::downloadFinished(const DownloadResult &result)
 ExternalActions::UpdateOutcome ExternalActions::startUpdater(const Pending &p)
 {
     // Typed names are the user's work: the question comes before the program ends.
-    if (wwwupdate::isNormalFile(p.updaterPath) &&
-        m_form.askAboutUnsavedNames() == Form1::UnsavedAnswer::Cancelled)
+    if (wwwupdate::isNormalFile(p.updaterPath) && m_unsaved.ask() == UnsavedNames::Answer::Cancelled)
         return report(UpdateOutcome::Cancelled);
 
     if (!wwwupdate::isNormalFile(p.updaterPath)) {
-        platform::MsgBox(&m_form, p.updaterPath + QStringLiteral(" not found!\nUpdate Cancled!"),
+        platform::MsgBox(&m_window, p.updaterPath + QStringLiteral(" not found!\nUpdate Cancled!"),
                          platform::OkCritical, QStringLiteral("File not found!"));
         return report(UpdateOutcome::NotFound);
     }
@@ -175,7 +175,7 @@ ExternalActions::UpdateOutcome ExternalActions::startUpdater(const Pending &p)
     if (!platform::startDetached(p.updaterPath,
                                  wwwupdate::updaterArguments(p.programUrl, p.programFile, p.extra))) {
         // Ending now would leave the user with neither the old program nor a new one.
-        platform::MsgBox(&m_form, p.updaterPath + QStringLiteral(" could not be started!\nUpdate Cancled!"),
+        platform::MsgBox(&m_window, p.updaterPath + QStringLiteral(" could not be started!\nUpdate Cancled!"),
                          platform::OkCritical, QString());
         return report(UpdateOutcome::StartFailed);
     }

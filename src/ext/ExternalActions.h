@@ -5,11 +5,13 @@
 #include <QString>
 #include <functional>
 
-class Form1;
+class PageModel;
 class QProgressBar;
 class QProgressDialog;
+class QWidget;
+class Settings;
+class UnsavedNames;
 struct Controls;
-struct FormState;
 
 namespace wwwupdate {
 class URLDownload;
@@ -33,7 +35,8 @@ public:
     };
     Q_ENUM(UpdateOutcome)
 
-    explicit ExternalActions(Form1 &form);
+    ExternalActions(QWidget &window, Controls &controls, PageModel &model, Settings &settings,
+                    UnsavedNames &unsaved, const QString &programDir, QObject *parent = nullptr);
     ~ExternalActions() override;
 
     // Opens the picture of slot Index in the viewer; an empty slot does nothing.
@@ -56,6 +59,10 @@ public:
 
     bool isUpdating() const { return m_download != nullptr; }
 
+    // The window is closing: a running download goes with it, quietly (the
+    // temporary file goes, nothing is started, no message).
+    void windowClosing();
+
 signals:
     void updateFinished(ExternalActions::UpdateOutcome outcome);
 
@@ -69,9 +76,12 @@ private:
     UpdateOutcome report(UpdateOutcome outcome);
     void closeProgress();
 
-    Form1 &m_form;
+    QWidget &m_window;
     Controls &m_c;
-    FormState &m_s;
+    PageModel &m_model;
+    Settings &m_settings;
+    UnsavedNames &m_unsaved;
+    QString m_programDir;
     int m_timeoutMs;
     Pending m_pending;
     wwwupdate::URLDownload *m_download = nullptr;

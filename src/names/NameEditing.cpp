@@ -1,10 +1,11 @@
 #include "names/NameEditing.h"
 
-#include "app/Form1.h"
-#include "app/Ini.h"
+#include "app/Controls.h"
+#include "app/Settings.h"
 #include "app/Widgets.h"
 #include "app/text.h"
 #include "names/NameTools.h"
+#include "pages/PageModel.h"
 
 #include <QFocusEvent>
 #include <QKeyEvent>
@@ -17,8 +18,6 @@ namespace {
 
 constexpr quint32 White = 0x00FFFFFF;
 constexpr quint32 PaleYellow = 0x00F0FFFF;
-
-const QString Section = QStringLiteral("Einstellungen");
 
 // A box of a slot without a picture is hidden and cannot take the focus; giving
 // it the focus anyway would leave the caret in an invisible box.
@@ -41,7 +40,8 @@ void setTextIfChanged(QLineEdit *box, const QString &text)
 
 } // namespace
 
-NameEditing::NameEditing(Form1 &form) : m_c(form.controls()), m_s(form.state())
+NameEditing::NameEditing(Controls &controls, PageModel &model, Settings &settings, QObject *parent)
+    : QObject(parent), m_c(controls), m_model(model), m_settings(settings)
 {
     for (int i = 0; i < Controls::ArraySize; ++i) {
         m_c.Text1[i]->installEventFilter(this);
@@ -66,6 +66,21 @@ NameEditing::NameEditing(Form1 &form) : m_c(form.controls()), m_s(form.state())
     // textChanged, not textEdited: the button must follow the box also when the
     // program changes its text.
     connect(m_c.SuchenTxt, &QLineEdit::textChanged, this, &NameEditing::SuchenTxt_Change);
+
+    // The start number lives in the model, which the page moves shift; the box
+    // shows it and hands on whatever is typed (or set) into it.
+    connect(m_c.NummerTxt, &QLineEdit::textChanged, &m_model, &PageModel::setStartNumber);
+    connect(&m_model, &PageModel::startNumberChanged, this,
+            [this](const QString &text) { setTextIfChanged(m_c.NummerTxt, text); });
+    m_model.setStartNumber(m_c.NummerTxt->text());
+    connect(&m_model, &PageModel::pageShown, this, &NameEditing::pageShown);
+}
+
+void NameEditing::pageShown()
+{
+    // Every display shows the prefix and suffix as last stored, not as last typed.
+    m_c.JahrText->setText(m_settings.letztesDatum());
+    m_c.RechtsAnfTxt->setText(m_settings.rechtsAnf());
 }
 
 bool NameEditing::eventFilter(QObject *watched, QEvent *event)
@@ -178,38 +193,6 @@ bool NameEditing::onEnter(QObject *watched)
     return true;
 }
 
-QStringList NameEditing::pageTexts() const
-{
-    QStringList texts;
-    for (int i = 0; i <= m_s.LastSlot && i < Controls::ArraySize; ++i)
-        texts << m_c.Text1[i]->toPlainText();
-    return texts;
-}
-
-void NameEditing::setPageTexts(const QStringList &texts)
-{
-    for (int i = 0; i < texts.size() && i < Controls::ArraySize; ++i) {
-        if (m_c.Text1[i]->toPlainText() != texts.at(i))
-            m_c.Text1[i]->setPlainText(texts.at(i));
-    }
-}
-
-QList<bool> NameEditing::filledSlots() const
-{
-    QList<bool> filled;
-    for (int i = 0; i <= m_s.LastSlot && i < m_s.PageNames.size(); ++i)
-        filled << !m_s.PageNames.at(i).isEmpty();
-    return filled;
-}
-
-void NameEditing::storeTrimmed(const QString &key, const QString &value)
-{
-    // Remembering the value is a convenience: a settings file that cannot be
-    // written must not get in the way of editing, and it is not reported.
-    const ini::WriteResult r = ini::IniWrite(Section, key, value.trimmed(), m_s.IniPath, true);
-    Q_UNUSED(r);
-}
-
 // --- Name boxes ---
 
 void NameEditing::Text1_GotFocus(int index)
@@ -232,14 +215,12 @@ void NameEditing::Text1_KeyPress(int index)
 
 void NameEditing::Command3_Click(int index)
 {
-    const QString path = index < m_s.PageNames.size() ? m_s.PageNames.at(index) : QString();
-    QPlainTextEdit *box = m_c.Text1[index];
-    box->setPlainText(names::toggledName(box->toPlainText(), path));
+    m_model.toggleName(index);
 }
 
 void NameEditing::Command4_Click()
 {
-    setPageTexts(QStringList(int(pageTexts().size())));
+    m_model.clearNames();
 }
 
 // --- Date prefix ---
@@ -265,13 +246,15 @@ void NameEditing::JahrText_LostFocus()
     // display shows the prefix without them.
     const QString cleaned = text::CleanName(m_c.JahrText->text());
     setTextIfChanged(m_c.JahrText, cleaned);
-    storeTrimmed(QStringLiteral("LetztesDatum"), cleaned);
+    // Remembering the value is a convenience: a settings file that cannot be
+    // written must not get in the way of editing (the settings report it once).
+    m_settings.setLetztesDatum(cleaned);
     setBackColour(m_c.JahrText, PaleYellow);
 }
 
 void NameEditing::Command1_Click()
 {
-    setPageTexts(names::prefixNames(pageTexts(), filledSlots(), m_c.JahrText->text()));
+    m_model.addPrefix(m_c.JahrText->text());
     focusIfPossible(m_c.Text1[0]);
 }
 
@@ -291,13 +274,13 @@ void NameEditing::RechtsAnfTxt_LostFocus()
 {
     const QString cleaned = text::CleanName(m_c.RechtsAnfTxt->text());
     setTextIfChanged(m_c.RechtsAnfTxt, cleaned);
-    storeTrimmed(QStringLiteral("RechtsAnf"), cleaned);
+    m_settings.setRechtsAnf(cleaned);
     setBackColour(m_c.RechtsAnfTxt, PaleYellow);
 }
 
 void NameEditing::REchtsAnf_Click()
 {
-    setPageTexts(names::suffixNames(pageTexts(), filledSlots(), m_c.RechtsAnfTxt->text()));
+    m_model.addSuffix(m_c.RechtsAnfTxt->text());
     focusIfPossible(m_c.Text1[0]);
 }
 
@@ -316,13 +299,13 @@ void NameEditing::NummerTxt_KeyPress()
 
 void NameEditing::NummerTxt_LostFocus()
 {
-    setTextIfChanged(m_c.NummerTxt, names::normaliseStartNumber(m_c.NummerTxt->text()));
+    m_model.normaliseStartNumber();
     setBackColour(m_c.NummerTxt, PaleYellow);
 }
 
 void NameEditing::SetNr_Click()
 {
-    setPageTexts(names::numberNames(pageTexts(), m_c.NummerTxt->text()));
+    m_model.addNumbers();
 }
 
 // --- Search and replace ---
@@ -372,8 +355,5 @@ void NameEditing::Ersetzen_GotFocus()
 
 void NameEditing::Ersetzen_Click()
 {
-    QStringList texts = pageTexts();
-    for (QString &t : texts)
-        t = names::ReplaceNoCase(t, m_c.SuchenTxt->text(), m_c.Ersetzenentxt->text());
-    setPageTexts(texts);
+    m_model.replaceText(m_c.SuchenTxt->text(), m_c.Ersetzenentxt->text());
 }

@@ -3,14 +3,16 @@
 #include <QObject>
 #include <QPointer>
 
-class Form1;
+class PageModel;
 class QWidget;
+class Settings;
 struct Controls;
-struct FormState;
 
 // The name boxes of the slots and the bulk tools of the two tool bars: date
-// prefix, suffix, running numbers, search and replace, clearing. The handlers read
-// the boxes, apply the rules of names/NameTools.h and write the boxes back.
+// prefix, suffix, running numbers, search and replace, clearing. The tools work
+// on the page model, whose names the page view shows; the tool-bar boxes are
+// this controller's own, and it keeps the prefix and suffix boxes in step with
+// the settings at every page display.
 //
 // The focus conventions of every edit box live in one event filter: a box turns
 // white when it gets the focus and pale yellow when it loses it, and Enter is
@@ -19,7 +21,7 @@ struct FormState;
 class NameEditing : public QObject {
     Q_OBJECT
 public:
-    explicit NameEditing(Form1 &form);
+    NameEditing(Controls &controls, PageModel &model, Settings &settings, QObject *parent = nullptr);
 
     // Name boxes and their "X" buttons.
     void Text1_GotFocus(int index);
@@ -64,13 +66,11 @@ private:
     bool onFocusOut(QObject *watched);
     bool onEnter(QObject *watched);
     int slotOf(QObject *watched) const;
-    QStringList pageTexts() const;
-    void setPageTexts(const QStringList &texts);
-    QList<bool> filledSlots() const;
-    void storeTrimmed(const QString &key, const QString &value);
+    void pageShown();
 
     Controls &m_c;
-    FormState &m_s;
+    PageModel &m_model;
+    Settings &m_settings;
     // The box whose got-focus work ran last and whose lose-focus work is due.
     QPointer<QObject> m_holder;
 };

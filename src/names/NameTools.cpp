@@ -1,7 +1,5 @@
 #include "names/NameTools.h"
 
-#include "platform/FileNames.h"
-
 #include <QLocale>
 #include <cmath>
 
@@ -212,16 +210,9 @@ Selection prefixSelectionOnFocus(const QString &text)
     return {2, length - 2};
 }
 
-QString toggledName(const QString &current, const QString &picturePath)
+QString toggledName(const QString &current, const QString &shownName)
 {
-    if (!current.isEmpty())
-        return QString();
-    // Cut at the last "/" only: a backslash is part of a name here, in the file
-    // name as in the directory, and the box must get back what the page showed.
-    const QString fileName = platform::fileNameOf(picturePath);
-    if (fileName.size() <= 4)
-        return QString();
-    return fileName.left(fileName.size() - 4);
+    return current.isEmpty() ? shownName : QString();
 }
 
 } // namespace names

@@ -94,8 +94,7 @@ Selection nameSelectionOnFocus(const QString &name, const QString &prefix);
 Selection prefixSelectionOnFocus(const QString &text);
 
 // The "X" button: a box holding any text becomes empty; an empty box gets the
-// picture's file name (from its full path) less its four-character extension,
-// or stays empty when the slot holds no picture or the name is that short.
-QString toggledName(const QString &current, const QString &picturePath);
+// name the page showed for its picture (empty for a slot without a picture).
+QString toggledName(const QString &current, const QString &shownName);
 
 } // namespace names

@@ -22,10 +22,10 @@ struct Input {
 };
 
 struct Result {
-    int rows = 0;          // GridRows
-    int columns = 0;       // GridColumns (whole cells that fit, at most 19)
-    int lastSlot = -1;     // LastSlot
-    bool placed = false;   // false when not even one row fits: nothing moves
+    int rows = 0;        // GridRows
+    int columns = 0;     // GridColumns (whole cells that fit, at most 19)
+    int lastSlot = -1;   // LastSlot
+    bool placed = false; // false when not even one row fits: nothing moves
 };
 
 // Rows and columns that fit and the resulting LastSlot (capped at 52). When no
@@ -33,8 +33,14 @@ struct Result {
 Result compute(const Input &in);
 
 // Position of slot i (column i / rows, row i % rows) relative to slot 0.
-inline double slotRowOffset(int i, int rows) { return (i % rows) * CellHeight; }
-inline double slotColumnOffset(int i, int rows) { return (i / rows) * CellWidth; }
+inline double slotRowOffset(int i, int rows)
+{
+    return (i % rows) * CellHeight;
+}
+inline double slotColumnOffset(int i, int rows)
+{
+    return (i / rows) * CellWidth;
+}
 
 // The page counter: "Seite: p / pages" and "Bild: first-last / count". When no
 // slot fits (lastSlot -1) pages cannot be computed and the first line reads
@@ -51,6 +57,9 @@ inline bool nextEnabled(int pageIndex, int lastSlot, int count)
 {
     return qint64(pageIndex + 1) * (lastSlot + 1) < count;
 }
-inline bool backEnabled(int pageIndex) { return pageIndex > 0; }
+inline bool backEnabled(int pageIndex)
+{
+    return pageIndex > 0;
+}
 
 } // namespace grid

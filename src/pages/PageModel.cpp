@@ -84,11 +84,16 @@ void PageModel::showPage(bool reload)
     emit pageShown(reload);
 }
 
+void PageModel::setLastSlot(int lastSlot)
+{
+    m_lastSlot = qBound(-1, lastSlot, SlotCount - 1);
+}
+
 void PageModel::relayout(int lastSlot)
 {
-    if (lastSlot == m_lastSlot)
+    if (qBound(-1, lastSlot, SlotCount - 1) == m_lastSlot)
         return;
-    m_lastSlot = qBound(-1, lastSlot, SlotCount - 1);
+    setLastSlot(lastSlot);
     showPage(false);
 }
 
@@ -118,9 +123,14 @@ QString PageModel::name(int slot) const
         return QString();
     if (!isFilled(slot))
         return m_emptySlotNames[size_t(slot)];
-    const int k = listIndex(slot);
-    const auto typed = m_typed.constFind(k);
-    return typed != m_typed.cend() ? *typed : shownName(m_files.at(k));
+    return pictureName(listIndex(slot));
+}
+
+QString PageModel::pictureName(int listIndex) const
+{
+    if (listIndex < 0 || listIndex >= m_files.size())
+        return QString();
+    return m_typed.value(listIndex, shownName(m_files.at(listIndex)));
 }
 
 void PageModel::setNameQuietly(int slot, const QString &text)
@@ -216,7 +226,7 @@ void PageModel::toggleName(int slot)
     if (slot < 0 || slot >= SlotCount)
         return;
     const QString next =
-        names::toggledName(name(slot), isFilled(slot) ? m_files.at(listIndex(slot)) : QString());
+        names::toggledName(name(slot), isFilled(slot) ? shownName(m_files.at(listIndex(slot))) : QString());
     if (next == name(slot))
         return;
     setNameQuietly(slot, next);

@@ -77,6 +77,9 @@ public:
     // A layout with room for another number of slots: the page is shown again
     // for it (without reload), every picture keeping the name typed for it.
     void relayout(int lastSlot);
+    // The same without showing the page; the caller shows it when the rest of
+    // its work is done.
+    void setLastSlot(int lastSlot);
     // The arrows: one page on or back, and the start number with it. The caller
     // shows the page afterwards.
     void stepForward();
@@ -86,6 +89,8 @@ public:
 
     // The text of slot's name box.
     QString name(int slot) const;
+    // The name of list entry listIndex: typed for it, or its shown name.
+    QString pictureName(int listIndex) const;
     // The user typed text into slot's box.
     void setName(int slot, const QString &text);
     // The names of slots 0..lastSlot and which of them show a picture.

@@ -1,141 +1,88 @@
 #include "pages/PageView.h"
 
-#include "app/Form1.h"
-#include "app/Ini.h"
+#include "app/Controls.h"
 #include "app/Twips.h"
 #include "app/Widgets.h"
 #include "pages/Grid.h"
-#include "pages/PictureList.h"
-#include "platform/FileNames.h"
+#include "pages/PageModel.h"
+#include "pages/Resize.h"
 
-#include <QCheckBox>
-#include <QCoreApplication>
 #include <QFrame>
 #include <QLabel>
-#include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
-#include <QSignalBlocker>
 
-namespace {
-const QString Section = QStringLiteral("Einstellungen");
+PageView::PageView(QWidget &window, Controls &controls, PageModel &model, QObject *parent)
+    : QObject(parent), m_window(window), m_c(controls), m_model(model)
+{
+    connect(&model, &PageModel::pageShown, this, &PageView::pageShown);
+    connect(&model, &PageModel::nameChanged, this, &PageView::showName);
+    connect(&model, &PageModel::namesChanged, this, &PageView::showNames);
+    for (int i = 0; i < PageModel::SlotCount; ++i)
+        connect(m_c.Text1[i], &QPlainTextEdit::textChanged, this, [this, i] { boxEdited(i); });
 }
 
-PageView::PageView(Form1 &form) : m_form(form), m_c(form.controls()), m_s(form.state())
+void PageView::boxEdited(int slot)
 {
-    m_slotIndex.fill(-1);
+    if (!m_writing)
+        m_model.setName(slot, m_c.Text1[slot]->toPlainText());
 }
 
-void PageView::LoadFileList(const QString &directory)
+void PageView::showName(int slot)
 {
-    // Whatever the source, the directory is absolute and clean from here on, so
-    // every path joined to it names a file inside it.
-    const QString fallback = platform::absoluteDirectory(m_form.options().programDir);
-    m_s.PictureDir = directory.isEmpty() ? platform::absoluteDirectory(ini::IniRead(
-                                               Section, QStringLiteral("Verzeichnis"), m_s.IniPath, fallback))
-                                         : platform::absoluteDirectory(directory);
-    if (m_s.PictureDir.isEmpty())
-        m_s.PictureDir = fallback;
-    const pages::PictureListing listing = pages::listPictures(m_s.PictureDir);
-    // A directory that cannot be listed shows an empty list: never the files of
-    // another directory under this directory's name.
-    m_s.FileNames = listing.ok ? listing.names : QStringList();
-    m_s.FileCount = int(m_s.FileNames.size());
-    m_s.FileNames << QString() << QString();
-    m_s.ListError = listing.ok ? QString() : listing.reason;
-    m_s.TypedNames.clear();
+    if (slot < 0 || slot >= PageModel::SlotCount)
+        return;
+    QPlainTextEdit *box = m_c.Text1[slot];
+    const QString text = m_model.name(slot);
+    if (box->toPlainText() == text)
+        return;
+    m_writing = true;
+    box->setPlainText(text);
+    m_writing = false;
 }
 
-QString PageView::directoryCaption() const
+void PageView::showNames()
 {
-    if (m_s.ListError.isEmpty())
-        return m_s.PictureDir;
-    return m_s.PictureDir + QStringLiteral("  (nicht lesbar: ") + m_s.ListError + QLatin1Char(')');
+    for (int i = 0; i <= m_model.lastSlot(); ++i)
+        showName(i);
 }
 
-void PageView::ShowPage(bool reload)
+void PageView::pageShown()
 {
-    m_c.JahrText->setText(
-        ini::IniRead(Section, QStringLiteral("LetztesDatum"), m_s.IniPath, QStringLiteral("1990.01.31")));
-    m_c.RechtsAnfTxt->setText(ini::IniRead(Section, QStringLiteral("RechtsAnf"), m_s.IniPath, QString()));
-
-    // Setting the box from the settings must not write the setting back, so its
-    // signals are held while it is set.
-    {
-        const QSignalBlocker block(m_c.BilderAnzeigen);
-        m_c.BilderAnzeigen->setChecked(ini::IniRead(Section, QStringLiteral("BilderAnzeigen"), m_s.IniPath,
-                                                    QStringLiteral("1")) == QLatin1String("1"));
+    m_c.VerzeichnisText->setText(m_model.directoryCaption());
+    m_c.NextBtn->setEnabled(m_model.nextEnabled());
+    m_c.ZurueckBtn->setEnabled(m_model.backEnabled());
+    m_c.CounterTxt->setText(m_model.counterCaption());
+    for (int i = 0; i <= m_model.lastSlot(); ++i) {
+        const bool filled = m_model.isFilled(i);
+        showName(i);
+        m_c.Text1[i]->setVisible(filled);
+        m_c.Picture1[i]->setVisible(filled);
+        m_c.Command3[i]->setVisible(filled);
     }
+}
 
-    m_c.VerzeichnisText->setText(directoryCaption());
-
-    if (reload) {
-        m_s.TypedNames.clear();
-        ++m_s.Generation;
-        emit pageReloading();
+void PageView::showSlotsUpTo(int lastSlot)
+{
+    for (int i = 0; i < PageModel::SlotCount; ++i) {
+        const bool visible = resizing::slotVisible(i, lastSlot);
+        m_c.Picture1[i]->setVisible(visible);
+        m_c.Text1[i]->setVisible(visible);
+        m_c.Command3[i]->setVisible(visible);
     }
-    const QPixmap placeholder = m_c.NoImage->pixmap();
-    for (int i = 0; i <= m_s.LastSlot; ++i) {
-        if (reload)
-            m_c.Picture1[i]->setPicture(placeholder);
-        m_c.Text1[i]->setPlainText(QString());
-        m_s.PageNames[i].clear();
-    }
-
-    const int count = m_s.FileCount;
-    if (m_s.LastSlot < count) {
-        m_c.NextBtn->setEnabled(grid::nextEnabled(m_s.PageIndex, m_s.LastSlot, count));
-        m_c.ZurueckBtn->setEnabled(grid::backEnabled(m_s.PageIndex));
-    }
-    m_c.CounterTxt->setText(grid::counter(m_s.PageIndex, m_s.LastSlot, count, m_s.FileCount).caption());
-
-    bool moved = false;
-    for (int i = 0; i < FormState::SlotCount; ++i) {
-        if (i > m_s.LastSlot || m_s.Closing) {
-            m_slotIndex[i] = -1;
-            continue;
-        }
-        const qint64 k = qint64(m_s.PageIndex) * (m_s.LastSlot + 1) + i;
-        const qint64 shown = k < count ? k : -1;
-        if (!reload && shown != m_slotIndex[i]) {
-            // The slot now shows another picture: its old thumbnail must go.
-            m_c.Picture1[i]->setPicture(placeholder);
-            moved = moved || shown >= 0;
-        }
-        m_slotIndex[i] = shown;
-        if (k < count) {
-            m_c.Text1[i]->setVisible(true);
-            m_c.Picture1[i]->setVisible(true);
-            m_c.Command3[i]->setVisible(true);
-            const QString &name = m_s.FileNames[int(k)];
-            m_s.PageNames[i] = platform::joinPath(m_s.PictureDir, name);
-            const auto typed = m_s.TypedNames.constFind(name);
-            m_c.Text1[i]->setPlainText(typed != m_s.TypedNames.cend() ? *typed : name.left(name.size() - 4));
-        } else {
-            m_c.Text1[i]->setPlainText(QString());
-            m_c.Text1[i]->setVisible(false);
-            m_c.Picture1[i]->setVisible(false);
-            m_c.Command3[i]->setVisible(false);
-        }
-    }
-
-    // Pictures already decoded come from the thumbnail cache at once, so a pass
-    // after a relayout only decodes the pictures new to the page.
-    if (m_c.BilderAnzeigen->isChecked() && (reload || moved) && !m_s.Closing)
-        emit thumbnailPassRequested();
 }
 
 void PageView::LayoutThumbnails()
 {
     grid::Input in;
-    in.width = twips::windowWidth(&m_form);
-    in.height = twips::windowHeight(&m_form);
+    in.width = twips::windowWidth(&m_window);
+    in.height = twips::windowHeight(&m_window);
     in.bottomFrameHeight = twips::height(m_c.BottomFrame1);
     in.text1Top = twips::top(m_c.Text1[0]);
     in.text1Height = twips::height(m_c.Text1[0]);
     in.picture1Left = twips::left(m_c.Picture1[0]);
     const grid::Result r = grid::compute(in);
-    m_s.GridRows = r.rows;
+    m_gridRows = r.rows;
     if (!r.placed)
         return;
 
@@ -156,6 +103,6 @@ void PageView::LayoutThumbnails()
         twips::place(m_c.Command3[i], bl + col, top + grid::ButtonOffset, twips::width(m_c.Command3[i]),
                      twips::height(m_c.Command3[i]));
     }
-    m_s.GridColumns = r.columns;
-    m_s.LastSlot = r.lastSlot;
+    m_gridColumns = r.columns;
+    m_model.setLastSlot(r.lastSlot);
 }

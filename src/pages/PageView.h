@@ -1,49 +1,41 @@
 #pragma once
 
-#include "pages/FormState.h"
-
 #include <QObject>
-#include <array>
 
-class Form1;
+class PageModel;
+class QWidget;
 struct Controls;
 
-// Reads the picture directory into the list, lays the thumbnail grid out for the
-// window's size and fills the current page.
+// Binds the thumbnail slots to the page model: places the slots for the
+// window's size, shows each slot's name and hides the slots without a picture,
+// and keeps the counter, the arrows' enabled states and the directory label in
+// step with the page. What the user types into a name box goes to the model.
+// The only writer of the slots' name boxes, their visibility and geometry.
 class PageView : public QObject {
     Q_OBJECT
 public:
-    explicit PageView(Form1 &form);
+    PageView(QWidget &window, Controls &controls, PageModel &model, QObject *parent = nullptr);
 
-    // Reads a directory into FileNames/FileCount: the remembered one, or
-    // directory when given (the directory of this run: one the settings file
-    // could not remember must not be replaced by an older one). A directory that
-    // cannot be listed gives an empty list and a hint in VerzeichnisText.
-    void LoadFileList(const QString &directory = QString());
-
-    // Brings the window up to date for the current page. With reload the slots go
-    // back to the placeholder and the thumbnails are drawn again.
-    void ShowPage(bool reload);
-
-    // Fits the slots into the window's size and sets LastSlot.
+    // Fits the slots into the window's size and gives the model the highest
+    // slot that fits. When not even one row fits nothing moves.
     void LayoutThumbnails();
 
-    // The caption VerzeichnisText shows for the current directory.
-    QString directoryCaption() const;
+    // Shows slots 0..lastSlot and hides the others (slot 53 never shows).
+    void showSlotsUpTo(int lastSlot);
 
-signals:
-    // A display with reload has put the placeholders back: pending thumbnail work
-    // for the earlier page is stale (FormState::Generation has been bumped).
-    void pageReloading();
-    // The display asks for the thumbnail pass over the page just filled.
-    void thumbnailPassRequested();
+    int gridRows() const { return m_gridRows; }
+    int gridColumns() const { return m_gridColumns; }
 
 private:
-    Form1 &m_form;
+    void pageShown();
+    void showName(int slot);
+    void showNames();
+    void boxEdited(int slot);
+
+    QWidget &m_window;
     Controls &m_c;
-    FormState &m_s;
-    // The list index each slot showed at the last display, -1 for none. A display
-    // without reload keeps a slot's picture only while the slot still shows the
-    // same list entry: a relayout moves entries to other slots, a renaming does not.
-    std::array<qint64, FormState::SlotCount> m_slotIndex;
+    PageModel &m_model;
+    int m_gridRows = 0;     // rows that fit; 0 before the first layout
+    int m_gridColumns = 0;  // columns that fit; 0 before the first layout
+    bool m_writing = false; // a box is being set from the model, not typed into
 };

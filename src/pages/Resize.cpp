@@ -26,23 +26,4 @@ Result arrange(const Input &in)
     return r;
 }
 
-void stashTypedNames(QHash<QString, QString> &typedNames, const QStringList &pageNames,
-                     const QStringList &typed, const QString &pictureDir, int filledLastSlot)
-{
-    const int last = qMin(filledLastSlot, int(qMin(pageNames.size(), typed.size())) - 1);
-    for (int i = 0; i <= last; ++i) {
-        const QString &path = pageNames[i];
-        // Empty slots and paths of another directory (a listing since the page
-        // was filled) hold nothing to keep.
-        if (path.isEmpty() || !path.startsWith(pictureDir) || path.size() == pictureDir.size())
-            continue;
-        const QString file = path.mid(pictureDir.size());
-        const QString own = file.left(file.size() - 4);
-        if (typed[i] == own)
-            typedNames.remove(file);
-        else
-            typedNames.insert(file, typed[i]);
-    }
-}
-
 } // namespace resizing

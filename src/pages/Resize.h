@@ -1,8 +1,6 @@
 #pragma once
 
-#include <QHash>
 #include <QString>
-#include <QStringList>
 
 // What a change of the window's size does to the bars around the thumbnail grid,
 // in twips. The grid itself is laid out by grid::compute.
@@ -57,12 +55,5 @@ inline bool slotVisible(int slot, int lastSlot)
 {
     return slot <= lastSlot && slot <= 52;
 }
-
-// Before a relayout refills the page, keeps what the user typed: for each slot
-// 0..filledLastSlot that shows a picture (pageNames[i] = pictureDir + file name),
-// a typed name that differs from the file's own name is stored under the file
-// name; a name typed back to the file's own name is dropped again.
-void stashTypedNames(QHash<QString, QString> &typedNames, const QStringList &pageNames,
-                     const QStringList &typed, const QString &pictureDir, int filledLastSlot);
 
 } // namespace resizing

@@ -2,9 +2,11 @@
 
 #include <QObject>
 
-class Form1;
+class PageModel;
+class PageView;
+class QWidget;
+class Settings;
 struct Controls;
-struct FormState;
 
 // Follows the window's size and state: remembers whether it is maximised, keeps
 // the bars in place, wraps the second tool bar on narrow windows, lays the grid
@@ -12,18 +14,20 @@ struct FormState;
 class ResizeHandler : public QObject {
     Q_OBJECT
 public:
-    explicit ResizeHandler(Form1 &form);
+    ResizeHandler(QWidget &window, Controls &controls, Settings &settings, PageModel &model, PageView &view,
+                  QObject *parent = nullptr);
 
     // The window's resize handler; runs on every change of size or state.
     void Form_Resize();
 
 private:
     void run();
-    void refill();
 
-    Form1 &m_form;
+    QWidget &m_window;
     Controls &m_c;
-    FormState &m_s;
+    Settings &m_settings;
+    PageModel &m_model;
+    PageView &m_view;
 
     // Growing the window when the bars wrap raises a resize from within a run; that
     // nested run is wanted (it lays the grid out under the wrapped bar), anything
@@ -31,7 +35,4 @@ private:
     int m_depth = 0;
     bool m_pending = false;
     quint64 m_runs = 0;
-    // The LastSlot the page's slots were last filled for: a nested run may see
-    // LastSlot already changed by the run around it, before that run refilled.
-    int m_filledLastSlot = -1;
 };

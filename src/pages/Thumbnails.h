@@ -1,48 +1,43 @@
 #pragma once
 
-#include "pages/ThumbnailCache.h"
-#include "pages/ThumbnailDecoder.h"
+#include "pages/ThumbnailLoader.h"
 
 #include <QList>
-#include <QMutex>
 #include <QObject>
-#include <QThreadPool>
-#include <atomic>
-#include <memory>
+#include <array>
 
-class Form1;
-class PageView;
+class PageModel;
+class QWidget;
+class Settings;
 struct Controls;
-struct FormState;
 
-// Draws the thumbnails of the page shown, off the GUI thread: small jobs on a
-// private pool decode, and the results come back tagged with the page's
-// generation and the slot's path, so nothing of an earlier page lands in a slot
-// of the current one. Every slot first gets the camera's embedded thumbnail (when
-// it matches), then its decoded picture. Also owns "Bilder Anzeigen" and
-// "Verzeichnis neu einlesen".
+// Puts the thumbnails of the page shown into the slots' picture boxes: the
+// placeholder when a display reloads the page or a slot shows another picture,
+// then what the loader reports for the page's generation. A result lands in
+// the slot its picture has when it arrives, so a relayout or a renaming in the
+// meantime never puts a picture into another picture's slot. Also owns the
+// check box "Bilder Anzeigen". The only writer of the picture boxes.
 class Thumbnails : public QObject {
     Q_OBJECT
 public:
-    Thumbnails(Form1 &form, PageView &pages);
-    ~Thumbnails() override;
+    Thumbnails(QWidget &window, Controls &controls, PageModel &model, Settings &settings,
+               QObject *parent = nullptr);
 
     // The check box changed its value: remember it while the box is shown, and
     // stop a running pass when it was unchecked.
     void BilderAnzeigen_Click();
-    // "Verzeichnis neu einlesen": read the remembered directory again and show
-    // the same page number for the new list.
-    void Command5_Click();
+    // The window is closing: no more work.
+    void windowClosing();
 
     // What a slot shows after a picture landed there.
     enum Stage {
-        Placeholder = 0, // the file cannot be shown
-        Embedded = 1,    // the camera's embedded thumbnail
-        Decoded = 2,     // the decoded picture itself
+        Placeholder = int(thumbs::Stage::Placeholder),
+        Embedded = int(thumbs::Stage::Embedded),
+        Decoded = int(thumbs::Stage::Decoded),
     };
 
-    bool passRunning() const { return m_pass != nullptr; }
-    thumbs::ThumbnailCache &cache() { return m_cache; }
+    bool passRunning() const { return m_loader.running(); }
+    thumbs::ThumbnailCache &cache() { return m_loader.cache(); }
 
 signals:
     // A picture was put into Picture1(slot).
@@ -51,45 +46,27 @@ signals:
     void passFinished();
 
 private:
-    struct Pass {
-        std::atomic_bool cancelled{false};
-    };
     struct Item {
         int slot;
         QString path;
         thumbs::FileKey key;
-        QSize box;
-        int shown = -1; // highest Stage shown so far
-    };
-    struct Delivery {
-        std::shared_ptr<Pass> pass;
-        int item;
-        int stage;
-        thumbs::Result result;
     };
 
+    void pageShown(bool reload);
     void startPass();
     void cancelPass();
-    void deliver(const Delivery &d);
+    void pictureReady(quint64 generation, int index, thumbs::Stage stage, const QImage &image);
     int currentSlotOf(const Item &item) const;
-    void show(int slot, const QImage &image, int stage);
-    void post(Delivery d);
-    void drainInbox();
 
-    Form1 &m_form;
-    PageView &m_pages;
+    QWidget &m_window;
     Controls &m_c;
-    FormState &m_s;
-    QThreadPool m_pool;
-    thumbs::ThumbnailCache m_cache;
-
-    std::shared_ptr<Pass> m_pass; // the running pass; null when none runs
-    quint64 m_passGeneration = 0;
-    QList<Item> m_items;
-    int m_outstanding = 0; // second-stage results still to come
-
-    // Results handed over by the workers, taken in small batches on the GUI thread.
-    QMutex m_inboxMutex;
-    QList<Delivery> m_inbox;
-    bool m_drainQueued = false; // guarded by m_inboxMutex
+    PageModel &m_model;
+    Settings &m_settings;
+    thumbs::ThumbnailLoader m_loader;
+    bool m_closing = false;
+    QList<Item> m_items; // the pictures of the running pass
+    // The list index each slot showed at the last display, -1 for none. A display
+    // without reload keeps a slot's picture only while the slot still shows the
+    // same list entry: a relayout moves entries to other slots, a renaming does not.
+    std::array<qint64, 53> m_slotIndex;
 };

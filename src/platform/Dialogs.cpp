@@ -10,11 +10,36 @@ MessageHandler &handlerSlot()
     static MessageHandler h;
     return h;
 }
+
+NoticeHandler &noticeSlot()
+{
+    static NoticeHandler h;
+    return h;
+}
 } // namespace
 
 void setMessageHandler(MessageHandler handler)
 {
     handlerSlot() = std::move(handler);
+}
+
+void setNoticeHandler(NoticeHandler handler)
+{
+    noticeSlot() = std::move(handler);
+}
+
+void Notice(QWidget *parent, const QString &text, const QString &title)
+{
+    if (noticeSlot()) {
+        noticeSlot()(MessageRequest{text, OkInformation, title});
+        return;
+    }
+    auto *box = new QMessageBox(QMessageBox::Warning, title.isEmpty() ? QStringLiteral("Namora") : title,
+                                text, QMessageBox::Ok, parent);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->setModal(false);
+    box->setWindowModality(Qt::NonModal);
+    box->show();
 }
 
 int MsgBox(QWidget *parent, const QString &prompt, int style, const QString &title)

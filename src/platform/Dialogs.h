@@ -33,4 +33,10 @@ int MsgBox(QWidget *parent, const QString &prompt, int style, const QString &tit
 // Replaces the modal box by handler; an empty handler restores the real box.
 void setMessageHandler(MessageHandler handler);
 
+// Shows a message that does not stop the user's work: a box that is not modal
+// and goes when it is closed. Tests record it through the installed handler.
+using NoticeHandler = std::function<void(const MessageRequest &)>;
+void Notice(QWidget *parent, const QString &text, const QString &title);
+void setNoticeHandler(NoticeHandler handler);
+
 } // namespace platform

@@ -1,6 +1,9 @@
 #pragma once
 
 #include "app/Form1.h"
+#include "app/Settings.h"
+#include "pages/PageModel.h"
+#include "pages/UnsavedNames.h"
 #include "platform/Dialogs.h"
 
 #include <QList>

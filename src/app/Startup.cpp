@@ -1,0 +1,45 @@
+#include "app/Startup.h"
+
+#include "app/Settings.h"
+#include "names/Renaming.h"
+#include "pages/PageModel.h"
+#include "pages/PageView.h"
+#include "platform/FileNames.h"
+
+#include <QWidget>
+
+Startup::Startup(QWidget &window, Settings &settings, PageModel &model, PageView &view, Renaming &renaming,
+                 const QString &commandLine)
+    : m_window(window), m_settings(settings), m_model(model), m_view(view), m_renaming(renaming),
+      m_commandLine(commandLine)
+{
+}
+
+void Startup::Form_Load()
+{
+    m_settings.load();
+    m_model.setLastSlot(52);
+    m_model.setPageIndex(0);
+
+    const QString given = m_commandLine.trimmed();
+    if (!given.isEmpty()) {
+        // Made absolute here, once: a relative directory stored as it was given
+        // would name another place at the next start from elsewhere.
+        const QString dir = platform::absoluteDirectory(given);
+        // Only a directory that holds at least one visible file is taken;
+        // anything else leaves the remembered directory in force. One the
+        // settings file cannot store is still this run's directory.
+        if (platform::holdsVisibleFile(dir))
+            m_settings.setVerzeichnis(dir);
+    }
+
+    if (m_settings.vollbild())
+        m_window.setWindowState(m_window.windowState() | Qt::WindowMaximized);
+
+    // A renaming that a crash interrupted is put right before the list is read.
+    m_renaming.recoverInterruptedRenames();
+    m_model.load(m_settings.verzeichnis());
+    m_window.show();
+    m_view.LayoutThumbnails();
+    m_model.showPage(true);
+}

@@ -1,0 +1,87 @@
+#pragma once
+
+#include "pages/ThumbnailCache.h"
+#include "pages/ThumbnailDecoder.h"
+
+#include <QList>
+#include <QMutex>
+#include <QObject>
+#include <QThreadPool>
+#include <atomic>
+#include <memory>
+
+namespace thumbs {
+
+// What a picture shows after a result arrived.
+enum class Stage {
+    Placeholder = 0, // the file cannot be shown
+    Embedded = 1,    // the camera's embedded thumbnail
+    Decoded = 2,     // the decoded picture itself
+};
+
+// Makes the thumbnails of a set of pictures off the GUI thread: small jobs on a
+// private pool, first every picture's embedded thumbnail, then every decoded
+// picture. Results come back on the loader's thread in short batches, tagged
+// with the pass's generation, so a caller recognises results of an earlier
+// page and drops them. Knows nothing of widgets.
+class ThumbnailLoader : public QObject {
+    Q_OBJECT
+public:
+    struct Picture {
+        QString path;
+        FileKey key;
+        QSize box; // device pixels
+    };
+
+    explicit ThumbnailLoader(QObject *parent = nullptr);
+    // Queued jobs go at once; a job already decoding ends within one picture.
+    ~ThumbnailLoader() override;
+
+    // Starts a pass over pictures for generation; a running pass is cancelled.
+    // Pictures whose thumbnail is cached are reported before this returns.
+    void start(quint64 generation, const QList<Picture> &pictures);
+    // Stops the running pass: nothing more of it is reported.
+    void cancel();
+    bool running() const { return m_pass != nullptr; }
+
+    ThumbnailCache &cache() { return m_cache; }
+
+signals:
+    // Picture index of the pass of generation shows stage now; image is null
+    // for Placeholder.
+    void pictureReady(quint64 generation, int index, thumbs::Stage stage, const QImage &image);
+    // Every picture of that pass has its final stage.
+    void passFinished(quint64 generation);
+
+private:
+    struct Pass {
+        std::atomic_bool cancelled{false};
+    };
+    struct Delivery {
+        std::shared_ptr<Pass> pass;
+        int index;
+        Stage stage;
+        Result result;
+    };
+
+    void post(Delivery d);
+    void drainInbox();
+    void deliver(const Delivery &d);
+
+    QThreadPool m_pool;
+    ThumbnailCache m_cache;
+    std::shared_ptr<Pass> m_pass; // the running pass; null when none runs
+    quint64 m_generation = 0;
+    QList<Picture> m_pictures;
+    QList<Stage> m_shown;  // per picture, the highest stage reported
+    int m_outstanding = 0; // second-stage results still to come
+
+    // Results handed over by the workers, taken in small batches.
+    QMutex m_inboxMutex;
+    QList<Delivery> m_inbox;
+    bool m_drainQueued = false; // guarded by m_inboxMutex
+};
+
+} // namespace thumbs
+
+Q_DECLARE_METATYPE(thumbs::Stage)
