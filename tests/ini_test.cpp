@@ -1,6 +1,7 @@
 #include "app/Ini.h"
 #include "pages/PictureList.h"
 #include "platform/FileNames.h"
+#include "support/PermissionOverride.h"
 
 #include <QDir>
 #include <QFile>
@@ -32,11 +33,6 @@ QByteArray readBytes(const QString &path)
 template <size_t N> QByteArray raw(const char (&s)[N])
 {
     return QByteArray(s, qsizetype(N - 1));
-}
-
-bool runningAsRoot()
-{
-    return geteuid() == 0;
 }
 } // namespace
 
@@ -408,12 +404,14 @@ void IniTest::unwritableDirectoryReportsFailed()
     QCOMPARE(r.status, WriteStatus::Failed);
     QVERIFY(!r.reason.isEmpty());
 
-    if (runningAsRoot())
-        QSKIP("root writes into read-only directories; the cases above still ran");
     const QString path = dir.filePath(QStringLiteral("n.ini"));
     writeBytes(path, "[Einstellungen]\nVollbild=0\n");
     QVERIFY(QFile::setPermissions(dir.path(), QFile::ReadOwner | QFile::ExeOwner));
-    r = IniWrite(Section, QStringLiteral("Vollbild"), QStringLiteral("1"), path, true);
+    {
+        const testing::WithoutPermissionOverride asUser;
+        QVERIFY2(asUser.active(), "cannot drop the permission override of root");
+        r = IniWrite(Section, QStringLiteral("Vollbild"), QStringLiteral("1"), path, true);
+    }
     QFile::setPermissions(dir.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
     QCOMPARE(r.status, WriteStatus::Failed);
     QVERIFY(!r.reason.isEmpty());
@@ -422,13 +420,16 @@ void IniTest::unwritableDirectoryReportsFailed()
 
 void IniTest::unreadableFileIsNotOverwritten()
 {
-    if (runningAsRoot())
-        QSKIP("root reads files without read permission");
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("n.ini"));
     writeBytes(path, "[Einstellungen]\nVollbild=0\nmine=1\n");
     QVERIFY(QFile::setPermissions(path, QFile::WriteOwner));
-    const WriteResult r = IniWrite(Section, QStringLiteral("Vollbild"), QStringLiteral("1"), path, true);
+    WriteResult r;
+    {
+        const testing::WithoutPermissionOverride asUser;
+        QVERIFY2(asUser.active(), "cannot drop the permission override of root");
+        r = IniWrite(Section, QStringLiteral("Vollbild"), QStringLiteral("1"), path, true);
+    }
     QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner);
     QCOMPARE(r.status, WriteStatus::Failed);
     QCOMPARE(readBytes(path), QByteArray("[Einstellungen]\nVollbild=0\nmine=1\n"));
@@ -471,11 +472,14 @@ void IniTest::settingsPathFallsBackToConfigDir()
 
 void IniTest::settingsPathFallsBackForReadOnlyProgramDir()
 {
-    if (runningAsRoot())
-        QSKIP("root writes into read-only directories; the /proc case covers root");
     QTemporaryDir dir;
     QVERIFY(QFile::setPermissions(dir.path(), QFile::ReadOwner | QFile::ExeOwner));
-    const QString path = settingsPath(dir.path(), QStringLiteral("namora"));
+    QString path;
+    {
+        const testing::WithoutPermissionOverride asUser;
+        QVERIFY2(asUser.active(), "cannot drop the permission override of root");
+        path = settingsPath(dir.path(), QStringLiteral("namora"));
+    }
     QFile::setPermissions(dir.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
     QCOMPARE(path, QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) +
                        QStringLiteral("/namora/namora.ini"));
