@@ -20,7 +20,8 @@
 namespace {
 
 // Names as cameras and people give them, so the natural order has digit runs,
-// case differences and non-ASCII letters to deal with; every tenth file is no picture.
+// case differences, umlauts, ß and accents to deal with; every tenth file is no
+// picture.
 std::string benchName(int i)
 {
     char buf[64];
@@ -43,6 +44,12 @@ std::string benchName(int i)
         break;
     case 6:
         std::snprintf(buf, sizeof buf, "PXL_20230712_%d.jpg", 100000 + i);
+        break;
+    case 8: // "Äpfel im Straßencafé"
+        std::snprintf(buf, sizeof buf,
+                      "\xC3\x84pfel im Stra\xC3\x9F"
+                      "encaf\xC3\xA9 %d.jpg",
+                      i);
         break;
     default:
         std::snprintf(buf, sizeof buf, "img_%d.jpg", i);

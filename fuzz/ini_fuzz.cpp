@@ -1,6 +1,7 @@
-// The settings reader and writer on arbitrary files, names and values: no crash;
-// a refused write leaves the file as it was; a done write reads back and keeps
-// every other line of the file.
+// The settings reader and writer on arbitrary files, names and values and file
+// modes, under umask 000: no crash; a refused write leaves the file as it was; a
+// file others may write is always refused; a done write reads back, keeps every
+// other line of the file and its mode, and a new file is 0600.
 #include "app/Ini.h"
 
 #include <QByteArray>
@@ -11,6 +12,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fuzzer/FuzzedDataProvider.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -20,8 +22,16 @@ namespace {
     std::abort();
 }
 
+int modeOf(const QString &path)
+{
+    struct stat st;
+    return ::stat(QFile::encodeName(path).constData(), &st) == 0 ? int(st.st_mode & 07777) : -1;
+}
+
 QString scratchFile()
 {
+    // The modes the writer gives must not depend on the umask it runs under.
+    ::umask(0);
     const QString base =
         QDir(QStringLiteral("/dev/shm")).exists() ? QStringLiteral("/dev/shm") : QDir::tempPath();
     const QString dir = base + QStringLiteral("/namora-ini-fuzz-") + QString::number(getpid());
@@ -80,6 +90,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     const QString value = text(fdp, 64);
     const bool create = fdp.ConsumeBool();
     const bool exists = fdp.ConsumeBool();
+    static const int modes[] = {0600, 0644, 0640, 0400, 0664, 0666, 0602, 0620};
+    const int mode = modes[fdp.ConsumeIntegralInRange(0, 7)];
     const std::string rest = fdp.ConsumeRemainingBytesAsString();
     const QByteArray before(rest.data(), qsizetype(rest.size()));
 
@@ -88,6 +100,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         QFile f(path);
         if (!f.open(QIODevice::WriteOnly) || f.write(before) != before.size())
             fail("cannot write the scratch file");
+        f.close();
+        if (::chmod(QFile::encodeName(path).constData(), mode_t(mode)) != 0)
+            fail("cannot set the scratch file's mode");
     }
     const QString dflt = QStringLiteral("<default>");
     ini::IniRead(section, key, path, dflt);
@@ -106,11 +121,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
             fail("NotCreated for an existing file or with create");
         return 0;
     }
+    const bool othersMayWrite = exists && (mode & 022) != 0;
+    if (othersMayWrite && (r.ok() || modeOf(path) != mode))
+        fail("a file others may write was written or given another mode");
     if (!r.ok()) {
         if (r.reason.isEmpty() || (exists && after != before))
             fail("a refusal must say why and leave the file alone");
         return 0;
     }
+    if (modeOf(path) != (exists ? mode : 0600))
+        fail("a written file must keep its mode, a new one must be 0600");
     const QString expected = value.trimmed().isEmpty() ? dflt : value.trimmed();
     if (qEnvironmentVariableIsSet("INI_FUZZ_DEBUG"))
         std::fprintf(stderr, "section [%s] key [%s] value [%s] read [%s]\nbefore %s\nafter %s\n",

@@ -1,6 +1,7 @@
 #include "app/Ini.h"
 #include "pages/PictureList.h"
 #include "platform/FileNames.h"
+#include "support/PermissionOverride.h"
 
 #include <QDir>
 #include <QFile>
@@ -8,6 +9,7 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 using namespace ini;
@@ -34,10 +36,47 @@ template <size_t N> QByteArray raw(const char (&s)[N])
     return QByteArray(s, qsizetype(N - 1));
 }
 
-bool runningAsRoot()
+// The permission bits of path, following links; -1 when it cannot be asked.
+int modeOf(const QString &path)
 {
-    return geteuid() == 0;
+    struct stat st;
+    if (::stat(QFile::encodeName(path).constData(), &st) != 0)
+        return -1;
+    return int(st.st_mode & 07777);
 }
+
+bool setMode(const QString &path, int mode)
+{
+    return ::chmod(QFile::encodeName(path).constData(), mode_t(mode)) == 0;
+}
+
+// Sets the process's umask while it lives.
+class Umask {
+public:
+    explicit Umask(mode_t mask) : m_saved(::umask(mask)) {}
+    ~Umask() { ::umask(m_saved); }
+    Umask(const Umask &) = delete;
+    Umask &operator=(const Umask &) = delete;
+
+private:
+    mode_t m_saved;
+};
+
+// Points HOME, and with it the configuration directory of QStandardPaths' test
+// mode, at another directory while it lives.
+class Home {
+public:
+    explicit Home(const QString &path) : m_saved(qgetenv("HOME"))
+    {
+        qputenv("HOME", QFile::encodeName(path));
+    }
+    ~Home() { qputenv("HOME", m_saved); }
+    Home(const Home &) = delete;
+    Home &operator=(const Home &) = delete;
+
+private:
+    QByteArray m_saved;
+};
 } // namespace
 
 class IniTest : public QObject {
@@ -62,12 +101,21 @@ private slots:
     void writeKeepsPermissionsAndFollowsLink();
     void unwritableDirectoryReportsFailed();
     void unreadableFileIsNotOverwritten();
+    void readOnlyFileIsNotReplaced();
     void directoryAtSettingsPathIsNotAFile();
+    void newFileIsPrivateWhateverTheUmask_data();
+    void newFileIsPrivateWhateverTheUmask();
+    void existingFileKeepsItsMode_data();
+    void existingFileKeepsItsMode();
+    void fileWritableByOthersIsRefusedAndLeftAlone_data();
+    void fileWritableByOthersIsRefusedAndLeftAlone();
 
     void settingsPathBesideWritableProgram();
     void settingsPathFallsBackToConfigDir_data();
     void settingsPathFallsBackToConfigDir();
     void settingsPathFallsBackForReadOnlyProgramDir();
+    void configDirectoriesCreatedPrivateWhateverTheUmask();
+    void programDirectoryModeIsNotTouched();
 };
 
 void IniTest::readFindsValue_data()
@@ -408,12 +456,14 @@ void IniTest::unwritableDirectoryReportsFailed()
     QCOMPARE(r.status, WriteStatus::Failed);
     QVERIFY(!r.reason.isEmpty());
 
-    if (runningAsRoot())
-        QSKIP("root writes into read-only directories; the cases above still ran");
     const QString path = dir.filePath(QStringLiteral("n.ini"));
     writeBytes(path, "[Einstellungen]\nVollbild=0\n");
     QVERIFY(QFile::setPermissions(dir.path(), QFile::ReadOwner | QFile::ExeOwner));
-    r = IniWrite(Section, QStringLiteral("Vollbild"), QStringLiteral("1"), path, true);
+    {
+        const testing::WithoutPermissionOverride asUser;
+        QVERIFY2(asUser.active(), "cannot drop the permission override of root");
+        r = IniWrite(Section, QStringLiteral("Vollbild"), QStringLiteral("1"), path, true);
+    }
     QFile::setPermissions(dir.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
     QCOMPARE(r.status, WriteStatus::Failed);
     QVERIFY(!r.reason.isEmpty());
@@ -422,16 +472,39 @@ void IniTest::unwritableDirectoryReportsFailed()
 
 void IniTest::unreadableFileIsNotOverwritten()
 {
-    if (runningAsRoot())
-        QSKIP("root reads files without read permission");
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("n.ini"));
     writeBytes(path, "[Einstellungen]\nVollbild=0\nmine=1\n");
     QVERIFY(QFile::setPermissions(path, QFile::WriteOwner));
-    const WriteResult r = IniWrite(Section, QStringLiteral("Vollbild"), QStringLiteral("1"), path, true);
+    WriteResult r;
+    {
+        const testing::WithoutPermissionOverride asUser;
+        QVERIFY2(asUser.active(), "cannot drop the permission override of root");
+        r = IniWrite(Section, QStringLiteral("Vollbild"), QStringLiteral("1"), path, true);
+    }
     QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner);
     QCOMPARE(r.status, WriteStatus::Failed);
     QCOMPARE(readBytes(path), QByteArray("[Einstellungen]\nVollbild=0\nmine=1\n"));
+}
+
+void IniTest::readOnlyFileIsNotReplaced()
+{
+    // The directory allows the rename that replaces the file; its owner's
+    // read-only mode must still keep the content.
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("n.ini"));
+    writeBytes(path, "[Einstellungen]\nVollbild=0\n");
+    QVERIFY(setMode(path, 0400));
+    WriteResult r;
+    {
+        const testing::WithoutPermissionOverride asUser;
+        QVERIFY2(asUser.active(), "cannot drop the permission override of root");
+        r = IniWrite(Section, QStringLiteral("Vollbild"), QStringLiteral("1"), path, true);
+    }
+    QCOMPARE(r.status, WriteStatus::Failed);
+    QCOMPARE(r.reason, QStringLiteral("Keine Berechtigung"));
+    QCOMPARE(readBytes(path), QByteArray("[Einstellungen]\nVollbild=0\n"));
+    QCOMPARE(modeOf(path), 0400);
 }
 
 void IniTest::directoryAtSettingsPathIsNotAFile()
@@ -443,6 +516,91 @@ void IniTest::directoryAtSettingsPathIsNotAFile()
     const WriteResult r = IniWrite(Section, QStringLiteral("Vollbild"), QStringLiteral("1"), path, true);
     QCOMPARE(r.status, WriteStatus::Failed);
     QVERIFY(QFileInfo(path).isDir());
+}
+
+void IniTest::newFileIsPrivateWhateverTheUmask_data()
+{
+    QTest::addColumn<int>("mask");
+    QTest::newRow("umask 000") << 0;
+    QTest::newRow("umask 002") << 02;
+    QTest::newRow("umask 022") << 022;
+    QTest::newRow("umask 277 takes the owner's write bit") << 0277;
+}
+
+void IniTest::newFileIsPrivateWhateverTheUmask()
+{
+    QFETCH(int, mask);
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("namora.ini"));
+    WriteResult r;
+    {
+        const Umask scoped{mode_t(mask)};
+        r = IniWrite(Section, QStringLiteral("Verzeichnis"), QStringLiteral("/home/ich/Bilder/"), path, true);
+    }
+    QVERIFY2(r.ok(), qPrintable(r.reason));
+    QCOMPARE(modeOf(path), 0600);
+    // The next write replaces the file and keeps it private.
+    QVERIFY(IniWrite(Section, QStringLiteral("Vollbild"), QStringLiteral("1"), path, true).ok());
+    QCOMPARE(modeOf(path), 0600);
+}
+
+void IniTest::existingFileKeepsItsMode_data()
+{
+    QTest::addColumn<int>("mode");
+    QTest::newRow("private") << 0600;
+    QTest::newRow("readable by all") << 0644;
+    QTest::newRow("readable by the group") << 0640;
+    QTest::newRow("executable, oddly") << 0700;
+}
+
+void IniTest::existingFileKeepsItsMode()
+{
+    QFETCH(int, mode);
+    const Umask mask(0);
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("namora.ini"));
+    writeBytes(path, "[Einstellungen]\nVollbild=0\n");
+    QVERIFY(setMode(path, mode));
+    const WriteResult r = IniWrite(Section, QStringLiteral("Vollbild"), QStringLiteral("1"), path, true);
+    QVERIFY2(r.ok(), qPrintable(r.reason));
+    QCOMPARE(readBytes(path), QByteArray("[Einstellungen]\nVollbild=1\n"));
+    QCOMPARE(modeOf(path), mode);
+}
+
+void IniTest::fileWritableByOthersIsRefusedAndLeftAlone_data()
+{
+    QTest::addColumn<int>("mode");
+    QTest::addColumn<bool>("throughLink");
+    QTest::newRow("writable by the group") << 0660 << false;
+    QTest::newRow("writable by all") << 0666 << false;
+    QTest::newRow("writable by others only") << 0602 << false;
+    QTest::newRow("group may write, owner may not") << 0420 << false;
+    QTest::newRow("link to a file writable by all") << 0666 << true;
+}
+
+void IniTest::fileWritableByOthersIsRefusedAndLeftAlone()
+{
+    QFETCH(int, mode);
+    QFETCH(bool, throughLink);
+    const Umask mask(0);
+    QTemporaryDir dir;
+    const QByteArray content = "[Einstellungen]\nVerzeichnis=/home/ich/Bilder/\n";
+    const QString file = dir.filePath(QStringLiteral("real.ini"));
+    writeBytes(file, content);
+    QVERIFY(setMode(file, mode));
+    QString path = file;
+    if (throughLink) {
+        path = dir.filePath(QStringLiteral("namora.ini"));
+        QVERIFY(QFile::link(file, path));
+    }
+    const WriteResult r =
+        IniWrite(Section, QStringLiteral("Verzeichnis"), QStringLiteral("/tmp/fremd/"), path, true);
+    QCOMPARE(r.status, WriteStatus::Failed);
+    QVERIFY2(r.reason.contains(QStringLiteral("für andere Benutzer beschreibbar")), qPrintable(r.reason));
+    QCOMPARE(readBytes(file), content);
+    QCOMPARE(modeOf(file), mode);
+    QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden | QDir::System).size(),
+             throughLink ? 2 : 1);
 }
 
 void IniTest::settingsPathBesideWritableProgram()
@@ -471,14 +629,53 @@ void IniTest::settingsPathFallsBackToConfigDir()
 
 void IniTest::settingsPathFallsBackForReadOnlyProgramDir()
 {
-    if (runningAsRoot())
-        QSKIP("root writes into read-only directories; the /proc case covers root");
     QTemporaryDir dir;
     QVERIFY(QFile::setPermissions(dir.path(), QFile::ReadOwner | QFile::ExeOwner));
-    const QString path = settingsPath(dir.path(), QStringLiteral("namora"));
+    QString path;
+    {
+        const testing::WithoutPermissionOverride asUser;
+        QVERIFY2(asUser.active(), "cannot drop the permission override of root");
+        path = settingsPath(dir.path(), QStringLiteral("namora"));
+    }
     QFile::setPermissions(dir.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
     QCOMPARE(path, QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) +
                        QStringLiteral("/namora/namora.ini"));
+}
+
+void IniTest::configDirectoriesCreatedPrivateWhateverTheUmask()
+{
+    const Umask mask(0);
+    QTemporaryDir home;
+    // One directory on the way exists already: it is not ours to change.
+    const QString testRoot = home.filePath(QStringLiteral(".qttest"));
+    QVERIFY(QDir().mkdir(testRoot));
+    QVERIFY(setMode(testRoot, 0755));
+    QString path;
+    QString configRoot;
+    {
+        const Home asHome(home.path());
+        configRoot = QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation);
+        path = settingsPath(QStringLiteral("/proc"), QStringLiteral("namora"));
+    }
+    QCOMPARE(configRoot, testRoot + QStringLiteral("/config"));
+    QCOMPARE(path, configRoot + QStringLiteral("/namora/namora.ini"));
+    QCOMPARE(modeOf(testRoot), 0755);
+    QCOMPARE(modeOf(configRoot), 0700);
+    QCOMPARE(modeOf(configRoot + QStringLiteral("/namora")), 0700);
+    QVERIFY(IniWrite(Section, QStringLiteral("Vollbild"), QStringLiteral("1"), path, true).ok());
+    QCOMPARE(modeOf(path), 0600);
+}
+
+void IniTest::programDirectoryModeIsNotTouched()
+{
+    const Umask mask(0);
+    QTemporaryDir dir;
+    QVERIFY(setMode(dir.path(), 0775));
+    const QString path = settingsPath(dir.path(), QStringLiteral("namora"));
+    QCOMPARE(path, dir.filePath(QStringLiteral("namora.ini")));
+    QVERIFY(IniWrite(Section, QStringLiteral("Vollbild"), QStringLiteral("1"), path, true).ok());
+    QCOMPARE(modeOf(dir.path()), 0775);
+    QCOMPARE(modeOf(path), 0600);
 }
 
 QTEST_GUILESS_MAIN(IniTest)

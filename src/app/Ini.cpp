@@ -1,14 +1,17 @@
 #include "app/Ini.h"
 
 #include "platform/FileNames.h"
+#include "platform/SystemError.h"
 
-#include <QDir>
-#include <QFile>
-#include <QFileInfo>
 #include <QList>
-#include <QSaveFile>
 #include <QStandardPaths>
-#include <QTemporaryFile>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace ini {
 namespace {
@@ -146,11 +149,27 @@ bool isUtf16(const QByteArray &data)
 
 // A regular file (following links), which is what the reader may open: a FIFO
 // or device at the settings path would block or never end.
-bool isRegularFile(const QString &file)
+bool isRegularFile(const QByteArray &path)
 {
-    const QFileInfo info(file);
-    return info.exists() && info.isFile();
+    struct stat st;
+    return !path.isEmpty() && ::stat(path.constData(), &st) == 0 && S_ISREG(st.st_mode);
 }
+
+class FileDescriptor {
+public:
+    explicit FileDescriptor(int fd) : m_fd(fd) {}
+    ~FileDescriptor()
+    {
+        if (m_fd >= 0)
+            ::close(m_fd);
+    }
+    FileDescriptor(const FileDescriptor &) = delete;
+    FileDescriptor &operator=(const FileDescriptor &) = delete;
+    int get() const { return m_fd; }
+
+private:
+    int m_fd;
+};
 
 struct Loaded {
     bool ok = false;
@@ -158,26 +177,59 @@ struct Loaded {
     QString reason;
 };
 
-Loaded load(const QString &file)
+QString tooLarge()
+{
+    return QStringLiteral("the settings file is larger than %1 bytes").arg(MaxFileSize);
+}
+
+Loaded load(const QByteArray &path)
 {
     Loaded r;
-    QFile f(file);
-    if (!f.open(QIODevice::ReadOnly)) {
-        r.reason = f.errorString();
+    // Non-blocking, so that a FIFO put there since the type was asked cannot
+    // hold the program up; fstat below refuses it.
+    const FileDescriptor fd(::open(path.constData(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
+    if (fd.get() < 0) {
+        r.reason = platform::errorText(errno);
         return r;
     }
-    if (f.size() > MaxFileSize) {
-        r.reason = QStringLiteral("the settings file is larger than %1 bytes").arg(MaxFileSize);
+    struct stat st;
+    if (::fstat(fd.get(), &st) != 0) {
+        r.reason = platform::errorText(errno);
         return r;
     }
-    // Read one byte beyond the limit: the size may have grown since it was asked.
-    r.data = f.read(MaxFileSize + 1);
-    if (f.error() != QFileDevice::NoError) {
-        r.reason = f.errorString();
+    if (!S_ISREG(st.st_mode)) {
+        r.reason = QStringLiteral("Die Einstellungsdatei ist keine gewöhnliche Datei");
         return r;
     }
+    if (st.st_size > MaxFileSize) {
+        r.reason = tooLarge();
+        return r;
+    }
+    // Sized by fstat, but read up to one byte beyond the limit: the file may have
+    // grown since it was asked.
+    r.data.resize(qsizetype(st.st_size) + 1);
+    qsizetype got = 0;
+    for (;;) {
+        if (got == r.data.size()) {
+            if (got > MaxFileSize)
+                break;
+            r.data.resize(std::min<qsizetype>(got * 2, MaxFileSize + 1));
+        }
+        const ssize_t n = ::read(fd.get(), r.data.data() + got, size_t(r.data.size() - got));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0) {
+            r.reason = platform::errorText(errno);
+            r.data.clear();
+            return r;
+        }
+        if (n == 0)
+            break;
+        got += n;
+    }
+    r.data.truncate(got);
     if (r.data.size() > MaxFileSize) {
-        r.reason = QStringLiteral("the settings file is larger than %1 bytes").arg(MaxFileSize);
+        r.reason = tooLarge();
         return r;
     }
     if (isUtf16(r.data)) {
@@ -186,6 +238,50 @@ Loaded load(const QString &file)
     }
     r.ok = true;
     return r;
+}
+
+bool writeAll(int fd, const QByteArray &bytes)
+{
+    qsizetype done = 0;
+    while (done < bytes.size()) {
+        const ssize_t n = ::write(fd, bytes.constData() + done, size_t(bytes.size() - done));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            if (n == 0)
+                errno = EIO;
+            return false;
+        }
+        done += n;
+    }
+    return true;
+}
+
+// Replaces the file at path (a link already resolved to its target) with bytes:
+// a temporary file beside it, written, flushed and given mode, is renamed over
+// it, so a crash leaves either the old file or the new one, never a part of
+// either. The temporary file is created 0600 whatever the umask, so no other
+// user can open it before it has its final mode.
+WriteResult replaceFile(const QByteArray &path, const QByteArray &bytes, mode_t mode)
+{
+    const qsizetype slash = path.lastIndexOf('/');
+    const QByteArray dir = slash < 0 ? QByteArray() : path.left(slash + 1);
+    QByteArray temp = dir + '.' + path.mid(slash + 1) + ".XXXXXX";
+    const FileDescriptor fd(::mkostemp(temp.data(), O_CLOEXEC));
+    if (fd.get() < 0)
+        return {WriteStatus::Failed, platform::errorText(errno)};
+    const bool written = ::fchmod(fd.get(), mode) == 0 && writeAll(fd.get(), bytes) && ::fsync(fd.get()) == 0;
+    const int error = errno;
+    if (!written) {
+        ::unlink(temp.constData());
+        return {WriteStatus::Failed, platform::errorText(error)};
+    }
+    if (::rename(temp.constData(), path.constData()) != 0) {
+        const int renameError = errno;
+        ::unlink(temp.constData());
+        return {WriteStatus::Failed, platform::errorText(renameError)};
+    }
+    return {WriteStatus::Written, QString()};
 }
 
 bool validName(const QString &name, bool isSection)
@@ -217,9 +313,10 @@ WriteResult failed(const QString &reason)
 
 QString IniRead(const QString &section, const QString &key, const QString &file, const QString &defaultValue)
 {
-    if (!isRegularFile(file))
+    const QByteArray path = platform::encodeName(file);
+    if (!isRegularFile(path))
         return defaultValue;
-    const Loaded loaded = load(file);
+    const Loaded loaded = load(path);
     if (!loaded.ok)
         return defaultValue;
     const Document doc = parse(loaded.data);
@@ -247,15 +344,42 @@ WriteResult IniWrite(const QString &section, const QString &key, const QString &
     if (platform::decodeName(platform::encodeName(value)) != value)
         return failed(QStringLiteral("the value is not valid Unicode text"));
 
-    const QFileInfo info(file);
+    const QByteArray path = platform::encodeName(file);
+    if (path.isEmpty())
+        return failed(platform::errorText(ENOENT));
     Document doc;
-    if (info.exists() || info.isSymLink()) {
-        if (!info.isFile())
+    // A new file is ours alone: it may hold the names of private directories.
+    mode_t mode = S_IRUSR | S_IWUSR;
+    QByteArray target = path;
+    struct stat st;
+    if (::stat(path.constData(), &st) == 0) {
+        if (!S_ISREG(st.st_mode))
             return failed(QStringLiteral("%1 is not a regular file").arg(file));
-        const Loaded loaded = load(file);
+        // What others may change cannot be trusted with what we store (they
+        // could swap the remembered directory); the mode is its owner's choice,
+        // so the file is neither rewritten nor given another mode.
+        if (st.st_mode & (S_IWGRP | S_IWOTH))
+            return failed(QStringLiteral("Die Einstellungsdatei ist für andere Benutzer beschreibbar; "
+                                         "sie wird nicht verändert"));
+        // A file its owner made read-only is not replaced behind that decision,
+        // although the directory would allow the rename.
+        if (::faccessat(AT_FDCWD, path.constData(), W_OK, AT_EACCESS) != 0)
+            return failed(platform::errorText(errno));
+        mode = st.st_mode & (S_IRWXU | S_IRWXG | S_IRWXO);
+        // A link stays a link: its target is replaced.
+        char *resolved = ::realpath(path.constData(), nullptr);
+        if (!resolved)
+            return failed(platform::errorText(errno));
+        target = QByteArray(resolved);
+        std::free(resolved);
+        const Loaded loaded = load(target);
         if (!loaded.ok)
             return failed(loaded.reason);
         doc = parse(loaded.data);
+    } else if (errno != ENOENT && errno != ENOTDIR) {
+        return failed(platform::errorText(errno));
+    } else if (struct stat link; ::lstat(path.constData(), &link) == 0) {
+        return failed(QStringLiteral("%1 ist eine Verknüpfung, deren Ziel fehlt").arg(file));
     } else if (!create) {
         return {WriteStatus::NotCreated, QString()};
     } else {
@@ -287,21 +411,7 @@ WriteResult IniWrite(const QString &section, const QString &key, const QString &
         }
     }
 
-    // QSaveFile writes a temporary file beside the target and renames it over the
-    // target only when everything was written and flushed: a crash leaves either
-    // the old file or the new one, never a part of either.
-    QSaveFile out(file);
-    if (!out.open(QIODevice::WriteOnly))
-        return failed(out.errorString());
-    const QByteArray bytes = serialise(doc);
-    if (out.write(bytes) != bytes.size()) {
-        const QString reason = out.errorString();
-        out.cancelWriting();
-        return failed(reason);
-    }
-    if (!out.commit())
-        return failed(out.errorString());
-    return {WriteStatus::Written, QString()};
+    return replaceFile(target, serialise(doc), mode);
 }
 
 namespace {
@@ -309,10 +419,36 @@ namespace {
 // to root on a read-only mount point or a pseudo file system such as /proc.
 bool canCreateIn(const QString &dir)
 {
-    if (!QFileInfo(dir).isDir())
+    if (!platform::isDirectory(dir))
         return false;
-    QTemporaryFile probe(QDir(dir).filePath(QStringLiteral(".namora-probe-XXXXXX")));
-    return probe.open();
+    QByteArray probe = platform::encodeName(platform::joinPath(dir, QStringLiteral(".namora-probe-XXXXXX")));
+    const int fd = ::mkostemp(probe.data(), O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    ::close(fd);
+    ::unlink(probe.constData());
+    return true;
+}
+
+// Creates dir and the directories above it that are missing, each 0700 whatever
+// the umask: a configuration directory is the user's alone. Directories that
+// exist keep their mode. A failure shows later, as writes that report Failed.
+void makePrivateDirectory(const QString &dir)
+{
+    const QByteArray path = platform::encodeName(dir);
+    for (qsizetype end = path.indexOf('/', 1);; end = path.indexOf('/', end + 1)) {
+        const QByteArray part = end < 0 ? path : path.left(end);
+        struct stat st;
+        if (::stat(part.constData(), &st) == 0 && S_ISDIR(st.st_mode)) {
+            // ours or not, an existing directory is left as it is
+        } else if (::mkdir(part.constData(), S_IRWXU) == 0) {
+            ::chmod(part.constData(), S_IRWXU);
+        } else {
+            return;
+        }
+        if (end < 0)
+            return;
+    }
 }
 } // namespace
 
@@ -320,12 +456,15 @@ QString settingsPath(const QString &programDir, const QString &exeName)
 {
     const QString fileName = exeName + QLatin1String(".ini");
     if (canCreateIn(programDir))
-        return QDir(programDir).filePath(fileName);
-    const QString configDir =
-        QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) + QLatin1Char('/') + exeName;
-    // A failure to create it shows later, as writes that report Failed.
-    QDir().mkpath(configDir);
-    return QDir(configDir).filePath(fileName);
+        return platform::joinPath(programDir, fileName);
+    const QString base = QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation);
+    // Without a home there is no per-user place: the file beside the program is
+    // named, and writes to it report Failed.
+    if (base.isEmpty())
+        return platform::joinPath(programDir, fileName);
+    const QString configDir = platform::joinPath(base, exeName);
+    makePrivateDirectory(configDir);
+    return platform::joinPath(configDir, fileName);
 }
 
 } // namespace ini

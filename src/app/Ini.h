@@ -47,8 +47,11 @@ struct WriteResult {
 };
 
 // Sets key=value in section, adding the section or key when missing. A missing
-// file is created only when create is true. Refused (Failed, file untouched) when
-// the existing file cannot be read in full (unreadable, larger than MaxFileSize,
+// file is created only when create is true, with mode 0600 whatever the umask;
+// an existing file keeps its mode, and a link stays a link to the file it names.
+// Refused (Failed, file untouched) when group or others may write the existing
+// file, when this process may not write it (its owner made it read-only) or
+// cannot read it in full (unreadable, larger than MaxFileSize,
 // UTF-16), when the value is longer than MaxValueLength, holds a line break or
 // NUL or a lone surrogate that stands for no byte, or when the section or key
 // name could not be read back. A value holding names that are not valid UTF-8
@@ -58,7 +61,8 @@ WriteResult IniWrite(const QString &section, const QString &key, const QString &
 
 // Where the settings file lives: "<programDir>/<exeName>.ini" when the program's
 // directory can be written, otherwise the same file name in the per-user
-// configuration directory (an installed program).
+// configuration directory (an installed program), "<config>/<exeName>/", whose
+// directories are created 0700 where they are missing.
 QString settingsPath(const QString &programDir, const QString &exeName);
 
 } // namespace ini

@@ -22,23 +22,108 @@ bool isDigit(char16_t c)
     return c >= u'0' && c <= u'9';
 }
 
-// The natural order as a byte string that plain memcmp orders, built once per
+void appendUtf8(std::string &key, char32_t c)
+{
+    if (c < 0x80) {
+        key += char(c);
+    } else if (c < 0x800) {
+        key += char(0xC0 | (c >> 6));
+        key += char(0x80 | (c & 0x3F));
+    } else if (c < 0x10000) {
+        key += char(0xE0 | (c >> 12));
+        key += char(0x80 | ((c >> 6) & 0x3F));
+        key += char(0x80 | (c & 0x3F));
+    } else {
+        key += char(0xF0 | (c >> 18));
+        key += char(0x80 | ((c >> 12) & 0x3F));
+        key += char(0x80 | ((c >> 6) & 0x3F));
+        key += char(0x80 | (c & 0x3F));
+    }
+}
+
+// The letters a character counts as in the list order, the way German users
+// and their file managers alphabetise names (DIN 5007, variant 1): case folded,
+// canonical decomposition with its accents dropped (Ä is A, é is e, also when
+// a name arrives decomposed), ß and ẞ are "ss". A lone surrogate (a byte that
+// is not UTF-8) has no decomposition and is written as its code unit.
+void appendBase(std::string &key, char32_t c)
+{
+    if (c < 0x80) {
+        key += char((c >= U'A' && c <= U'Z') ? c + 32 : c);
+        return;
+    }
+    // Hangul syllables decompose into jamo in the order the syllables already
+    // have; keeping them whole saves a decomposition per character.
+    if (c >= 0xAC00 && c <= 0xD7A3) {
+        appendUtf8(key, c);
+        return;
+    }
+    c = QChar::toCaseFolded(c);
+    if (QChar::decompositionTag(c) == QChar::Canonical) {
+        const QString parts = QChar::decomposition(c);
+        for (qsizetype i = 0; i < parts.size(); ++i) {
+            char32_t part = parts.at(i).unicode();
+            if (parts.at(i).isHighSurrogate() && i + 1 < parts.size() && parts.at(i + 1).isLowSurrogate()) {
+                part = QChar::surrogateToUcs4(parts.at(i), parts.at(i + 1));
+                ++i;
+            }
+            appendBase(key, part);
+        }
+        return;
+    }
+    if (QChar::category(c) == QChar::Mark_NonSpacing)
+        return;
+    if (c == 0xDF) {
+        key += "ss";
+        return;
+    }
+    appendUtf8(key, c);
+}
+
+// appendBase for the alphabets up to U+1FFF (Latin, Greek, Cyrillic and their
+// extensions, where nearly every non-ASCII letter of a file name lies), worked
+// out once: the decomposition costs an allocation per call.
+struct Folded {
+    unsigned char length = 0xFF; // 0xFF: not tabled, ask appendBase
+    char bytes[7] = {};
+};
+constexpr char32_t TabledEnd = 0x2000;
+
+const Folded *foldTable()
+{
+    static const std::vector<Folded> table = [] {
+        std::vector<Folded> t(TabledEnd);
+        std::string bytes;
+        for (char32_t c = 0x80; c < TabledEnd; ++c) {
+            bytes.clear();
+            appendBase(bytes, c);
+            if (bytes.size() <= sizeof t[c].bytes) {
+                t[c].length = static_cast<unsigned char>(bytes.size());
+                std::memcpy(t[c].bytes, bytes.data(), bytes.size());
+            }
+        }
+        return t;
+    }();
+    return table.data();
+}
+
+// The list order as a byte string that plain memcmp orders, built once per
 // name, so the sort itself compares bytes (measured: per-comparison work on
 // UTF-16 keys cost more than the directory read).
-// - ASCII letters fold to lower case, other characters by QChar::toCaseFolded;
-//   each UTF-16 code unit is written in the UTF-8 form of its value, which keeps
-//   code-unit order.
+// - Letters become their base letters (appendBase), written as UTF-8.
 // - A run of ASCII digits becomes '0' (so it sorts against other characters as
 //   any digit does), the count of its significant digits, then those digits: runs
 //   compare by numeric value, of any length. Leading zeros are dropped, so IMG_01
 //   and IMG_1 get equal keys and are told apart by their names.
+// Any function of the name gives a total order once the name itself breaks ties.
 void appendKey(std::string &key, const QString &name)
 {
     const char16_t *p = reinterpret_cast<const char16_t *>(name.constData());
     const qsizetype n = name.size();
+    const Folded *table = nullptr;
     qsizetype i = 0;
     while (i < n) {
-        char16_t u = p[i];
+        const char16_t u = p[i];
         if (isDigit(u)) {
             qsizetype first = i;
             while (first < n && p[first] == u'0')
@@ -65,18 +150,19 @@ void appendKey(std::string &key, const QString &name)
             key += char((u >= u'A' && u <= u'Z') ? u + 32 : u);
             continue;
         }
-        if (!QChar::isSurrogate(u))
-            u = char16_t(QChar::toCaseFolded(char32_t(u)));
-        if (u < 0x80) {
-            key += char(u);
-        } else if (u < 0x800) {
-            key += char(0xC0 | (u >> 6));
-            key += char(0x80 | (u & 0x3F));
-        } else {
-            key += char(0xE0 | (u >> 12));
-            key += char(0x80 | ((u >> 6) & 0x3F));
-            key += char(0x80 | (u & 0x3F));
+        if (u < TabledEnd) {
+            if (!table)
+                table = foldTable();
+            const Folded &f = table[u];
+            if (f.length != 0xFF) {
+                key.append(f.bytes, f.length);
+                continue;
+            }
         }
+        char32_t c = u;
+        if (QChar::isHighSurrogate(u) && i < n && QChar::isLowSurrogate(p[i]))
+            c = QChar::surrogateToUcs4(u, p[i++]);
+        appendBase(key, c);
     }
 }
 

@@ -13,16 +13,20 @@ struct PictureListing {
 };
 
 // The pictures of dir: regular, non-hidden files whose name ends in ".jpg" in any
-// letter case, in natural, case-insensitive name order (IMG_2 before IMG_10).
+// letter case, in the order of naturalLess.
 // A symbolic link counts as what it points to: a link to a regular .jpg file is
 // listed (as the link's name), a dangling link or a link to a directory is not.
 // Names are decoded with platform::decodeName, so every listed name maps back to
 // its file through platform::encodeName, also when it is not valid UTF-8.
 PictureListing listPictures(const QString &dir);
 
-// Natural, case-insensitive order of two names; ties broken so the order is total.
-// Runs of ASCII digits compare by their numeric value (any length); names equal in
-// that order (IMG_01 and IMG_1, a.jpg and A.JPG) fall back to code-unit order.
+// The list order, as German users alphabetise names (DIN 5007, variant 1):
+// letter case is ignored, Ä counts as A, Ö as O, Ü as U, ß and ẞ as "ss", and
+// accents are dropped (é is e), whether a name is stored composed or decomposed.
+// Runs of ASCII digits compare by their numeric value (any length), so IMG_2
+// comes before IMG_10. Names equal in that order (IMG_01 and IMG_1, a.jpg and
+// A.JPG, Straße and Strasse) fall back to code-unit order, so the order is total,
+// also for names holding bytes that are not UTF-8.
 bool naturalLess(const QString &a, const QString &b);
 
 } // namespace pages
