@@ -59,7 +59,7 @@ void HostileFsTest::directoryDeletedWhileShownListsNothing()
     const PictureListing r = listPictures(dir + QLatin1Char('/'));
     QVERIFY(!r.ok);
     QVERIFY(r.names.isEmpty());
-    QCOMPARE(r.reason, QStringLiteral("No such file or directory"));
+    QCOMPARE(r.reason, QStringLiteral("Datei oder Verzeichnis nicht gefunden"));
 }
 
 void HostileFsTest::readOnlyDirectoryIsListed()

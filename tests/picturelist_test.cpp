@@ -245,11 +245,11 @@ void PictureListTest::unlistableDirectoryGivesReason_data()
     QTest::addColumn<QString>("subPath");
     QTest::addColumn<QString>("reason");
     QTest::newRow("missing directory") << "missing/"
-                                       << "No such file or directory";
+                                       << "Datei oder Verzeichnis nicht gefunden";
     QTest::newRow("a file, not a directory") << "file.jpg/"
                                              << "Not a directory";
     QTest::newRow("empty path") << "<empty>"
-                                << "No such file or directory";
+                                << "Datei oder Verzeichnis nicht gefunden";
 }
 
 void PictureListTest::unlistableDirectoryGivesReason()
@@ -278,7 +278,7 @@ void PictureListTest::unreadableDirectoryGivesReason()
     QFile::setPermissions(dir.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
     QVERIFY(!r.ok);
     QVERIFY(r.names.isEmpty());
-    QCOMPARE(r.reason, QStringLiteral("Permission denied"));
+    QCOMPARE(r.reason, QStringLiteral("Keine Berechtigung"));
 }
 
 void PictureListTest::nonUtf8NameMapsBackToItsOwnFile()

@@ -1,6 +1,7 @@
 #include "pages/PictureList.h"
 
 #include "platform/FileNames.h"
+#include "platform/SystemError.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -224,7 +225,7 @@ PictureListing listPictures(const QString &dir)
     const QByteArray path = platform::encodeName(dir);
     DIR *d = opendir(path.constData());
     if (!d) {
-        r.reason = qt_error_string(errno);
+        r.reason = platform::errorText(errno);
         return r;
     }
     const int fd = dirfd(d);
@@ -255,7 +256,7 @@ PictureListing listPictures(const QString &dir)
     if (readError != 0) {
         // A directory removed or failing while it is read: a part of a listing
         // would show pictures as missing that are not.
-        r.reason = qt_error_string(readError);
+        r.reason = platform::errorText(readError);
         return r;
     }
 

@@ -58,6 +58,8 @@ void FormFixture::writeSettings(const QString &content)
     QFile f(iniPath());
     if (f.open(QIODevice::WriteOnly))
         f.write(content.toUtf8());
+    // Private, as the program makes it: a file others may write is refused.
+    f.setPermissions(QFile::ReadOwner | QFile::WriteOwner);
 }
 
 Form1 &FormFixture::start(const QString &commandLine)
