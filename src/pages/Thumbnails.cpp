@@ -26,6 +26,7 @@ Thumbnails::Thumbnails(QWidget &window, Controls &controls, PageModel &model, Se
             return;
         m_items.clear();
         emit passFinished();
+        emit idle();
     });
     // toggled rather than clicked: the handler runs on every change of the value,
     // by the user or by the program, as it always has; the page display holds the

@@ -37,6 +37,12 @@ public:
     };
 
     bool passRunning() const { return m_loader.running(); }
+    // Whether the pool may make the thumbnails of the next and the previous page
+    // once the page shown has all of its own (on by default).
+    void setPrefetchEnabled(bool on) { m_prefetch = on; }
+    bool prefetchEnabled() const { return m_prefetch; }
+    // Nothing is being decoded: neither the page shown nor its neighbours.
+    bool isIdle() const { return !m_loader.running(); }
     thumbs::ThumbnailCache &cache() { return m_loader.cache(); }
 
 signals:
@@ -44,6 +50,8 @@ signals:
     void pictureShown(int slot, int stage);
     // Every slot of the pass has its final picture.
     void passFinished();
+    // The pool has no more work for the page shown and its neighbours.
+    void idle();
 
 private:
     struct Item {
@@ -64,6 +72,7 @@ private:
     Settings &m_settings;
     thumbs::ThumbnailLoader m_loader;
     bool m_closing = false;
+    bool m_prefetch = true;
     QList<Item> m_items; // the pictures of the running pass
     // The list index each slot showed at the last display, -1 for none. A display
     // without reload keeps a slot's picture only while the slot still shows the
