@@ -310,6 +310,7 @@ private slots:
     void unexpectedBytesAreNeverPutInPlace_data();
     void unexpectedBytesAreNeverPutInPlace();
     void storedFilesAreOwnerOnlyWhateverTheUmask();
+    void tricklingServerMeetsTheDeadline();
 
 private:
     struct Run {
@@ -1002,6 +1003,10 @@ void WWWUpdateTest::manifestNotSignedByOurKeyIsRefused_data()
     emptyUpdater.replace("updater 10 ", "updater 0 ");
     QTest::newRow("signed empty updater")
         << wwwupdate::signText(emptyUpdater, ours.seed) << ours.publicKey << M::Malformed;
+    QByteArray zeros = lines;
+    zeros.replace("updater 10 ", "updater 010 ");
+    QTest::newRow("size with a leading zero")
+        << wwwupdate::signText(zeros, ours.seed) << ours.publicKey << M::Malformed;
     QByteArray upperHash = lines;
     upperHash.replace(hash, QByteArray(64, 'A'));
     QTest::newRow("hash in capitals")
@@ -1370,6 +1375,43 @@ void WWWUpdateTest::storedFilesAreOwnerOnlyWhateverTheUmask()
     QVERIFY(done.wait(10000));
     QVERIFY(done.first().first().value<wwwupdate::DownloadResult>().ok());
     QCOMPARE(modeOf(run.programDir + QStringLiteral("/plain")), 0600);
+}
+
+void WWWUpdateTest::tricklingServerMeetsTheDeadline()
+{
+    // One byte every 20 ms never trips the idle timeout; the deadline ends it.
+    QTcpServer server;
+    QVERIFY(server.listen(QHostAddress::LocalHost));
+    QTimer drip;
+    QPointer<QTcpSocket> client;
+    connect(&server, &QTcpServer::newConnection, &server, [&] {
+        client = server.nextPendingConnection();
+        connect(client, &QTcpSocket::readyRead, client, [&] {
+            client->readAll();
+            client->write("HTTP/1.1 200 OK\r\nContent-Length: 100000\r\nConnection: close\r\n\r\n");
+            drip.start(20);
+        });
+    });
+    int dripped = 0;
+    connect(&drip, &QTimer::timeout, &server, [&] {
+        if (client) {
+            client->write("x");
+            ++dripped;
+        }
+    });
+    QTemporaryDir dir;
+    wwwupdate::URLDownload download;
+    download.setTimeout(2000);
+    download.setDeadline(600);
+    QSignalSpy done(&download, &wwwupdate::URLDownload::finished);
+    download.start(QUrl(QStringLiteral("http://127.0.0.1:%1/U").arg(server.serverPort())),
+                   dir.filePath(QStringLiteral("U")));
+    QVERIFY(done.wait(10000));
+    const auto result = done.first().first().value<wwwupdate::DownloadResult>();
+    QVERIFY2(result.status == wwwupdate::DownloadStatus::TimedOut, qPrintable(result.reason));
+    QVERIFY2(result.reason.contains(QLatin1String("not complete")), qPrintable(result.reason));
+    QVERIFY(dripped > 3);
+    QCOMPARE(filesIn(dir.path()), QStringList());
 }
 
 QTEST_MAIN(WWWUpdateTest)

@@ -65,8 +65,9 @@ bool isLowerHex(const QByteArray &s)
 bool parseFacts(const QByteArray &line, const QByteArray &name, qint64 maxSize, FileFacts &facts)
 {
     const QList<QByteArray> parts = line.split(' ');
-    if (parts.size() != 3 || parts[0] != name || !isDecimal(parts[1], 18) || parts[2].size() != 64 ||
-        !isLowerHex(parts[2]))
+    // One way to write each value, so that a signed manifest has one reading.
+    if (parts.size() != 3 || parts[0] != name || !isDecimal(parts[1], 18) || parts[1].startsWith('0') ||
+        parts[2].size() != 64 || !isLowerHex(parts[2]))
         return false;
     const qint64 size = parts[1].toLongLong();
     if (size < 1 || size > maxSize)
