@@ -22,6 +22,16 @@
 
 #include <sys/stat.h>
 
+#ifdef __SANITIZE_ADDRESS__
+// Freed blocks wait in the address sanitizer's quarantine (256 MB by default)
+// before their memory is used again; the bound on resident memory below would
+// count that as the download's. A small quarantine still catches a use after free.
+extern "C" const char *__asan_default_options()
+{
+    return "quarantine_size_mb=8";
+}
+#endif
+
 using Outcome = ExternalActions::UpdateOutcome;
 Q_DECLARE_METATYPE(wwwupdate::AddressCheck)
 Q_DECLARE_METATYPE(Form1::UnsavedAnswer)

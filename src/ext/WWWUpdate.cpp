@@ -130,10 +130,8 @@ QString downloadTarget(const QUrl &address, const QString &destination)
     QString target = destination;
     if (target.size() >= 2 && target.startsWith(QLatin1Char('"')) && target.endsWith(QLatin1Char('"')))
         target = target.mid(1, target.size() - 2);
-    // Pretty-decoded, an encoded "/" stays "%2F" and cannot lead into another
-    // directory.
     if (platform::isDirectory(target))
-        return JoinPath(target, address.fileName(QUrl::PrettyDecoded));
+        return JoinPath(target, address.fileName());
     return target;
 }
 
