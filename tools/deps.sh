@@ -1,7 +1,8 @@
 # Sourced by ./run and ./test: installs the Debian 12 packages the build needs,
 # asking apt-get only for what is missing.
 NAMORA_PACKAGES="cmake g++ make ccache qt6-base-dev qt6-base-dev-tools libgl-dev
-  qt6-translations-l10n qt6-qpa-plugins fonts-liberation fonts-dejavu-core xdg-utils"
+  qt6-translations-l10n qt6-qpa-plugins fonts-liberation fonts-dejavu-core xdg-utils
+  libsodium-dev"
 
 namora_install_deps() {
     local missing=()

@@ -3,6 +3,8 @@
 #include "app/Controls.h"
 #include "app/Settings.h"
 #include "app/Widgets.h"
+#include "ext/UpdateManifest.h"
+#include "ext/UpdaterFetch.h"
 #include "ext/Viewer.h"
 #include "ext/WWWUpdate.h"
 #include "pages/PageModel.h"
@@ -16,8 +18,15 @@
 #include <QProgressDialog>
 #include <QUrl>
 
-using wwwupdate::DownloadResult;
+using wwwupdate::FetchResult;
+using wwwupdate::FetchStatus;
+using wwwupdate::UpdaterFetch;
 using wwwupdate::URLDownload;
+
+namespace {
+// What the program is: a release must be newer than this.
+const QString RunningVersion = QStringLiteral(NAMORA_VERSION);
+} // namespace
 
 ExternalActions::ExternalActions(QWidget &window, Controls &controls, PageModel &model, Settings &settings,
                                  UnsavedNames &unsaved, const QString &programDir, QObject *parent)
@@ -33,11 +42,13 @@ ExternalActions::ExternalActions(QWidget &window, Controls &controls, PageModel 
 
 void ExternalActions::windowClosing()
 {
-    if (!m_download)
+    // A window that closes takes a running download with it, quietly: the
+    // temporary file goes, nothing is started and no message interrupts the close.
+    if (!m_fetch)
         return;
-    disconnect(m_download, nullptr, this, nullptr);
-    delete m_download;
-    m_download = nullptr;
+    disconnect(m_fetch, nullptr, this, nullptr);
+    delete m_fetch;
+    m_fetch = nullptr;
     closeProgress();
 }
 
@@ -45,8 +56,8 @@ ExternalActions::~ExternalActions()
 {
     // The window's controls and state may be gone already: a download still
     // running only removes its temporary file and reports to nobody.
-    if (m_download)
-        disconnect(m_download, nullptr, this, nullptr);
+    if (m_fetch)
+        disconnect(m_fetch, nullptr, this, nullptr);
 }
 
 void ExternalActions::Picture1_Click(int Index)
@@ -77,8 +88,13 @@ ExternalActions::UpdateOutcome ExternalActions::OnlineUpdate(const QString &prog
                                                              const QString &updaterUrl, const QString &extra)
 {
     // A second click while the updater is fetched changes nothing.
-    if (m_download)
+    if (m_fetch)
         return UpdateOutcome::Busy;
+
+    // Without a key nothing fetched could be checked, and nothing unchecked runs.
+    const QByteArray key = wwwupdate::updatePublicKey();
+    if (key.size() != wwwupdate::PublicKeyBytes)
+        return refuse(UpdateOutcome::NoKey, QString(), QString(), false);
 
     // The updater runs what it is pointed at, so both addresses must be safe
     // before anything is fetched or started.
@@ -92,13 +108,19 @@ ExternalActions::UpdateOutcome ExternalActions::OnlineUpdate(const QString &prog
     }
 
     m_pending = {programUrl, programFile, updaterPath, updaterUrl, extra};
-    // An updater that is present is used as it is, even when it is out of date.
-    if (wwwupdate::isNormalFile(updaterPath))
+    // A stored updater is used without asking the server only when its signed
+    // manifest still describes it and is newer than this program. Anything else
+    // (no manifest, a release already installed, a changed file) is fetched anew:
+    // the stored file is never started, and is replaced only by a verified one.
+    if (wwwupdate::isNormalFile(updaterPath) &&
+        wwwupdate::checkStoredUpdater(updaterPath, wwwupdate::manifestPathFor(updaterPath), key,
+                                      RunningVersion)
+            .ok())
         return startUpdater(m_pending);
 
-    m_download = new URLDownload(this);
-    m_download->setTimeout(m_timeoutMs);
-    connect(m_download, &URLDownload::finished, this, &ExternalActions::downloadFinished);
+    m_fetch = new UpdaterFetch(this);
+    m_fetch->setTimeout(m_timeoutMs);
+    connect(m_fetch, &UpdaterFetch::finished, this, &ExternalActions::fetchFinished);
 
     // The download runs on the event loop, so the window keeps painting; the
     // dialog is window-modal so that the page cannot change underneath it. Our
@@ -116,14 +138,14 @@ ExternalActions::UpdateOutcome ExternalActions::OnlineUpdate(const QString &prog
     dialog->setAutoReset(false);
     dialog->setWindowModality(Qt::WindowModal);
     connect(dialog, &QProgressDialog::canceled, this, [this] {
-        if (m_download)
-            m_download->cancel();
+        if (m_fetch)
+            m_fetch->cancel();
     });
     connect(dialog, &QDialog::rejected, this, [this] {
-        if (m_download)
-            m_download->cancel();
+        if (m_fetch)
+            m_fetch->cancel();
     });
-    connect(m_download, &URLDownload::progress, this, [this](qint64 received, qint64 total) {
+    connect(m_fetch, &UpdaterFetch::progress, this, [this](qint64 received, qint64 total) {
         if (!m_bar)
             return;
         if (total > 0) {
@@ -137,27 +159,80 @@ ExternalActions::UpdateOutcome ExternalActions::OnlineUpdate(const QString &prog
     m_bar = bar;
     dialog->show();
 
-    m_download->start(QUrl(updaterUrl, QUrl::StrictMode), updaterPath);
+    m_fetch->start(QUrl(updaterUrl, QUrl::StrictMode), updaterPath, key, RunningVersion);
     return UpdateOutcome::Downloading;
 }
 
-void ExternalActions::downloadFinished(const DownloadResult &result)
+void ExternalActions::fetchFinished(const FetchResult &result)
 {
-    URLDownload *download = m_download;
-    m_download = nullptr;
-    if (download) {
-        disconnect(download, nullptr, this, nullptr);
-        download->deleteLater();
+    UpdaterFetch *fetch = m_fetch;
+    m_fetch = nullptr;
+    if (fetch) {
+        disconnect(fetch, nullptr, this, nullptr);
+        fetch->deleteLater();
     }
     closeProgress();
 
-    if (!result.ok()) {
-        platform::MsgBox(&m_window, m_pending.updaterPath + QStringLiteral("\n\nDownload Failed! "),
-                         platform::OkCritical, QString());
-        report(UpdateOutcome::DownloadFailed);
+    const QString manifestUrl = wwwupdate::manifestUrlFor(m_pending.updaterUrl);
+    switch (result.status) {
+    case FetchStatus::Ready:
+        startUpdater(m_pending);
         return;
+    case FetchStatus::NoKey:
+        refuse(UpdateOutcome::NoKey, QString(), QString(), true);
+        return;
+    case FetchStatus::Unsigned:
+    case FetchStatus::BadSignature:
+        refuse(UpdateOutcome::BadSignature, manifestUrl, result.version, true);
+        return;
+    case FetchStatus::NotNewer:
+        refuse(UpdateOutcome::NotNewer, manifestUrl, result.version, true);
+        return;
+    case FetchStatus::Mismatch:
+        refuse(UpdateOutcome::Mismatch, m_pending.updaterUrl, result.version, true);
+        return;
+    case FetchStatus::DownloadFailed:
+        break;
     }
-    startUpdater(m_pending);
+    platform::MsgBox(&m_window, m_pending.updaterPath + QStringLiteral("\n\nDownload Failed! "),
+                     platform::OkCritical, QString());
+    report(UpdateOutcome::DownloadFailed);
+}
+
+ExternalActions::UpdateOutcome ExternalActions::refuse(UpdateOutcome outcome, const QString &address,
+                                                       const QString &version, bool fetched)
+{
+    const QString nothing = fetched ? QStringLiteral("Es wurde nichts gespeichert und nichts gestartet.")
+                                    : QStringLiteral("Es wurde nichts gestartet.");
+    QString text;
+    int style = platform::OkCritical;
+    switch (outcome) {
+    case UpdateOutcome::NoKey:
+        text = QStringLiteral("Diese Ausgabe von Namora kann sich nicht selbst aktualisieren: Ihr wurde "
+                              "kein Schlüssel zur Prüfung von Updates mitgegeben.");
+        break;
+    case UpdateOutcome::BadSignature:
+        text = address +
+               QStringLiteral("\n\nUpdate abgelehnt: Die Signatur der Update-Beschreibung fehlt "
+                              "oder ist ungültig.\n") +
+               nothing;
+        break;
+    case UpdateOutcome::NotNewer:
+        text = QStringLiteral("Kein Update: Der Server bietet Version %1 an, die nicht neuer ist als die "
+                              "laufende Version %2.\n")
+                   .arg(version, RunningVersion) +
+               nothing;
+        style = platform::OkInformation;
+        break;
+    default:
+        text = address +
+               QStringLiteral("\n\nUpdate abgelehnt: Das Update-Programm stimmt nicht mit seiner "
+                              "signierten Beschreibung überein (Größe oder Prüfsumme).\n") +
+               nothing;
+        break;
+    }
+    platform::MsgBox(&m_window, text, style, QString());
+    return report(outcome);
 }
 
 ExternalActions::UpdateOutcome ExternalActions::startUpdater(const Pending &p)
@@ -170,6 +245,29 @@ ExternalActions::UpdateOutcome ExternalActions::startUpdater(const Pending &p)
         platform::MsgBox(&m_window, p.updaterPath + QStringLiteral(" not found!\nUpdate Cancled!"),
                          platform::OkCritical, QStringLiteral("File not found!"));
         return report(UpdateOutcome::NotFound);
+    }
+
+    // Checked again right before the start: the question above may have waited
+    // long, and what runs must be what the signature covers.
+    const wwwupdate::StoredCheck stored =
+        wwwupdate::checkStoredUpdater(p.updaterPath, wwwupdate::manifestPathFor(p.updaterPath),
+                                      wwwupdate::updatePublicKey(), RunningVersion);
+    switch (stored.status) {
+    case wwwupdate::StoredStatus::Ready:
+        break;
+    case wwwupdate::StoredStatus::NoKey:
+        return refuse(UpdateOutcome::NoKey, QString(), QString(), false);
+    case wwwupdate::StoredStatus::NotNewer:
+        return refuse(UpdateOutcome::NotNewer, QString(), stored.version, false);
+    case wwwupdate::StoredStatus::ManifestBad:
+        return refuse(UpdateOutcome::BadSignature, wwwupdate::manifestPathFor(p.updaterPath), QString(),
+                      false);
+    case wwwupdate::StoredStatus::UpdaterMissing:
+        platform::MsgBox(&m_window, p.updaterPath + QStringLiteral(" not found!\nUpdate Cancled!"),
+                         platform::OkCritical, QStringLiteral("File not found!"));
+        return report(UpdateOutcome::NotFound);
+    case wwwupdate::StoredStatus::UpdaterChanged:
+        return refuse(UpdateOutcome::Mismatch, p.updaterPath, QString(), false);
     }
 
     if (!platform::startDetached(p.updaterPath,

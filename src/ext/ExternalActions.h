@@ -14,8 +14,8 @@ class UnsavedNames;
 struct Controls;
 
 namespace wwwupdate {
-class URLDownload;
-struct DownloadResult;
+class UpdaterFetch;
+struct FetchResult;
 } // namespace wwwupdate
 
 // The actions that reach outside the program: opening a picture in the system's
@@ -32,6 +32,10 @@ public:
         StartFailed,    // the updater could not be started
         Cancelled,      // the user kept the program for unsaved names
         Busy,           // an update is already under way
+        NoKey,          // this build carries no key to check updates with
+        BadSignature,   // the release is not signed with our key: nothing kept or started
+        NotNewer,       // the signed release is not newer than the running program
+        Mismatch,       // the updater is not the one its signed manifest describes
     };
     Q_ENUM(UpdateOutcome)
 
@@ -45,9 +49,12 @@ public:
     // Starts the update with the server from the settings.
     void Label1_Click();
 
-    // Starts the updater (fetching it first when it is missing) and ends the
-    // program. Returns Downloading while the updater is fetched; every final
-    // outcome is also reported through updateFinished().
+    // Starts the updater and ends the program. The updater must be the one a
+    // manifest signed with the build's key describes, for a newer version than
+    // the running one; a stored updater that is missing or does not pass is
+    // fetched anew with its manifest, and never started. Returns Downloading
+    // while they are fetched; every final outcome is also reported through
+    // updateFinished().
     UpdateOutcome OnlineUpdate(const QString &programUrl, const QString &programFile,
                                const QString &updaterPath, const QString &updaterUrl, const QString &extra);
 
@@ -57,7 +64,7 @@ public:
     // Without data for this long a download fails.
     void setDownloadTimeout(int ms) { m_timeoutMs = ms; }
 
-    bool isUpdating() const { return m_download != nullptr; }
+    bool isUpdating() const { return m_fetch != nullptr; }
 
     // The window is closing: a running download goes with it, quietly (the
     // temporary file goes, nothing is started, no message).
@@ -71,8 +78,9 @@ private:
         QString programUrl, programFile, updaterPath, updaterUrl, extra;
     };
 
-    void downloadFinished(const wwwupdate::DownloadResult &result);
+    void fetchFinished(const wwwupdate::FetchResult &result);
     UpdateOutcome startUpdater(const Pending &p);
+    UpdateOutcome refuse(UpdateOutcome outcome, const QString &address, const QString &version, bool fetched);
     UpdateOutcome report(UpdateOutcome outcome);
     void closeProgress();
 
@@ -84,7 +92,7 @@ private:
     QString m_programDir;
     int m_timeoutMs;
     Pending m_pending;
-    wwwupdate::URLDownload *m_download = nullptr;
+    wwwupdate::UpdaterFetch *m_fetch = nullptr;
     QPointer<QProgressDialog> m_progress;
     QPointer<QProgressBar> m_bar;
 };

@@ -1,14 +1,18 @@
 #pragma once
 
+#include "ext/UpdateManifest.h"
+
+#include <QList>
 #include <QObject>
 #include <QString>
 #include <QStringList>
 #include <QUrl>
 #include <memory>
+#include <optional>
 
+class QCryptographicHash;
 class QNetworkAccessManager;
 class QNetworkReply;
-class QSaveFile;
 class QTimer;
 
 // The pieces of the online update that need no window: the values sent to the
@@ -25,6 +29,9 @@ extern const QString DefaultServer; // "https://update.namora.example"
 // Where the new program file and the updater lie on the server.
 extern const QString ProgramServerPath; // "/Namora/Namora.exe"
 extern const QString UpdaterServerPath; // "/Update.exe"
+// The signed manifest lies beside the updater, on the server ("/Update.manifest")
+// and in the program's directory alike.
+extern const QString ManifestServerPath; // "/Update.manifest"
 
 // The updater's file name in the program's directory. Executables on Linux carry
 // no extension, so the updater is "Update" there and "Update.exe" on Windows.
@@ -43,6 +50,11 @@ struct UpdateValues {
 // "https://host/" does not give "https://host//Update.exe"), the program's
 // directory and the program's file name.
 UpdateValues updateValues(const QString &server, const QString &programDir, const QString &programFile);
+
+// The manifest's address beside the updater's address, and its path beside the
+// stored updater: the last path segment replaced by ManifestFileName.
+QString manifestUrlFor(const QString &updaterUrl);
+QString manifestPathFor(const QString &updaterPath);
 
 // The updater's arguments. Each marker and its value form one argument, as they
 // stood without a blank between them on the old command line; an argument list
@@ -71,44 +83,88 @@ bool PathExists(const QString &path);
 // dot files do not count).
 bool isNormalFile(const QString &path);
 
+// Whether a download that started at origin may follow a redirect to target.
+// Code is only ever fetched over https; plain http only from the server the
+// address itself names (same host and port, on this computer): a redirect never
+// leads to plain http, not even on this computer, where any local user could be
+// the one listening.
+AddressCheck checkRedirect(const QUrl &origin, const QUrl &target);
+
 enum class DownloadStatus {
     Done,         // the file is complete and in place
     Refused,      // the address (or a redirect) is not allowed
     NetworkError, // no connection, TLS failure, connection lost
     HttpError,    // the server answered with a status outside 2xx
     Incomplete,   // fewer bytes than the server announced, or none at all
-    TimedOut,     // no data arrived for the timeout
+    TimedOut,     // no data arrived for the timeout, or the deadline passed
     Cancelled,    // cancel() was called
-    WriteError,   // the file could not be written, moved into place or made executable
+    WriteError,   // the file could not be written or moved into place
+    TooLarge,     // more bytes than the limit (announced or sent)
+    RedirectLoop, // redirects lead in a circle, or too many of them
+    Mismatch,     // the bytes are not the expected ones (size or SHA-256)
 };
 
 struct DownloadResult {
     DownloadStatus status = DownloadStatus::NetworkError;
-    QString path;   // the file written; empty unless Done
-    QString reason; // what went wrong, for people
+    QString path;       // the file written; empty unless Done (and for fetch())
+    QByteArray data;    // the body, for fetch() only
+    int httpStatus = 0; // the server's last answer, 0 when there was none
+    QString reason;     // what went wrong, for people
     bool ok() const { return status == DownloadStatus::Done; }
 };
 
-// Downloads one file. The data goes to a temporary file beside the target, which
-// replaces the target only when the transfer is complete and the server answered
-// success; any failure or cancel removes it, so a half-written file is never left
-// behind. The finished file is made executable. Runs on the event loop: start()
-// returns at once and finished() follows exactly once.
+struct WriteResult {
+    int error = 0;  // errno of the failing call; 0 when written
+    QString reason; // the system's reason
+    bool ok() const { return error == 0; }
+};
+
+// Writes data to path with exactly mode (whatever the umask): a temporary file
+// beside it, synced, then renamed over path, so path is either the old file or
+// the whole new one. Through the file-name codec.
+WriteResult writeFileAtomically(const QString &path, const QByteArray &data, int mode);
+
+// Removes the file at path (through the file-name codec); missing is fine.
+void removeFile(const QString &path);
+
+class PendingFile;
+
+// Downloads one file, bounded in size and time. The data goes to a temporary file
+// beside the target, which replaces the target only when the transfer is complete,
+// the server answered success and the bytes are the expected ones; any failure or
+// cancel removes it, so a half-written or unexpected file is never left behind.
+// Runs on the event loop: start() and fetch() return at once and finished()
+// follows exactly once.
 class URLDownload : public QObject {
     Q_OBJECT
 public:
     static constexpr int DefaultTimeoutMs = 30000;
+    static constexpr int DefaultDeadlineMs = 10 * 60 * 1000;
+    static constexpr qint64 DefaultLimit = 64ll * 1024 * 1024;
+    // What the network code may hold for us before we read it.
+    static constexpr qint64 ReadBufferBytes = 1024 * 1024;
+    static constexpr int MaxRedirects = 10;
 
     explicit URLDownload(QObject *parent = nullptr);
     ~URLDownload() override;
 
     // Without data for this long the download fails.
     void setTimeout(int ms) { m_timeoutMs = ms; }
+    // The whole download fails when it has not finished after this long.
+    void setDeadline(int ms) { m_deadlineMs = ms; }
+    // At most this many bytes are accepted; a longer body fails.
+    void setLimit(qint64 bytes) { m_limit = bytes; }
+    // The body must have exactly this size and SHA-256; the size is also the limit.
+    void setExpected(const FileFacts &facts) { m_expected = facts; }
+    // The finished file's permissions, whatever the umask (default 0600).
+    void setFileMode(int mode) { m_mode = mode; }
 
     // Downloads address to destination. A destination in double quotes loses them;
     // an existing directory as destination receives the file under the address's
     // last path segment; an existing file at the target is replaced.
     void start(const QUrl &address, const QString &destination);
+    // Downloads address into memory (DownloadResult::data).
+    void fetch(const QUrl &address);
     void cancel();
     bool isRunning() const { return m_running; }
 
@@ -118,20 +174,43 @@ signals:
     void finished(const wwwupdate::DownloadResult &result);
 
 private:
+    void begin(const QUrl &address);
+    qint64 limit() const;
+    qint64 total() const;
+    void onMetaData();
     void onReadyRead();
-    void onRedirected(const QUrl &url);
+    bool take(const QByteArray &data);
+    void request(const QUrl &url);
+    void follow(const QUrl &next);
+    static bool isRedirect(int code);
     void onFinished();
     void fail(DownloadStatus status, const QString &reason);
-    void finish(const DownloadResult &result);
+    void finish(DownloadResult result);
 
     int m_timeoutMs = DefaultTimeoutMs;
+    int m_deadlineMs = DefaultDeadlineMs;
+    qint64 m_limit = DefaultLimit;
+    FileFacts m_expected;
+    int m_mode = 0600;
     bool m_running = false;
+    bool m_toMemory = false;
+    struct Refusal {
+        DownloadStatus status;
+        QString reason;
+    };
+    std::optional<Refusal> m_refusal; // decided from the headers, carried out from the event loop
+    QUrl m_origin;
+    QList<QUrl> m_visited;
+    int m_httpStatus = 0;
     QString m_target;
+    QByteArray m_data;
     qint64 m_written = 0;
+    std::unique_ptr<QCryptographicHash> m_hash;
     QNetworkAccessManager *m_manager = nullptr;
     QNetworkReply *m_reply = nullptr;
     QTimer *m_idle = nullptr;
-    std::unique_ptr<QSaveFile> m_file;
+    QTimer *m_deadline = nullptr;
+    std::unique_ptr<PendingFile> m_file;
 };
 
 // The target URLDownload writes to for destination and address.
