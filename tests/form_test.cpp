@@ -76,6 +76,7 @@ private slots:
     void vollbildMaximisesOnlyForExactlyOne();
     void unlistableDirectoryShowsNoForeignFilesAndAHint();
     void startingWritesOnlyTheWindowState();
+    void unwritableSettingsKeepWhatWasTypedAndSayItOnce();
     void closingSetsClosing();
     void relayoutNeverLeavesAnotherPicturesThumbnail();
     void programAnswersHelpAndVersion();
@@ -282,6 +283,36 @@ void FormTest::startingWritesOnlyTheWindowState()
     s.beginGroup(QStringLiteral("Einstellungen"));
     QCOMPARE(s.childKeys(), QStringList{QStringLiteral("Vollbild")});
     QCOMPARE(s.value(QStringLiteral("Vollbild")).toString(), QStringLiteral("0"));
+}
+
+void FormTest::unwritableSettingsKeepWhatWasTypedAndSayItOnce()
+{
+    FormFixture fx;
+    testing::writePictures(fx.pictureDir.path(), numberedNames(3));
+    // A settings file that cannot be rewritten: other users may write it.
+    fx.writeSettings(QStringLiteral("[Einstellungen]\nLetztesDatum=2001.01.01\n"));
+    QFile::setPermissions(fx.iniPath(), QFile::ReadOwner | QFile::WriteOwner | QFile::WriteGroup);
+    testing::MessageBoxes boxes;
+    Form1 &f = fx.start();
+    Controls &c = f.controls();
+    f.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&f));
+    QCOMPARE(c.JahrText->text(), QStringLiteral("2001.01.01"));
+
+    c.JahrText->setFocus();
+    c.JahrText->selectAll();
+    QTest::keyClicks(c.JahrText, QStringLiteral("2024.07.14_"));
+    c.Command1->setFocus(); // leaving the box stores the prefix
+    // The next page display shows what the user typed, not the stale file.
+    QTest::mouseClick(c.ReloadBUtton, Qt::LeftButton);
+    QCOMPARE(c.JahrText->text(), QStringLiteral("2024.07.14_"));
+    QCOMPARE(f.settings().letztesDatum(), QStringLiteral("2024.07.14_"));
+
+    // Said once, without stopping the user; the file is left as it was.
+    QCOMPARE(boxes.notices().size(), 1);
+    QVERIFY(boxes.notices().first().prompt.contains(fx.iniPath()));
+    QVERIFY(boxes.shown().isEmpty());
+    QCOMPARE(storedValue(fx.iniPath(), QStringLiteral("LetztesDatum")), QStringLiteral("2001.01.01"));
 }
 
 void FormTest::closingSetsClosing()

@@ -36,11 +36,13 @@ MessageBoxes::MessageBoxes()
         return r.style == platform::YesNoCancelQuestion ? int(platform::AnswerCancel)
                                                         : int(platform::AnswerOk);
     });
+    platform::setNoticeHandler([this](const platform::MessageRequest &r) { m_notices << r; });
 }
 
 MessageBoxes::~MessageBoxes()
 {
     platform::setMessageHandler({});
+    platform::setNoticeHandler({});
 }
 
 QString FormFixture::iniPath() const

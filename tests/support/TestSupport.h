@@ -24,18 +24,22 @@ QString photosDir();
 void writePictures(const QString &dir, const QStringList &names, QSize size = QSize(64, 48));
 
 // Answers message boxes instead of the user while it lives: each box takes the next
-// queued answer (or OK / Cancel when none is queued) and is recorded.
+// queued answer (or OK / Cancel when none is queued) and is recorded; notices are
+// recorded too.
 class MessageBoxes {
 public:
     MessageBoxes();
     ~MessageBoxes();
     void answer(int answer) { m_answers.push_back(answer); }
     const QList<platform::MessageRequest> &shown() const { return m_shown; }
+    // The messages that did not stop the user (not modal).
+    const QList<platform::MessageRequest> &notices() const { return m_notices; }
     void clear() { m_shown.clear(); }
 
 private:
     std::deque<int> m_answers;
     QList<platform::MessageRequest> m_shown;
+    QList<platform::MessageRequest> m_notices;
 };
 
 // A window over a temporary directory: its settings file lives in a second
