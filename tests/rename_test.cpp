@@ -2,15 +2,27 @@
 #include "names/RenameRun.h"
 #include "platform/Rename.h"
 
+#include "platform/FileNames.h"
+#include "platform/SystemCalls.h"
+#include "platform/SystemError.h"
+
 #include <QDir>
+#include <QDirIterator>
 #include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QLockFile>
 #include <QMap>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <cerrno>
 #include <csignal>
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -122,6 +134,17 @@ bool hasTemporary(const Snapshot &s)
     return false;
 }
 
+// Replaces some system calls while it lives.
+struct InjectedCalls {
+    explicit InjectedCalls(const std::function<void(platform::SystemCalls &)> &change)
+    {
+        platform::SystemCalls calls = platform::realSystemCalls();
+        change(calls);
+        platform::setSystemCalls(calls);
+    }
+    ~InjectedCalls() { platform::resetSystemCalls(); }
+};
+
 } // namespace
 
 class RenameTest : public QObject {
@@ -137,6 +160,8 @@ private slots:
     void unusableNamesAreRefused();
 
     void noReplaceRenameNeverOverwrites();
+    void noReplaceFallbacksNeverOverwrite_data();
+    void noReplaceFallbacksNeverOverwrite();
     void plansCarryOutChainsSwapsAndCycles_data();
     void plansCarryOutChainsSwapsAndCycles();
     void caseOnlyRenamesWorkWhereCaseIsIgnored_data();
@@ -170,6 +195,7 @@ void RenameTest::cleanup()
 {
     platform::setRenameHandler({});
     platform::setFileIdHandler({});
+    platform::resetSystemCalls();
     setJournalDirectory(QString());
     delete m_journals;
     m_journals = nullptr;
@@ -696,6 +722,83 @@ void RenameTest::randomPagesNeverLoseOrDuplicateFiles()
     }
     qInfo("random pages: %d renamed, %d refused, %d rolled back", done, refused, rolledBack);
     QVERIFY(done > rounds / 10 && refused > rounds / 10 && rolledBack > rounds / 20);
+}
+
+void RenameTest::noReplaceFallbacksNeverOverwrite_data()
+{
+    QTest::addColumn<int>("flagError");   // what renameat2 with RENAME_NOREPLACE answers
+    QTest::addColumn<int>("linkError");   // what link answers; 0: hard links work
+    QTest::addColumn<int>("unlinkError"); // what removing the old name answers; 0: it works
+    QTest::addColumn<bool>("taken");      // the new name belongs to another file
+    QTest::addColumn<int>("status");
+    const int renamed = int(platform::RenameStatus::Renamed);
+    const int exists = int(platform::RenameStatus::TargetExists);
+    QTest::newRow("no no-replace flag, free name: link and unlink") << EINVAL << 0 << 0 << false << renamed;
+    QTest::newRow("no no-replace flag, taken name: the link refuses") << EINVAL << 0 << 0 << true << exists;
+    QTest::newRow("kernel without the call, free name") << ENOSYS << 0 << 0 << false << renamed;
+    QTest::newRow("kernel without the call, taken name") << ENOSYS << 0 << 0 << true << exists;
+    QTest::newRow("no hard links either, free name: look, then rename")
+        << EINVAL << EPERM << 0 << false << renamed;
+    QTest::newRow("no hard links either, taken name: the look refuses")
+        << EINVAL << EPERM << 0 << true << exists;
+    QTest::newRow("hard links not supported, taken name") << EINVAL << EOPNOTSUPP << 0 << true << exists;
+    QTest::newRow("old name cannot be removed after the link: both as before")
+        << EINVAL << 0 << EACCES << false << int(platform::RenameStatus::Failed);
+}
+
+void RenameTest::noReplaceFallbacksNeverOverwrite()
+{
+    QFETCH(int, flagError);
+    QFETCH(int, linkError);
+    QFETCH(int, unlinkError);
+    QFETCH(bool, taken);
+    QFETCH(int, status);
+    QTemporaryDir dir;
+    writeFiles(dir.path(), taken ? QStringList{u"a.jpg"_qs, u"b.jpg"_qs} : QStringList{u"a.jpg"_qs});
+    const Snapshot before = snapshot(dir.path());
+    const QByteArray source = QFile::encodeName(dir.filePath(u"a.jpg"_qs));
+    int flagCalls = 0, linkCalls = 0, plainRenames = 0;
+    platform::RenameResult r;
+    {
+        InjectedCalls fileSystem([&](platform::SystemCalls &c) {
+            c.renameNoReplace = [&](const char *, const char *) {
+                ++flagCalls;
+                errno = flagError;
+                return -1;
+            };
+            c.link = [&](const char *existing, const char *created) {
+                ++linkCalls;
+                if (!linkError)
+                    return ::link(existing, created);
+                errno = linkError;
+                return -1;
+            };
+            c.unlink = [&](const char *path) {
+                if (unlinkError && source == path) {
+                    errno = unlinkError;
+                    return -1;
+                }
+                return ::unlink(path);
+            };
+            c.rename = [&](const char *from, const char *to) {
+                ++plainRenames;
+                return std::rename(from, to);
+            };
+        });
+        r = platform::renameNoReplace(dir.filePath(u"a.jpg"_qs), dir.filePath(u"b.jpg"_qs));
+    }
+    QCOMPARE(int(r.status), status);
+    // Each fallback was really taken.
+    QCOMPARE(flagCalls, 1);
+    QCOMPARE(linkCalls, 1);
+    QCOMPARE(plainRenames, linkError && !taken ? 1 : 0);
+    if (r.ok()) {
+        QCOMPARE(snapshot(dir.path()), Snapshot({{u"b.jpg"_qs, before.value(u"a.jpg"_qs)}}));
+    } else {
+        // Byte for byte as before: the taken picture is not overwritten.
+        QCOMPARE(snapshot(dir.path()), before);
+        QCOMPARE(r.reason, platform::errorText(taken ? EEXIST : unlinkError));
+    }
 }
 
 QTEST_GUILESS_MAIN(RenameTest)
