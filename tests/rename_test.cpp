@@ -134,6 +134,42 @@ bool hasTemporary(const Snapshot &s)
     return false;
 }
 
+// The entries of a directory by their bytes on disk (names that are not UTF-8
+// included) with their content.
+QMap<QByteArray, QByteArray> rawSnapshot(const QByteArray &dir)
+{
+    QMap<QByteArray, QByteArray> s;
+    DIR *d = ::opendir(dir.constData());
+    if (!d)
+        return s;
+    while (const dirent *e = ::readdir(d)) {
+        const QByteArray name(e->d_name);
+        if (name == "." || name == "..")
+            continue;
+        QByteArray content;
+        const int fd = ::open((dir + '/' + name).constData(), O_RDONLY);
+        if (fd >= 0) {
+            char buf[256];
+            ssize_t n;
+            while ((n = ::read(fd, buf, sizeof buf)) > 0)
+                content.append(buf, n);
+            ::close(fd);
+        }
+        s.insert(name, content);
+    }
+    ::closedir(d);
+    return s;
+}
+
+bool writeRaw(const QByteArray &path, const QByteArray &content, mode_t mode = 0644)
+{
+    const int fd = ::open(path.constData(), O_WRONLY | O_CREAT | O_EXCL, mode);
+    if (fd < 0)
+        return false;
+    const bool ok = ::write(fd, content.constData(), size_t(content.size())) == content.size();
+    return ::fchmod(fd, mode) == 0 && ::close(fd) == 0 && ok;
+}
+
 // Replaces some system calls while it lives.
 struct InjectedCalls {
     explicit InjectedCalls(const std::function<void(platform::SystemCalls &)> &change)
@@ -143,6 +179,12 @@ struct InjectedCalls {
         platform::setSystemCalls(calls);
     }
     ~InjectedCalls() { platform::resetSystemCalls(); }
+};
+
+// Restores the working directory when it ends.
+struct WorkingDirectory {
+    QString saved = QDir::currentPath();
+    ~WorkingDirectory() { QDir::setCurrent(saved); }
 };
 
 } // namespace
@@ -180,6 +222,9 @@ private slots:
     void journalOfUnreachableDirectoryWaits();
 
     void randomPagesNeverLoseOrDuplicateFiles();
+
+    void undecodableBytesOfOldNameAreKept();
+    void relativePlanIsRecoveredFromAnotherDirectory();
 
 private:
     QTemporaryDir *m_journals = nullptr;
@@ -255,6 +300,14 @@ void RenameTest::unusableNamesAreRefused_data()
     QTest::newRow("252 bytes plus .jpg is too long") << QString(252, u'a') << int(Problem::TooLong);
     QTest::newRow("counted in bytes, not characters") << QString(126, u'ä') << int(Problem::TooLong);
     QTest::newRow("broken surrogate") << QString(QChar(0xD800)) << int(Problem::InvalidText);
+    // Bytes of the old name that are not UTF-8 come back from the codec as
+    // U+DC80..U+DCFF; they stand for those bytes and are kept.
+    QTest::newRow("undecodable byte of the old name") << QChar(0xDCE4) + u"pfel"_qs << int(Problem::None);
+    QTest::newRow("lone low surrogate that stands for no byte")
+        << QChar(0xDC41) + u"pfel"_qs << int(Problem::InvalidText);
+    QTest::newRow("251 undecodable bytes plus .jpg fit") << QString(251, QChar(0xDCE4)) << int(Problem::None);
+    QTest::newRow("252 undecodable bytes plus .jpg are too long")
+        << QString(252, QChar(0xDCE4)) << int(Problem::TooLong);
 }
 
 void RenameTest::unusableNamesAreRefused()
@@ -722,6 +775,65 @@ void RenameTest::randomPagesNeverLoseOrDuplicateFiles()
     }
     qInfo("random pages: %d renamed, %d refused, %d rolled back", done, refused, rolledBack);
     QVERIFY(done > rounds / 10 && refused > rounds / 10 && rolledBack > rounds / 20);
+}
+
+void RenameTest::undecodableBytesOfOldNameAreKept()
+{
+    QTemporaryDir dir;
+    const QByteArray raw = QFile::encodeName(dir.path()) + '/';
+    QVERIFY(writeRaw(raw + "\xe4pfel.jpg", "apples"));
+    QVERIFY(writeRaw(raw + "B\xfcro.jpg", "office"));
+    QVERIFY(writeRaw(raw + "c.jpg", "c"));
+    const QString d = platform::decodeName(raw);
+    const QString apples = platform::decodeName("\xe4pfel");
+    const QString office = platform::decodeName("B\xfcro");
+
+    // A prefix put in front of names holding bytes that are not UTF-8.
+    const Plan plan =
+        planNameEdits(d, {NameEdit{u"Bild 1"_qs, d + apples + u".jpg"_qs, u"Urlaub "_qs + apples},
+                          NameEdit{u"Bild 2"_qs, d + office + u".jpg"_qs, u"Urlaub "_qs + office}});
+    QVERIFY2(plan.ok(), qPrintable(refusalMessage(plan)));
+    const RunResult run = runPlan(plan);
+    QVERIFY2(run.ok(), qPrintable(failureMessage(plan, run)));
+    QMap<QByteArray, QByteArray> expected{
+        {"Urlaub \xe4pfel.jpg", "apples"}, {"Urlaub B\xfcro.jpg", "office"}, {"c.jpg", "c"}};
+    QCOMPARE(rawSnapshot(raw), expected);
+
+    // Escapes that together spell valid UTF-8 name the same file as the
+    // character itself: two such names are one name twice.
+    const QString aUmlautAsBytes = QString(QChar(0xDCC3)) + QChar(0xDCA4);
+    const Plan twice =
+        planNameEdits(d, {NameEdit{u"Bild 1"_qs, d + u"c.jpg"_qs, u"ä"_qs},
+                          NameEdit{u"Bild 2"_qs, d + u"Urlaub "_qs + apples + u".jpg"_qs, aUmlautAsBytes}});
+    QCOMPARE(twice.refusals.size(), 1);
+    QCOMPARE(twice.refusals[0].problem, Problem::TargetTwice);
+    QCOMPARE(rawSnapshot(raw), expected);
+}
+
+void RenameTest::relativePlanIsRecoveredFromAnotherDirectory()
+{
+    QTemporaryDir root;
+    QVERIFY(QDir(root.path()).mkpath(u"start/Bilder"_qs) && QDir(root.path()).mkpath(u"elsewhere"_qs));
+    const QString pictures = root.filePath(u"start/Bilder"_qs);
+    writeFiles(pictures, {u"A.jpg"_qs, u"B.jpg"_qs, u"C.jpg"_qs});
+    const Snapshot before = snapshot(pictures);
+    WorkingDirectory restore;
+
+    // Started as "namora Bilder" from start/, killed during the save...
+    QVERIFY(QDir::setCurrent(root.filePath(u"start"_qs)));
+    const Plan plan =
+        planFor(u"Bilder/"_qs, {{u"A.jpg"_qs, u"B"_qs}, {u"B.jpg"_qs, u"C"_qs}, {u"C.jpg"_qs, u"A"_qs}});
+    QVERIFY2(plan.ok(), qPrintable(refusalMessage(plan)));
+    runAndKillAfter(plan, 2);
+    QVERIFY(snapshot(pictures) != before);
+
+    // ...and started again from another directory.
+    QVERIFY(QDir::setCurrent(root.filePath(u"elsewhere"_qs)));
+    const QList<Recovery> recovered = recoverJournals();
+    QCOMPARE(recovered.size(), 1);
+    QVERIFY2(recovered[0].problems.isEmpty(), qPrintable(recovered[0].problems.join(u'\n')));
+    QCOMPARE(recovered[0].directory, pictures + u'/');
+    QCOMPARE(snapshot(pictures), before);
 }
 
 void RenameTest::noReplaceFallbacksNeverOverwrite_data()
