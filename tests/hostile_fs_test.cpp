@@ -1,15 +1,20 @@
 // Listing and renaming on directories that other programs change or that hold
 // what Qt cannot name: real directories, raw bytes, many files.
+#include "names/RenamePlan.h"
+#include "names/RenameRun.h"
 #include "pages/PictureList.h"
 #include "platform/FileNames.h"
 #include "platform/Rename.h"
+#include "platform/SystemError.h"
 
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <cerrno>
 #include <fcntl.h>
+#include <sys/mount.h>
 #include <unistd.h>
 
 using namespace pages;
@@ -44,6 +49,7 @@ private slots:
     void readOnlyDirectoryIsListed();
     void nonUtf8NameRenamesOnlyItsOwnFile();
     void hundredThousandFilesListInNaturalOrder();
+    void fullDiskRefusesRenamingBeforeAnyRename();
 };
 
 void HostileFsTest::directoryDeletedWhileShownListsNothing()
@@ -126,6 +132,77 @@ void HostileFsTest::hundredThousandFilesListInNaturalOrder()
     // IMG_ and img_ interleave by number, whatever their case.
     QCOMPARE(r.names.at(r.names.indexOf(QStringLiteral("IMG_3.JPG")) + 1), QStringLiteral("img_4.jpg"));
     QCOMPARE(r.names.last(), QStringLiteral("IMG_99999.JPG"));
+}
+
+namespace {
+// A small memory file system mounted for the length of a test.
+struct SmallTmpfs {
+    QTemporaryDir point;
+    bool mounted = false;
+    int error = 0;
+    explicit SmallTmpfs(const char *options)
+    {
+        mounted = ::mount("tmpfs", QFile::encodeName(point.path()).constData(), "tmpfs", MS_NOSUID | MS_NODEV,
+                          options) == 0;
+        error = mounted ? 0 : errno;
+    }
+    ~SmallTmpfs()
+    {
+        if (mounted)
+            ::umount2(QFile::encodeName(point.path()).constData(), MNT_DETACH);
+    }
+};
+} // namespace
+
+void HostileFsTest::fullDiskRefusesRenamingBeforeAnyRename()
+{
+    // The journal's disk has one 4 KiB block free; the journal of this page needs
+    // more. The renaming must not run unprotected.
+    SmallTmpfs disk("size=64k,mode=0700");
+    if (!disk.mounted)
+        QSKIP(qPrintable(QStringLiteral("cannot mount a tmpfs here (%1); the injected write failures of "
+                                        "rename_test::journalWriteFailureRefusesSave cover the case")
+                             .arg(QString::fromLocal8Bit(strerror(disk.error)))));
+    const QByteArray filler = QFile::encodeName(disk.point.path()) + "/filler";
+    const int fd = ::open(filler.constData(), O_WRONLY | O_CREAT, 0600);
+    QVERIFY(fd >= 0);
+    const QByteArray block(4096, 'x');
+    qint64 size = 0;
+    while (::write(fd, block.constData(), size_t(block.size())) == block.size())
+        size += block.size();
+    QCOMPARE(errno, ENOSPC);
+    QCOMPARE(::ftruncate(fd, size - block.size()), 0);
+    ::close(fd);
+    const QString journals = disk.point.path() + QStringLiteral("/namora");
+    renaming::setJournalDirectory(journals);
+
+    QTemporaryDir pictures;
+    const QString d = pictures.path() + QLatin1Char('/');
+    QList<renaming::NameEdit> edits;
+    for (int i = 0; i < 60; ++i) {
+        const QString name = QStringLiteral("Urlaub am Meer, Tag %1, Bild %2.jpg").arg(i / 10).arg(i);
+        QVERIFY(touchRaw(QFile::encodeName(d + name), name.toUtf8()));
+        edits << renaming::NameEdit{renaming::slotLabel(i, name), d + name,
+                                    QStringLiteral("2024-07 Sommerferien an der See %1").arg(i)};
+    }
+    const QStringList before = QDir(d).entryList(QDir::Files);
+    const renaming::Plan plan = renaming::planNameEdits(d, edits);
+    QVERIFY(plan.ok());
+    const renaming::RunResult run = renaming::runPlan(plan);
+    QCOMPARE(run.status, renaming::RunStatus::NotStarted);
+    QCOMPARE(QDir(d).entryList(QDir::Files), before);
+    const QString message = renaming::failureMessage(plan, run);
+    QVERIFY2(message.contains(platform::errorText(ENOSPC)) && message.contains(QStringLiteral("keine Datei")),
+             qPrintable(message));
+    // Neither an empty journal nor a lock nor a half-written file is left.
+    QCOMPARE(QDir(journals).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot),
+             QStringList());
+    QVERIFY(renaming::recoverJournals().isEmpty());
+
+    // With room on the disk the same page is saved.
+    QCOMPARE(::unlink(filler.constData()), 0);
+    QVERIFY(renaming::runPlan(renaming::planNameEdits(d, edits)).ok());
+    renaming::setJournalDirectory(QString());
 }
 
 QTEST_GUILESS_MAIN(HostileFsTest)

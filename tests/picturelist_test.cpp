@@ -247,7 +247,7 @@ void PictureListTest::unlistableDirectoryGivesReason_data()
     QTest::newRow("missing directory") << "missing/"
                                        << "Datei oder Verzeichnis nicht gefunden";
     QTest::newRow("a file, not a directory") << "file.jpg/"
-                                             << "Not a directory";
+                                             << "Ein Teil des Pfades ist kein Verzeichnis";
     QTest::newRow("empty path") << "<empty>"
                                 << "Datei oder Verzeichnis nicht gefunden";
 }

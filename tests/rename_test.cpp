@@ -2,15 +2,27 @@
 #include "names/RenameRun.h"
 #include "platform/Rename.h"
 
+#include "platform/FileNames.h"
+#include "platform/SystemCalls.h"
+#include "platform/SystemError.h"
+
 #include <QDir>
+#include <QDirIterator>
 #include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QLockFile>
 #include <QMap>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <cerrno>
 #include <csignal>
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -122,6 +134,124 @@ bool hasTemporary(const Snapshot &s)
     return false;
 }
 
+// The entries of a directory by their bytes on disk (names that are not UTF-8
+// included) with their content.
+QMap<QByteArray, QByteArray> rawSnapshot(const QByteArray &dir)
+{
+    QMap<QByteArray, QByteArray> s;
+    DIR *d = ::opendir(dir.constData());
+    if (!d)
+        return s;
+    while (const dirent *e = ::readdir(d)) {
+        const QByteArray name(e->d_name);
+        if (name == "." || name == "..")
+            continue;
+        QByteArray content;
+        const int fd = ::open((dir + '/' + name).constData(), O_RDONLY);
+        if (fd >= 0) {
+            char buf[256];
+            ssize_t n;
+            while ((n = ::read(fd, buf, sizeof buf)) > 0)
+                content.append(buf, n);
+            ::close(fd);
+        }
+        s.insert(name, content);
+    }
+    ::closedir(d);
+    return s;
+}
+
+bool writeRaw(const QByteArray &path, const QByteArray &content, mode_t mode = 0644)
+{
+    const int fd = ::open(path.constData(), O_WRONLY | O_CREAT | O_EXCL, mode);
+    if (fd < 0)
+        return false;
+    const bool ok = ::write(fd, content.constData(), size_t(content.size())) == content.size();
+    return ::fchmod(fd, mode) == 0 && ::close(fd) == 0 && ok;
+}
+
+// Replaces some system calls while it lives.
+struct InjectedCalls {
+    explicit InjectedCalls(const std::function<void(platform::SystemCalls &)> &change)
+    {
+        platform::SystemCalls calls = platform::realSystemCalls();
+        change(calls);
+        platform::setSystemCalls(calls);
+    }
+    ~InjectedCalls() { platform::resetSystemCalls(); }
+};
+
+// Every file below dir (hidden ones included), by relative path, with content.
+QMap<QString, QByteArray> treeSnapshot(const QString &dir)
+{
+    QMap<QString, QByteArray> s;
+    QDirIterator it(dir, QDir::Files | QDir::Hidden | QDir::System, QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QString path = it.next();
+        QFile f(path);
+        s.insert(QDir(dir).relativeFilePath(path),
+                 f.open(QIODevice::ReadOnly) ? f.readAll() : "<unreadable>");
+    }
+    return s;
+}
+
+// A journal as an older build wrote it (format 1: full paths as text).
+struct JournalMove {
+    QString from;
+    QString to;
+    QStringList temps;
+    platform::FileId id;
+};
+
+QByteArray journalVersion1(const QList<JournalMove> &moves)
+{
+    QJsonArray list;
+    for (const JournalMove &m : moves) {
+        QJsonObject o;
+        o[u"from"_qs] = m.from;
+        o[u"to"_qs] = m.to;
+        o[u"temps"_qs] = QJsonArray::fromStringList(m.temps);
+        o[u"device"_qs] = QString::number(m.id.device);
+        o[u"inode"_qs] = QString::number(m.id.inode);
+        list.append(o);
+    }
+    return QJsonDocument(QJsonObject{{u"version"_qs, 1}, {u"moves"_qs, list}}).toJson();
+}
+
+QStringList journalsIn(const QString &dir)
+{
+    return QDir(dir).entryList({u"rename-*.json"_qs}, QDir::Files | QDir::System | QDir::Hidden);
+}
+
+// Restores the working directory when it ends.
+struct WorkingDirectory {
+    QString saved = QDir::currentPath();
+    ~WorkingDirectory() { QDir::setCurrent(saved); }
+};
+
+// Sets the file-mode mask while it lives.
+struct Umask {
+    mode_t saved;
+    explicit Umask(mode_t mask) : saved(::umask(mask)) {}
+    ~Umask() { ::umask(saved); }
+};
+
+// Where a journal was set aside: the one other entry beside it whose name
+// begins with the journal's name and a dot.
+QString setAsideOf(const QString &journal)
+{
+    const QFileInfo info(journal);
+    const QStringList found =
+        info.dir().entryList({info.fileName() + u".*"_qs}, QDir::AllEntries | QDir::System | QDir::Hidden);
+    return found.size() == 1 ? info.dir().filePath(found[0]) : QString();
+}
+
+int modeOf(const QString &path)
+{
+    struct stat st;
+    return ::lstat(QFile::encodeName(path).constData(), &st) == 0 ? int(st.st_mode & 07777) : -1;
+}
+
 } // namespace
 
 class RenameTest : public QObject {
@@ -137,6 +267,8 @@ private slots:
     void unusableNamesAreRefused();
 
     void noReplaceRenameNeverOverwrites();
+    void noReplaceFallbacksNeverOverwrite_data();
+    void noReplaceFallbacksNeverOverwrite();
     void plansCarryOutChainsSwapsAndCycles_data();
     void plansCarryOutChainsSwapsAndCycles();
     void caseOnlyRenamesWorkWhereCaseIsIgnored_data();
@@ -156,6 +288,22 @@ private slots:
 
     void randomPagesNeverLoseOrDuplicateFiles();
 
+    void undecodableBytesOfOldNameAreKept();
+    void emptyOrTruncatedFilesAtStartAreHandled_data();
+    void emptyOrTruncatedFilesAtStartAreHandled();
+    void relativePlanIsRecoveredFromAnotherDirectory();
+    void nonUtf8NamesAreRecoveredExactly_data();
+    void nonUtf8NamesAreRecoveredExactly();
+    void recoveryCountsOnlyFilesPutBack();
+    void plantedJournalRenamesNothingAndIsSetAside_data();
+    void plantedJournalRenamesNothingAndIsSetAside();
+    void journalWriteFailureRefusesSave_data();
+    void journalWriteFailureRefusesSave();
+    void journalFilesArePrivateWhateverTheUmask_data();
+    void journalFilesArePrivateWhateverTheUmask();
+    void sharedJournalDirectoryRefusesSave_data();
+    void sharedJournalDirectoryRefusesSave();
+
 private:
     QTemporaryDir *m_journals = nullptr;
 };
@@ -170,6 +318,7 @@ void RenameTest::cleanup()
 {
     platform::setRenameHandler({});
     platform::setFileIdHandler({});
+    platform::resetSystemCalls();
     setJournalDirectory(QString());
     delete m_journals;
     m_journals = nullptr;
@@ -229,6 +378,14 @@ void RenameTest::unusableNamesAreRefused_data()
     QTest::newRow("252 bytes plus .jpg is too long") << QString(252, u'a') << int(Problem::TooLong);
     QTest::newRow("counted in bytes, not characters") << QString(126, u'ä') << int(Problem::TooLong);
     QTest::newRow("broken surrogate") << QString(QChar(0xD800)) << int(Problem::InvalidText);
+    // Bytes of the old name that are not UTF-8 come back from the codec as
+    // U+DC80..U+DCFF; they stand for those bytes and are kept.
+    QTest::newRow("undecodable byte of the old name") << QChar(0xDCE4) + u"pfel"_qs << int(Problem::None);
+    QTest::newRow("lone low surrogate that stands for no byte")
+        << QChar(0xDC41) + u"pfel"_qs << int(Problem::InvalidText);
+    QTest::newRow("251 undecodable bytes plus .jpg fit") << QString(251, QChar(0xDCE4)) << int(Problem::None);
+    QTest::newRow("252 undecodable bytes plus .jpg are too long")
+        << QString(252, QChar(0xDCE4)) << int(Problem::TooLong);
 }
 
 void RenameTest::unusableNamesAreRefused()
@@ -696,6 +853,508 @@ void RenameTest::randomPagesNeverLoseOrDuplicateFiles()
     }
     qInfo("random pages: %d renamed, %d refused, %d rolled back", done, refused, rolledBack);
     QVERIFY(done > rounds / 10 && refused > rounds / 10 && rolledBack > rounds / 20);
+}
+
+void RenameTest::undecodableBytesOfOldNameAreKept()
+{
+    QTemporaryDir dir;
+    const QByteArray raw = QFile::encodeName(dir.path()) + '/';
+    QVERIFY(writeRaw(raw + "\xe4pfel.jpg", "apples"));
+    QVERIFY(writeRaw(raw + "B\xfcro.jpg", "office"));
+    QVERIFY(writeRaw(raw + "c.jpg", "c"));
+    const QString d = platform::decodeName(raw);
+    const QString apples = platform::decodeName("\xe4pfel");
+    const QString office = platform::decodeName("B\xfcro");
+
+    // A prefix put in front of names holding bytes that are not UTF-8.
+    const Plan plan =
+        planNameEdits(d, {NameEdit{u"Bild 1"_qs, d + apples + u".jpg"_qs, u"Urlaub "_qs + apples},
+                          NameEdit{u"Bild 2"_qs, d + office + u".jpg"_qs, u"Urlaub "_qs + office}});
+    QVERIFY2(plan.ok(), qPrintable(refusalMessage(plan)));
+    const RunResult run = runPlan(plan);
+    QVERIFY2(run.ok(), qPrintable(failureMessage(plan, run)));
+    QMap<QByteArray, QByteArray> expected{
+        {"Urlaub \xe4pfel.jpg", "apples"}, {"Urlaub B\xfcro.jpg", "office"}, {"c.jpg", "c"}};
+    QCOMPARE(rawSnapshot(raw), expected);
+
+    // Escapes that together spell valid UTF-8 name the same file as the
+    // character itself: two such names are one name twice.
+    const QString aUmlautAsBytes = QString(QChar(0xDCC3)) + QChar(0xDCA4);
+    const Plan twice =
+        planNameEdits(d, {NameEdit{u"Bild 1"_qs, d + u"c.jpg"_qs, u"ä"_qs},
+                          NameEdit{u"Bild 2"_qs, d + u"Urlaub "_qs + apples + u".jpg"_qs, aUmlautAsBytes}});
+    QCOMPARE(twice.refusals.size(), 1);
+    QCOMPARE(twice.refusals[0].problem, Problem::TargetTwice);
+    QCOMPARE(rawSnapshot(raw), expected);
+}
+
+void RenameTest::emptyOrTruncatedFilesAtStartAreHandled_data()
+{
+    QTest::addColumn<QByteArray>("journal"); // content; "-" for none
+    QTest::addColumn<bool>("withEmptyLock");
+    QTest::addColumn<bool>("reported");
+    QTest::newRow("empty journal is set aside") << QByteArray() << false << true;
+    QTest::newRow("empty journal beside an empty lock is set aside") << QByteArray() << true << true;
+    QTest::newRow("truncated journal is set aside")
+        << QByteArray("{\"version\":1,\"moves\":[{\"from\":\"/tmp/a.jpg\",\"to\":\"/tm") << false << true;
+    QTest::newRow("journal of another format is set aside")
+        << QByteArray("{\"version\":7,\"moves\":[]}") << false << true;
+    QTest::newRow("empty lock alone: nothing to recover") << QByteArray("-") << true << false;
+}
+
+void RenameTest::emptyOrTruncatedFilesAtStartAreHandled()
+{
+    QFETCH(QByteArray, journal);
+    QFETCH(bool, withEmptyLock);
+    QFETCH(bool, reported);
+    const QByteArray base = QFile::encodeName(m_journals->path()) + "/rename-1-2-3";
+    if (journal != "-")
+        QVERIFY(writeRaw(base + ".json", journal, 0600));
+    if (withEmptyLock)
+        QVERIFY(writeRaw(base + ".lock", QByteArray(), 0600));
+
+    const QList<Recovery> recovered = recoverJournals();
+    QCOMPARE(recovered.size(), reported ? 1 : 0);
+    QVERIFY(journalsIn(m_journals->path()).isEmpty());
+    QVERIFY(!QFile::exists(QFile::decodeName(base + ".lock")));
+    if (reported) {
+        QVERIFY(!recovered[0].problems.isEmpty());
+        const QString kept = setAsideOf(QFile::decodeName(base + ".json"));
+        QFile keptFile(kept);
+        QVERIFY(keptFile.open(QIODevice::ReadOnly));
+        QCOMPARE(keptFile.readAll(), journal);
+        QVERIFY2(recoveryMessage(recovered).contains(kept), qPrintable(recoveryMessage(recovered)));
+    }
+    QVERIFY(recoverJournals().isEmpty());
+}
+
+void RenameTest::relativePlanIsRecoveredFromAnotherDirectory()
+{
+    QTemporaryDir root;
+    QVERIFY(QDir(root.path()).mkpath(u"start/Bilder"_qs) && QDir(root.path()).mkpath(u"elsewhere"_qs));
+    const QString pictures = root.filePath(u"start/Bilder"_qs);
+    writeFiles(pictures, {u"A.jpg"_qs, u"B.jpg"_qs, u"C.jpg"_qs});
+    const Snapshot before = snapshot(pictures);
+    WorkingDirectory restore;
+
+    // Started as "namora Bilder" from start/, killed during the save...
+    QVERIFY(QDir::setCurrent(root.filePath(u"start"_qs)));
+    const Plan plan =
+        planFor(u"Bilder/"_qs, {{u"A.jpg"_qs, u"B"_qs}, {u"B.jpg"_qs, u"C"_qs}, {u"C.jpg"_qs, u"A"_qs}});
+    QVERIFY2(plan.ok(), qPrintable(refusalMessage(plan)));
+    runAndKillAfter(plan, 2);
+    QVERIFY(snapshot(pictures) != before);
+
+    // ...and started again from another directory.
+    QVERIFY(QDir::setCurrent(root.filePath(u"elsewhere"_qs)));
+    const QList<Recovery> recovered = recoverJournals();
+    QCOMPARE(recovered.size(), 1);
+    QVERIFY2(recovered[0].problems.isEmpty(), qPrintable(recovered[0].problems.join(u'\n')));
+    QCOMPARE(recovered[0].directory, pictures + u'/');
+    QCOMPARE(snapshot(pictures), before);
+}
+
+void RenameTest::nonUtf8NamesAreRecoveredExactly_data()
+{
+    QTest::addColumn<QByteArray>("subdirectory");
+    QTest::addColumn<QList<QByteArray>>("files");
+    QTest::newRow("directory name not UTF-8")
+        << QByteArray("Bilder \xe4") << QList<QByteArray>{"a.jpg", "b.jpg", "c.jpg"};
+    QTest::newRow("file names not UTF-8")
+        << QByteArray("Bilder") << QList<QByteArray>{"\xe4pfel.jpg", "B\xfcro.jpg", "c.jpg"};
+    QTest::newRow("both, and a name that looks like UTF-8 but is not")
+        << QByteArray("\xfc\xe4") << QList<QByteArray>{"\xc3(.jpg", "\xe4pfel.jpg", "x\xff.jpg"};
+}
+
+void RenameTest::nonUtf8NamesAreRecoveredExactly()
+{
+    QFETCH(QByteArray, subdirectory);
+    QFETCH(QList<QByteArray>, files);
+    QTemporaryDir root;
+    const QByteArray raw = QFile::encodeName(root.path()) + '/' + subdirectory;
+    QCOMPARE(::mkdir(raw.constData(), 0700), 0);
+    for (const QByteArray &f : files)
+        QVERIFY(writeRaw(raw + '/' + f, "content of " + f));
+    const auto before = rawSnapshot(raw);
+    const QString d = platform::decodeName(raw) + u'/';
+    // A cycle: every file takes the next one's name.
+    QList<QPair<QString, QString>> edits;
+    for (int i = 0; i < files.size(); ++i) {
+        const QString next = platform::decodeName(files[(i + 1) % files.size()]);
+        edits << qMakePair(platform::decodeName(files[i]), base(next));
+    }
+    const int steps = int(planFor(d, edits).steps.size());
+    QCOMPARE(steps, files.size() + 1);
+    for (int k = 1; k < steps; ++k) {
+        runAndKillAfter(planFor(d, edits), k);
+        QVERIFY(rawSnapshot(raw) != before);
+        const QList<Recovery> recovered = recoverJournals();
+        QCOMPARE(recovered.size(), 1);
+        QVERIFY2(recovered[0].problems.isEmpty(), qPrintable(recovered[0].problems.join(u'\n')));
+        QCOMPARE(rawSnapshot(raw), before);
+        QVERIFY(QDir(m_journals->path()).isEmpty());
+    }
+}
+
+void RenameTest::recoveryCountsOnlyFilesPutBack()
+{
+    QTemporaryDir dir;
+    const QString d = dir.path() + u'/';
+    QStringList files;
+    QList<QPair<QString, QString>> edits;
+    for (int i = 0; i < 12; ++i) {
+        files << QStringLiteral("P%1.jpg").arg(i);
+        edits << qMakePair(files.last(), QStringLiteral("Q%1").arg(i));
+    }
+    writeFiles(d, files);
+    const Snapshot before = snapshot(d);
+    runAndKillAfter(planFor(d, edits), 5);
+    const QList<Recovery> recovered = recoverJournals();
+    QCOMPARE(recovered.size(), 1);
+    QCOMPARE(recovered[0].restored, 5);
+    QCOMPARE(snapshot(d), before);
+    const QString message = recoveryMessage(recovered);
+    QVERIFY2(message.contains(u"5 Datei(en)"_qs), qPrintable(message));
+}
+
+namespace {
+enum class Plant {
+    OwnJournal,
+    GroupWritable,
+    OthersWritable,
+    OtherOwner,
+    SymbolicLink,
+    SharedDirectory,
+    ParentByDotDot,
+    OtherDirectory,
+    HiddenName,
+    ForeignTemporary,
+};
+} // namespace
+
+void RenameTest::plantedJournalRenamesNothingAndIsSetAside_data()
+{
+    QTest::addColumn<int>("plant");
+    QTest::addColumn<QString>("why"); // in the problem line; empty: the journal is followed
+    QTest::newRow("own journal is followed") << int(Plant::OwnJournal) << QString();
+    QTest::newRow("group may write the journal") << int(Plant::GroupWritable) << u"andere Benutzer"_qs;
+    QTest::newRow("others may write the journal") << int(Plant::OthersWritable) << u"andere Benutzer"_qs;
+    QTest::newRow("another user owns the journal") << int(Plant::OtherOwner) << u"anderen Benutzer"_qs;
+    QTest::newRow("journal is a symbolic link") << int(Plant::SymbolicLink) << u"Verweis"_qs;
+    QTest::newRow("others may write the journal directory")
+        << int(Plant::SharedDirectory) << u"Verzeichnis"_qs;
+    QTest::newRow("names ../.bash_profile") << int(Plant::ParentByDotDot) << u"Bildverzeichnis"_qs;
+    QTest::newRow("names a file in another directory") << int(Plant::OtherDirectory) << u"Bildverzeichnis"_qs;
+    QTest::newRow("names a hidden file in the picture directory")
+        << int(Plant::HiddenName) << u".bash_profile"_qs;
+    QTest::newRow("names a foreign file as its temporary") << int(Plant::ForeignTemporary) << u"notes.txt"_qs;
+}
+
+void RenameTest::plantedJournalRenamesNothingAndIsSetAside()
+{
+    QFETCH(int, plant);
+    QFETCH(QString, why);
+    const Plant p = Plant(plant);
+    // home/ stands for the victim's home, pics/ for a picture directory.
+    QTemporaryDir root;
+    const QString t = root.path() + u'/';
+    QVERIFY(QDir(t).mkpath(u"home"_qs) && QDir(t).mkpath(u"pics"_qs));
+    const QString pics = t + u"pics/"_qs, home = t + u"home/"_qs;
+    writeFiles(pics, {u"notes.txt"_qs});
+    const QString tempName = u".namora-1-0000abcd-0.tmp"_qs;
+    const QString planted = (p == Plant::ParentByDotDot ? t : pics) + tempName;
+    QFile f(planted);
+    QVERIFY(f.open(QIODevice::WriteOnly) && f.write("planted") == 7);
+    f.close();
+
+    JournalMove m{pics + u"a.jpg"_qs, pics + u"b.jpg"_qs, {pics + tempName}, *platform::fileId(planted)};
+    switch (p) {
+    case Plant::ParentByDotDot:
+        m = {pics + u"../.bash_profile"_qs, pics + u"../evil.jpg"_qs, {pics + u"../"_qs + tempName}, m.id};
+        break;
+    case Plant::OtherDirectory:
+        m.from = home + u".bash_profile"_qs;
+        break;
+    case Plant::HiddenName:
+        m.from = pics + u".bash_profile"_qs;
+        break;
+    case Plant::ForeignTemporary:
+        m.temps = {pics + u"notes.txt"_qs};
+        m.id = *platform::fileId(pics + u"notes.txt"_qs);
+        break;
+    default:
+        break;
+    }
+    const QByteArray bytes = journalVersion1({m});
+    const QString journal = m_journals->filePath(u"rename-4242-1-1.json"_qs);
+    const QByteArray journalRaw = QFile::encodeName(journal);
+    if (p == Plant::SymbolicLink) {
+        QVERIFY(writeRaw(QFile::encodeName(t + u"elsewhere.json"_qs), bytes, 0600));
+        QCOMPARE(::symlink(QFile::encodeName(t + u"elsewhere.json"_qs).constData(), journalRaw.constData()),
+                 0);
+    } else {
+        const mode_t mode = p == Plant::GroupWritable ? 0660 : p == Plant::OthersWritable ? 0602 : 0600;
+        QVERIFY(writeRaw(journalRaw, bytes, mode));
+    }
+    if (p == Plant::OtherOwner)
+        QCOMPARE(::chown(journalRaw.constData(), 65534, 65534), 0);
+    if (p == Plant::SharedDirectory)
+        QCOMPARE(::chmod(QFile::encodeName(m_journals->path()).constData(), 0777), 0);
+
+    const auto before = treeSnapshot(t);
+    const QList<Recovery> recovered = recoverJournals();
+    QCOMPARE(recovered.size(), 1);
+    QVERIFY(journalsIn(m_journals->path()).isEmpty());
+    if (why.isEmpty()) {
+        QVERIFY2(recovered[0].problems.isEmpty(), qPrintable(recovered[0].problems.join(u'\n')));
+        QCOMPARE(treeSnapshot(t).value(u"pics/a.jpg"_qs), QByteArray("planted"));
+        return;
+    }
+    QCOMPARE(treeSnapshot(t), before);
+    QVERIFY(!QFile::exists(home + u".bash_profile"_qs) && !QFile::exists(t + u".bash_profile"_qs));
+    const QString problems = recovered[0].problems.join(u'\n');
+    QVERIFY2(problems.contains(why), qPrintable(problems));
+    // Set aside, never deleted: the same entry under another name.
+    const QString kept = setAsideOf(journal);
+    QVERIFY(!kept.isEmpty());
+    if (p == Plant::SymbolicLink) {
+        QCOMPARE(QFileInfo(kept).symLinkTarget(), t + u"elsewhere.json"_qs);
+    } else {
+        QFile keptFile(kept);
+        QVERIFY(keptFile.open(QIODevice::ReadOnly));
+        QCOMPARE(keptFile.readAll(), bytes);
+    }
+    const QString message = recoveryMessage(recovered);
+    QVERIFY2(message.contains(why) && message.contains(kept), qPrintable(message));
+    QVERIFY(recoverJournals().isEmpty());
+}
+
+void RenameTest::noReplaceFallbacksNeverOverwrite_data()
+{
+    QTest::addColumn<int>("flagError");   // what renameat2 with RENAME_NOREPLACE answers
+    QTest::addColumn<int>("linkError");   // what link answers; 0: hard links work
+    QTest::addColumn<int>("unlinkError"); // what removing the old name answers; 0: it works
+    QTest::addColumn<bool>("taken");      // the new name belongs to another file
+    QTest::addColumn<int>("status");
+    const int renamed = int(platform::RenameStatus::Renamed);
+    const int exists = int(platform::RenameStatus::TargetExists);
+    QTest::newRow("no no-replace flag, free name: link and unlink") << EINVAL << 0 << 0 << false << renamed;
+    QTest::newRow("no no-replace flag, taken name: the link refuses") << EINVAL << 0 << 0 << true << exists;
+    QTest::newRow("kernel without the call, free name") << ENOSYS << 0 << 0 << false << renamed;
+    QTest::newRow("kernel without the call, taken name") << ENOSYS << 0 << 0 << true << exists;
+    QTest::newRow("no hard links either, free name: look, then rename")
+        << EINVAL << EPERM << 0 << false << renamed;
+    QTest::newRow("no hard links either, taken name: the look refuses")
+        << EINVAL << EPERM << 0 << true << exists;
+    QTest::newRow("hard links not supported, taken name") << EINVAL << EOPNOTSUPP << 0 << true << exists;
+    QTest::newRow("old name cannot be removed after the link: both as before")
+        << EINVAL << 0 << EACCES << false << int(platform::RenameStatus::Failed);
+}
+
+void RenameTest::noReplaceFallbacksNeverOverwrite()
+{
+    QFETCH(int, flagError);
+    QFETCH(int, linkError);
+    QFETCH(int, unlinkError);
+    QFETCH(bool, taken);
+    QFETCH(int, status);
+    QTemporaryDir dir;
+    writeFiles(dir.path(), taken ? QStringList{u"a.jpg"_qs, u"b.jpg"_qs} : QStringList{u"a.jpg"_qs});
+    const Snapshot before = snapshot(dir.path());
+    const QByteArray source = QFile::encodeName(dir.filePath(u"a.jpg"_qs));
+    int flagCalls = 0, linkCalls = 0, plainRenames = 0;
+    platform::RenameResult r;
+    {
+        InjectedCalls fileSystem([&](platform::SystemCalls &c) {
+            c.renameNoReplace = [&](const char *, const char *) {
+                ++flagCalls;
+                errno = flagError;
+                return -1;
+            };
+            c.link = [&](const char *existing, const char *created) {
+                ++linkCalls;
+                if (!linkError)
+                    return ::link(existing, created);
+                errno = linkError;
+                return -1;
+            };
+            c.unlink = [&](const char *path) {
+                if (unlinkError && source == path) {
+                    errno = unlinkError;
+                    return -1;
+                }
+                return ::unlink(path);
+            };
+            c.rename = [&](const char *from, const char *to) {
+                ++plainRenames;
+                return std::rename(from, to);
+            };
+        });
+        r = platform::renameNoReplace(dir.filePath(u"a.jpg"_qs), dir.filePath(u"b.jpg"_qs));
+    }
+    QCOMPARE(int(r.status), status);
+    // Each fallback was really taken.
+    QCOMPARE(flagCalls, 1);
+    QCOMPARE(linkCalls, 1);
+    QCOMPARE(plainRenames, linkError && !taken ? 1 : 0);
+    if (r.ok()) {
+        QCOMPARE(snapshot(dir.path()), Snapshot({{u"b.jpg"_qs, before.value(u"a.jpg"_qs)}}));
+    } else {
+        // Byte for byte as before: the taken picture is not overwritten.
+        QCOMPARE(snapshot(dir.path()), before);
+        QCOMPARE(r.reason, platform::errorText(taken ? EEXIST : unlinkError));
+    }
+}
+
+void RenameTest::journalWriteFailureRefusesSave_data()
+{
+    QTest::addColumn<int>("fault");
+    QTest::addColumn<QString>("reason");
+    QTest::newRow("disk full at the first write") << 0 << platform::errorText(ENOSPC);
+    QTest::newRow("disk full after part of the journal") << 1 << platform::errorText(ENOSPC);
+    QTest::newRow("a write that takes nothing") << 2 << platform::errorText(EIO);
+    QTest::newRow("the sync to disk fails") << 3 << platform::errorText(EIO);
+    QTest::newRow("the journal cannot take its name") << 4 << platform::errorText(EACCES);
+    QTest::newRow("the disk keeps other bytes than it was given") << 5 << u"nicht, was geschrieben wurde"_qs;
+}
+
+void RenameTest::journalWriteFailureRefusesSave()
+{
+    QFETCH(int, fault);
+    QFETCH(QString, reason);
+    QTemporaryDir dir;
+    const QString d = dir.path() + u'/';
+    writeFiles(d, {u"A.jpg"_qs, u"B.jpg"_qs, u"C.jpg"_qs});
+    const Snapshot before = snapshot(d);
+    const Plan plan = planFor(d, {{u"A.jpg"_qs, u"B"_qs}, {u"B.jpg"_qs, u"C"_qs}, {u"C.jpg"_qs, u"D"_qs}});
+    QVERIFY(plan.ok());
+    int renames = 0;
+    platform::setRenameHandler([&renames](const QString &from, const QString &to) {
+        ++renames;
+        return platform::systemRenameNoReplace(from, to);
+    });
+    RunResult run;
+    {
+        int writes = 0;
+        InjectedCalls disk([&](platform::SystemCalls &c) {
+            c.write = [&writes, fault](int fd, const void *data, size_t size) -> ssize_t {
+                ++writes;
+                if (fault == 0 || (fault == 1 && writes > 1)) {
+                    errno = ENOSPC;
+                    return -1;
+                }
+                if (fault == 1)
+                    return ::write(fd, data, std::min<size_t>(size, 40));
+                if (fault == 2)
+                    return 0;
+                if (fault == 5) {
+                    // Still a well-formed journal, but of another file.
+                    QByteArray other(static_cast<const char *>(data), qsizetype(size));
+                    const qsizetype digit = other.indexOf("\"inode\":\"") + 9;
+                    if (digit >= 9)
+                        other[digit] = other[digit] == '1' ? '2' : '1';
+                    return ::write(fd, other.constData(), size);
+                }
+                return ::write(fd, data, size);
+            };
+            if (fault == 3)
+                c.fsync = [](int) {
+                    errno = EIO;
+                    return -1;
+                };
+            if (fault == 4)
+                c.rename = [](const char *, const char *) {
+                    errno = EACCES;
+                    return -1;
+                };
+        });
+        run = runPlan(plan);
+    }
+    QCOMPARE(run.status, RunStatus::NotStarted);
+    QCOMPARE(renames, 0);
+    QCOMPARE(snapshot(d), before);
+    const QString message = failureMessage(plan, run);
+    QVERIFY2(message.contains(reason) && message.contains(u"keine Datei wurde umbenannt"_qs),
+             qPrintable(message));
+    // No empty or half journal, no lock, no temporary file is left.
+    QCOMPARE(QDir(m_journals->path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+             QStringList());
+    QVERIFY(recoverJournals().isEmpty());
+}
+
+void RenameTest::journalFilesArePrivateWhateverTheUmask_data()
+{
+    QTest::addColumn<int>("mask");
+    QTest::newRow("umask 000: everyone could write") << 0000;
+    QTest::newRow("umask 002: the group could write") << 0002;
+    QTest::newRow("umask 277: the owner could not write") << 0277;
+}
+
+void RenameTest::journalFilesArePrivateWhateverTheUmask()
+{
+    QFETCH(int, mask);
+    QTemporaryDir dir;
+    const QString d = dir.path() + u'/';
+    writeFiles(d, {u"A.jpg"_qs, u"B.jpg"_qs});
+    const QString journals = m_journals->path() + u"/neu/protokolle"_qs;
+    setJournalDirectory(journals);
+    const Umask open{mode_t(mask)};
+    int dirMode = -1, journalMode = -1, lockMode = -1;
+    platform::setRenameHandler([&](const QString &from, const QString &to) {
+        if (dirMode < 0) {
+            dirMode = modeOf(journals);
+            const QDir j(journals);
+            const QStringList json = j.entryList({u"rename-*.json"_qs}, QDir::Files | QDir::Hidden);
+            const QStringList lock = j.entryList({u"rename-*.lock"_qs}, QDir::Files | QDir::Hidden);
+            if (json.size() == 1 && lock.size() == 1) {
+                journalMode = modeOf(j.filePath(json[0]));
+                lockMode = modeOf(j.filePath(lock[0]));
+            }
+        }
+        return platform::systemRenameNoReplace(from, to);
+    });
+    const Plan plan = planFor(d, {{u"A.jpg"_qs, u"B"_qs}, {u"B.jpg"_qs, u"A"_qs}});
+    QVERIFY(runPlan(plan).ok());
+    QCOMPARE(dirMode, 0700);
+    QCOMPARE(journalMode, 0600);
+    QCOMPARE(lockMode, 0600);
+    QCOMPARE(modeOf(m_journals->path() + u"/neu"_qs), 0700);
+}
+
+void RenameTest::sharedJournalDirectoryRefusesSave_data()
+{
+    QTest::addColumn<int>("mode");
+    QTest::addColumn<bool>("otherOwner");
+    QTest::addColumn<QString>("why");
+    QTest::newRow("group may write") << 0770 << false << u"andere Benutzer"_qs;
+    QTest::newRow("everyone may write") << 0777 << false << u"andere Benutzer"_qs;
+    QTest::newRow("sticky and world-writable, like /tmp") << 01777 << false << u"andere Benutzer"_qs;
+    QTest::newRow("owned by another user") << 0700 << true << u"anderen Benutzer"_qs;
+}
+
+void RenameTest::sharedJournalDirectoryRefusesSave()
+{
+    QFETCH(int, mode);
+    QFETCH(bool, otherOwner);
+    QFETCH(QString, why);
+    QTemporaryDir dir;
+    const QString d = dir.path() + u'/';
+    writeFiles(d, {u"A.jpg"_qs, u"B.jpg"_qs});
+    const Snapshot before = snapshot(d);
+    const QByteArray journals = QFile::encodeName(m_journals->path());
+    QCOMPARE(::chmod(journals.constData(), mode_t(mode)), 0);
+    if (otherOwner)
+        QCOMPARE(::chown(journals.constData(), 65534, 65534), 0);
+
+    const Plan plan = planFor(d, {{u"A.jpg"_qs, u"B"_qs}, {u"B.jpg"_qs, u"A"_qs}});
+    const RunResult run = runPlan(plan);
+    QCOMPARE(run.status, RunStatus::NotStarted);
+    QCOMPARE(snapshot(d), before);
+    QVERIFY(QDir(m_journals->path()).isEmpty());
+    const QString message = failureMessage(plan, run);
+    QVERIFY2(message.contains(why) && message.contains(m_journals->path()) &&
+                 message.contains(u"keine Datei wurde umbenannt"_qs),
+             qPrintable(message));
 }
 
 QTEST_GUILESS_MAIN(RenameTest)

@@ -1,6 +1,7 @@
 #include "names/RenamePlan.h"
 #include "names/RenameRun.h"
 #include "pages/PageModel.h"
+#include "platform/FileNames.h"
 #include "platform/Rename.h"
 #include "support/TestSupport.h"
 
@@ -13,6 +14,10 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QtTest>
+
+#include <cstdio>
+#include <fcntl.h>
+#include <unistd.h>
 
 using testing::FormFixture;
 using testing::MessageBoxes;
@@ -59,6 +64,7 @@ private slots:
     void failedRenameKeepsOldNamesAndSaysWhy();
     void savedPageClearsTypedNamesOfItsPictures();
     void interruptedRenamingIsUndoneAtStart();
+    void prefixKeepsUndecodableBytesOfName();
 
 private:
     Form1 &start();
@@ -338,7 +344,7 @@ void RenamingTest::interruptedRenamingIsUndoneAtStart()
     const QString d = dir();
     const auto before = snapshot(d);
     const QString a = d + pictureName(1), b = d + pictureName(2),
-                  temp = d + QStringLiteral(".namora-1-x-0.tmp");
+                  temp = d + QStringLiteral(".namora-1-0000abcd-0.tmp");
     QJsonArray moves;
     for (const auto &[from, to] : {std::pair{a, b}, std::pair{b, a}}) {
         const platform::FileId id = *platform::fileId(from);
@@ -367,6 +373,34 @@ void RenamingTest::interruptedRenamingIsUndoneAtStart()
     QVERIFY(!journal.exists());
     QCOMPARE(s().fileNames().at(0), pictureName(1));
     QCOMPARE(s().fileCount(), 60);
+}
+
+void RenamingTest::prefixKeepsUndecodableBytesOfName()
+{
+    // A picture copied from a Latin-1 system: its name holds the byte 0xE4 ("ä"
+    // there), which is not UTF-8. It sorts first on the page.
+    const QByteArray raw = QFile::encodeName(dir());
+    testing::writePictures(dir(), {QStringLiteral("latin1.jpg")}, QSize(16, 12));
+    QCOMPARE(std::rename((raw + "latin1.jpg").constData(), (raw + "Bild_00 \xe4pfel.jpg").constData()), 0);
+    const auto before = snapshot(dir());
+    start();
+    QCOMPARE(c().Text1[0]->toPlainText(), platform::decodeName("Bild_00 \xe4pfel"));
+
+    c().JahrText->setText(QStringLiteral("2024-07 "));
+    QTest::mouseClick(c().Command1, Qt::LeftButton);
+    QCOMPARE(c().Text1[0]->toPlainText(), platform::decodeName("2024-07 Bild_00 \xe4pfel"));
+    QTest::mouseClick(c().Speichern, Qt::LeftButton);
+
+    QCOMPARE(m_boxes->shown().size(), 1);
+    QCOMPARE(m_boxes->shown().first().prompt, QStringLiteral("Alle Dateien sind umbenannt"));
+    // Exactly the prefix's bytes in front of the file's own bytes.
+    const int fd = ::open((raw + "2024-07 Bild_00 \xe4pfel.jpg").constData(), O_RDONLY);
+    QVERIFY(fd >= 0);
+    ::close(fd);
+    QCOMPARE(::access((raw + "Bild_00 \xe4pfel.jpg").constData(), F_OK), -1);
+    QCOMPARE(snapshot(dir()).value(QStringLiteral("2024-07 Bild_02.jpg")), before.value(pictureName(2)));
+    QCOMPARE(c().Text1[0]->toPlainText(), platform::decodeName("2024-07 Bild_00 \xe4pfel"));
+    QCOMPARE(s().filePath(0), dir() + platform::decodeName("2024-07 Bild_00 \xe4pfel.jpg"));
 }
 
 QTEST_MAIN(RenamingTest)

@@ -5,6 +5,9 @@
 #include <QCoreApplication>
 #include <QHash>
 #include <QRandomGenerator>
+#include <QRegularExpression>
+
+#include <algorithm>
 
 namespace renaming {
 
@@ -22,19 +25,53 @@ bool hasControlCharacter(const QString &s)
     return false;
 }
 
+// Broken UTF-16 that no byte on disk stands for. The characters the codec makes
+// of bytes that are not UTF-8 (U+DC80..U+DCFF) are not broken: a user cannot
+// type them, so in a typed name they are bytes of the old name that the edit
+// kept, and they go back to disk as those bytes.
 bool hasBrokenText(const QString &s)
 {
     for (qsizetype i = 0; i < s.size(); ++i) {
         const QChar c = s.at(i);
         if (c.isHighSurrogate() && i + 1 < s.size() && s.at(i + 1).isLowSurrogate())
             ++i;
-        else if (c.isSurrogate())
+        else if (c.isSurrogate() && !platform::isByteEscape(c))
             return true;
     }
     return false;
 }
 
-// Checks a whole file name (with extension), as any plan needs it.
+QString quoted(const QString &s)
+{
+    return QStringLiteral("„") + s + QStringLiteral("“");
+}
+
+// The form every path of a plan takes: absolute (against the working directory),
+// without "." or ".." components, and spelled as the codec reads its bytes back,
+// so that two spellings of one name on disk compare equal. Empty when the
+// working directory is needed and gone. Plans hold thousands of paths of one
+// directory: each directory is made absolute once.
+class PlanPaths {
+public:
+    QString operator()(const QString &path)
+    {
+        // Only surrogates can be spelled in two ways (bytes that form valid UTF-8).
+        const bool plain = std::none_of(path.cbegin(), path.cend(), [](QChar c) { return c.isSurrogate(); });
+        const QString spelled = plain ? path : platform::decodeName(platform::encodeName(path));
+        const QString dir = platform::directoryOf(spelled);
+        auto it = m_absolute.constFind(dir);
+        if (it == m_absolute.cend())
+            it = m_absolute.insert(dir,
+                                   platform::absoluteDirectory(dir.isEmpty() ? QStringLiteral(".") : dir));
+        return it->isEmpty() ? QString() : *it + platform::fileNameOf(spelled);
+    }
+
+private:
+    QHash<QString, QString> m_absolute;
+};
+
+} // namespace
+
 Problem checkFileName(const QString &name)
 {
     if (name.isEmpty())
@@ -48,17 +85,10 @@ Problem checkFileName(const QString &name)
         return Problem::ControlCharacter;
     if (hasBrokenText(name))
         return Problem::InvalidText;
-    if (name.toUtf8().size() > MaxFileNameBytes)
+    if (platform::encodeName(name).size() > MaxFileNameBytes)
         return Problem::TooLong;
     return Problem::None;
 }
-
-QString quoted(const QString &s)
-{
-    return QStringLiteral("„") + s + QStringLiteral("“");
-}
-
-} // namespace
 
 QStringList duplicateNames(const QStringList &names, const QList<bool> &filled)
 {
@@ -125,7 +155,7 @@ QString problemText(Problem problem, const QString &newFileName)
                               "die in der Liste fehlen würde");
     case Problem::TooLong:
         return QStringLiteral("der neue Name ist zu lang (%1 Bytes mit Endung, erlaubt sind %2)")
-            .arg(newFileName.toUtf8().size())
+            .arg(platform::encodeName(newFileName).size())
             .arg(MaxFileNameBytes);
     case Problem::SourceMissing:
         return QStringLiteral("die Datei ist nicht mehr vorhanden");
@@ -146,11 +176,34 @@ QString temporaryPrefix()
     return QStringLiteral(".namora-");
 }
 
-Plan planRenames(const QList<Request> &requests)
+bool isTemporaryName(const QString &fileName)
+{
+    // The form planRenames gives them: prefix, process id, 8 hex digits, counter.
+    static const QRegularExpression form(QRegularExpression::anchoredPattern(
+        QStringLiteral("\\.namora-[0-9]{1,10}-[0-9a-f]{8}-[0-9]{1,10}\\.tmp")));
+    return form.match(fileName).hasMatch();
+}
+
+Plan planRenames(const QList<Request> &given)
 {
     Plan plan;
+    const int n = int(given.size());
+    // Names are judged as given, before the codec's spelling could turn a broken
+    // one into a valid one.
+    QList<Problem> nameProblems(n, Problem::None);
+    QList<Request> requests = given;
+    PlanPaths planPath;
+    for (int i = 0; i < n; ++i) {
+        Request &r = requests[i];
+        if (r.from == r.to)
+            continue;
+        nameProblems[i] = checkFileName(platform::fileNameOf(r.to));
+        r.from = planPath(r.from);
+        r.to = planPath(r.to);
+        if (r.from.isEmpty() || r.to.isEmpty())
+            nameProblems[i] = Problem::SourceMissing;
+    }
     plan.requests = requests;
-    const int n = int(requests.size());
 
     QList<platform::FileId> ids(n);
     QList<bool> valid(n, false);
@@ -160,9 +213,9 @@ Plan planRenames(const QList<Request> &requests)
 
     for (int i = 0; i < n; ++i) {
         const Request &r = requests.at(i);
-        if (r.from == r.to)
+        if (r.from == r.to && nameProblems.at(i) == Problem::None)
             continue;
-        Problem p = checkFileName(platform::fileNameOf(r.to));
+        Problem p = nameProblems.at(i);
         if (p == Problem::None && platform::directoryOf(r.to) != platform::directoryOf(r.from))
             p = Problem::Separator;
         if (p != Problem::None) {
@@ -318,6 +371,8 @@ Plan planNameEdits(const QString &dir, const QList<NameEdit> &edits)
               [](const Refusal &a, const Refusal &b) { return a.request < b.request; });
     if (!plan.refusals.isEmpty())
         return plan;
+    for (int k = 0; k < index.size(); ++k)
+        plan.requests[index.at(k)] = inner.requests.at(k);
     for (const Step &s : inner.steps)
         plan.steps << Step{s.from, s.to, index.at(s.request)};
     plan.moves = inner.moves;

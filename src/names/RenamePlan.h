@@ -42,7 +42,12 @@ enum class Problem {
 };
 
 // Checks a typed name (without extension) that is to become name + ".jpg".
+// Lengths are counted in the bytes the name takes on disk.
 Problem checkNewName(const QString &name);
+
+// Checks a whole file name (with extension), as every new name of a plan must
+// pass it.
+Problem checkFileName(const QString &fileName);
 
 // The file name a typed name becomes.
 QString fileNameFor(const QString &typed);
@@ -78,6 +83,11 @@ struct Move {
     QString to;
     QStringList temps;
     platform::FileId id;
+    bool operator==(const Move &o) const
+    {
+        return from == o.from && to == o.to && temps == o.temps && id == o.id;
+    }
+    bool operator!=(const Move &o) const { return !(*this == o); }
 };
 
 struct Plan {
@@ -92,8 +102,14 @@ struct Plan {
 // the list.
 QString temporaryPrefix();
 
-// Plans the renames of any number of files. Requests whose from equals to are
-// left alone. A request is refused when its file is missing, its new name is
+// Whether fileName has the form of the temporary names that plans give:
+// ".namora-<process id>-<8 hex digits>-<counter>.tmp".
+bool isTemporaryName(const QString &fileName);
+
+// Plans the renames of any number of files. Every path of the plan is made
+// absolute (against the working directory) and clean, and spelled as the
+// file-name codec reads its bytes back. Requests whose from equals to are left
+// alone. A request is refused when its file is missing, its new name is
 // unusable or leaves the directory, its new name is taken by a file that is not
 // renamed in this plan, or two requests share a file or a new name. Chains and
 // cycles are ordered so every target is free when its rename runs; cycles and

@@ -1,17 +1,11 @@
 #include "platform/Rename.h"
 
 #include "platform/FileNames.h"
+#include "platform/SystemCalls.h"
 #include "platform/SystemError.h"
 
-#include <QFile>
-
 #include <cerrno>
-#include <cstdio>
-#include <cstring>
-#include <fcntl.h>
 #include <sys/stat.h>
-#include <sys/syscall.h>
-#include <unistd.h>
 
 namespace platform {
 
@@ -50,24 +44,10 @@ RenameResult renamed()
     return r;
 }
 
-int callRenameat2(const char *from, const char *to)
-{
-#if defined(SYS_renameat2)
-    // Called through syscall() so the build does not depend on the C library
-    // offering the wrapper (it came late to glibc).
-    return int(::syscall(SYS_renameat2, AT_FDCWD, from, AT_FDCWD, to, 1u /* RENAME_NOREPLACE */));
-#else
-    (void)from;
-    (void)to;
-    errno = ENOSYS;
-    return -1;
-#endif
-}
-
 bool entryExists(const char *path)
 {
     struct stat st;
-    return ::lstat(path, &st) == 0;
+    return systemCalls().lstat(path, &st) == 0;
 }
 
 } // namespace
@@ -81,7 +61,8 @@ RenameResult systemRenameNoReplace(const QString &from, const QString &to)
     if (f.isEmpty() || t.isEmpty())
         return fromErrno(ENOENT);
 
-    if (callRenameat2(f.constData(), t.constData()) == 0)
+    const SystemCalls &sys = systemCalls();
+    if (sys.renameNoReplace(f.constData(), t.constData()) == 0)
         return renamed();
     const int first = errno;
     // EINVAL: the file system does not know the no-replace flag (some network
@@ -91,11 +72,11 @@ RenameResult systemRenameNoReplace(const QString &from, const QString &to)
 
     // A hard link to the new name fails atomically when that name exists, so it
     // keeps the promise; the old name is removed only once the new one stands.
-    if (::link(f.constData(), t.constData()) == 0) {
-        if (::unlink(f.constData()) == 0)
+    if (sys.link(f.constData(), t.constData()) == 0) {
+        if (sys.unlink(f.constData()) == 0)
             return renamed();
         const int unlinkError = errno;
-        ::unlink(t.constData());
+        sys.unlink(t.constData());
         return fromErrno(unlinkError);
     }
     const int linkError = errno;
@@ -109,7 +90,7 @@ RenameResult systemRenameNoReplace(const QString &from, const QString &to)
         return fromErrno(ENOENT);
     if (entryExists(t.constData()))
         return fromErrno(EEXIST);
-    if (std::rename(f.constData(), t.constData()) == 0)
+    if (sys.rename(f.constData(), t.constData()) == 0)
         return renamed();
     return fromErrno(errno);
 }

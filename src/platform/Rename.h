@@ -25,6 +25,11 @@ struct RenameResult {
 // Renames from to to; an existing file named to is never replaced, also not one
 // that another program creates at the same moment (where the file system allows
 // the atomic call). Goes through the installed handler when there is one.
+//
+// The system's call tries renameat2 with RENAME_NOREPLACE; where the file system
+// lacks that flag, a hard link and the removal of the old name; where it lacks
+// hard links too, a look for the new name and then a plain rename. Its calls go
+// through platform/SystemCalls.h, so tests reach each of these paths.
 RenameResult renameNoReplace(const QString &from, const QString &to);
 
 // The system's call itself, whatever handler is installed (for handlers that

@@ -24,6 +24,23 @@ QString errorText(int errorNumber)
     case EBUSY:
     case ETXTBSY:
         return QStringLiteral("Die Datei wird gerade benutzt");
+    case EIO:
+        return QStringLiteral("Der Datenträger meldet einen Lese- oder Schreibfehler");
+    case ENAMETOOLONG:
+        return QStringLiteral("Der Name ist zu lang");
+    case ENOTDIR:
+        return QStringLiteral("Ein Teil des Pfades ist kein Verzeichnis");
+    case EISDIR:
+        return QStringLiteral("Das ist ein Verzeichnis, keine Datei");
+    case ELOOP:
+        return QStringLiteral("Der Pfad führt über einen symbolischen Verweis");
+    case EXDEV:
+        return QStringLiteral("Die Datei liegt auf einem anderen Datenträger");
+    case EMFILE:
+    case ENFILE:
+        return QStringLiteral("Es sind zu viele Dateien geöffnet");
+    case ESTALE:
+        return QStringLiteral("Die Verbindung zum Netzlaufwerk ist unterbrochen");
     default:
         return QString::fromLocal8Bit(std::strerror(errorNumber));
     }
