@@ -41,10 +41,15 @@ Thumbnails::Thumbnails(Form1 &form, PageView &pages)
 
 Thumbnails::~Thumbnails()
 {
-    // Queued jobs go at once; a job already decoding ends within one picture's
-    // decode, and it must end before this object can go.
+    // Queued jobs go at once; a job already decoding stops at its decoder's next
+    // read, and it must end before this object can go.
     cancelPass();
     m_pool.waitForDone();
+}
+
+void Thumbnails::setWorkers(int count)
+{
+    m_pool.setMaxThreadCount(qMax(1, count));
 }
 
 void Thumbnails::BilderAnzeigen_Click()
@@ -77,6 +82,8 @@ void Thumbnails::cancelPass()
     if (!m_pass)
         return;
     m_pass->cancelled = true;
+    // Decodes waiting for memory give up; running ones stop at their next read.
+    m_budget.wakeWaiters();
     m_pool.clear();
     m_pass.reset();
     m_items.clear();
@@ -132,7 +139,7 @@ void Thumbnails::startPass()
             [this, pass, n, path, box] {
                 if (pass->cancelled)
                     return;
-                thumbs::Result r = thumbs::decodeFile(path, box);
+                thumbs::Result r = thumbs::decodeFile(path, box, {&m_budget, &pass->cancelled});
                 if (!pass->cancelled)
                     post(Delivery{pass, n, Decoded, std::move(r)});
             },

@@ -43,6 +43,10 @@ public:
 
     bool passRunning() const { return m_pass != nullptr; }
     thumbs::ThumbnailCache &cache() { return m_cache; }
+    // The number of threads that decode; by default one per core. Whatever it
+    // is, the decodes running at once share one memory budget.
+    void setWorkers(int count);
+    const thumbs::DecodeBudget &budget() const { return m_budget; }
 
 signals:
     // A picture was put into Picture1(slot).
@@ -81,6 +85,7 @@ private:
     Controls &m_c;
     FormState &m_s;
     QThreadPool m_pool;
+    thumbs::DecodeBudget m_budget;
     thumbs::ThumbnailCache m_cache;
 
     std::shared_ptr<Pass> m_pass; // the running pass; null when none runs
