@@ -156,6 +156,14 @@ public:
     {
     }
     int at(qint64 pos) const { return pos >= 0 && pos < m_size ? m_d[pos] : -1; }
+    // The position of the next 0xFF from pos on; -1 when there is none.
+    qint64 findFF(qint64 pos) const
+    {
+        if (pos < 0 || pos >= m_size)
+            return -1;
+        const void *hit = memchr(m_d + pos, 0xFF, size_t(m_size - pos));
+        return hit ? static_cast<const uchar *>(hit) - m_d : -1;
+    }
     // The bytes from pos on, at most length of them; null when pos lies outside.
     const uchar *span(qint64 pos, qint64 length, qint64 *available) const
     {
@@ -186,6 +194,17 @@ public:
                 return -1;
         }
         return uchar(m_window[pos - m_start]);
+    }
+    qint64 findFF(qint64 pos)
+    {
+        while (at(pos) >= 0) {
+            const qint64 offset = pos - m_start;
+            const void *hit = memchr(m_window.constData() + offset, 0xFF, size_t(m_window.size() - offset));
+            if (hit)
+                return m_start + (static_cast<const char *>(hit) - m_window.constData());
+            pos = m_start + m_window.size();
+        }
+        return -1;
     }
     const uchar *span(qint64 pos, qint64 length, qint64 *available)
     {
@@ -237,9 +256,10 @@ template <typename Source> bool readFrame(Source &src, qint64 data, qint64 lengt
     return true;
 }
 
-// Walks the markers from the start of the image to the first scan as the decoder
-// reads them. Every step moves forward, so the walk ends on any input.
-template <typename Source> void walkMarkers(Source &src, JpegInfo &info, bool withExif)
+// Walks the markers from the start of the image as the decoder reads them: up to
+// the first scan, or with throughScans on through every scan's data to the end
+// of the image. Every step moves forward, so the walk ends on any input.
+template <typename Source> void walkMarkers(Source &src, JpegInfo &info, bool withExif, bool throughScans)
 {
     info.headers = Headers::Incomplete;
     bool frameSeen = false;
@@ -247,11 +267,13 @@ template <typename Source> void walkMarkers(Source &src, JpegInfo &info, bool wi
     qint64 pos = 2;
     for (;;) {
         // The decoder skips anything up to the next 0xFF, then fill bytes; a
-        // stuffed zero is no marker.
+        // stuffed zero is no marker. In a scan's data the same finds the end of
+        // the scan, passing its restart markers.
         int marker = 0;
-        while (marker == 0) {
-            while (src.at(pos) >= 0 && src.at(pos) != 0xFF)
-                ++pos;
+        while (marker == 0 || (info.scans > 0 && marker >= 0xD0 && marker <= 0xD7)) {
+            pos = src.findFF(pos);
+            if (pos < 0)
+                return;
             while (src.at(pos) == 0xFF)
                 ++pos;
             marker = src.at(pos);
@@ -262,7 +284,10 @@ template <typename Source> void walkMarkers(Source &src, JpegInfo &info, bool wi
         if (marker == 0x01 || (marker >= 0xD0 && marker <= 0xD7))
             continue; // no length follows
         if (marker != 0xDA && !isDecodedFrame(marker) && !isSkippedByLength(marker)) {
-            info.headers = Headers::Refused; // a second start, the end, or a marker the decoder rejects
+            // A second start, the end, or a marker the decoder rejects: in front
+            // of the first scan the decoder has no picture then.
+            if (info.scans == 0)
+                info.headers = Headers::Refused;
             return;
         }
         const int high = src.at(pos);
@@ -275,14 +300,23 @@ template <typename Source> void walkMarkers(Source &src, JpegInfo &info, bool wi
             const int inScan = src.at(data);
             if (!frameSeen) {
                 info.headers = Headers::Refused;
-            } else if (inScan >= 0) {
+                return;
+            }
+            if (inScan < 0)
+                return;
+            if (info.scans++ == 0) {
                 info.firstScanComponents = inScan;
                 info.headers = Headers::Complete;
+                if (!throughScans)
+                    return;
             }
-            return;
+            pos = data + qMax<qint64>(0, length - 2);
+            continue;
         }
         if (isDecodedFrame(marker)) {
             if (frameSeen || !readFrame(src, data, length, marker, info)) {
+                if (info.scans > 0)
+                    return; // the decoder stops here; what it read stands
                 info.headers = Headers::Refused;
                 return;
             }
@@ -315,7 +349,7 @@ JpegInfo parseHead(const QByteArray &headBytes)
     if (src.at(0) != 0xFF || src.at(1) != 0xD8 || src.at(3) < 0)
         return info;
     info.status = HeadStatus::Jpeg;
-    walkMarkers(src, info, true);
+    walkMarkers(src, info, true, false);
     return info;
 }
 
@@ -334,7 +368,7 @@ FileHead readHead(QIODevice &file)
         // and the other EXIF values count only where they lie in the head.
         JpegInfo whole;
         FileSource src(file);
-        walkMarkers(src, whole, false);
+        walkMarkers(src, whole, false, false);
         h.info.frameSize = whole.frameSize;
         h.info.progressive = whole.progressive;
         h.info.headers = whole.headers;
@@ -343,8 +377,20 @@ FileHead readHead(QIODevice &file)
         h.info.firstScanComponents = whole.firstScanComponents;
         h.info.keptMarkers = whole.keptMarkers;
         h.info.keptMarkerBytes = whole.keptMarkerBytes;
+        h.info.scans = whole.scans;
     }
     return h;
+}
+
+JpegInfo walkFile(QIODevice &file)
+{
+    JpegInfo info;
+    FileSource src(file);
+    if (src.at(0) != 0xFF || src.at(1) != 0xD8 || src.at(3) < 0)
+        return info;
+    info.status = HeadStatus::Jpeg;
+    walkMarkers(src, info, false, true);
+    return info;
 }
 
 int openPicture(QFile &file, const QString &path, QIODevice::OpenMode mode)

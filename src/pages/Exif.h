@@ -58,9 +58,13 @@ struct JpegInfo {
     // coefficient of the picture, as a progressive frame does.
     int firstScanComponents = 0;
     // The comment, APP1 and APP2 blocks in front of the first scan: the decoder
-    // keeps each of them in memory while it reads the header.
+    // keeps each of them in memory, in a list it walks for every new one.
     int keptMarkers = 0;
     qint64 keptMarkerBytes = 0;
+    // Scans seen: 1 when the walk stopped at the first, all of them up to the
+    // end of the image for walkFile, where keptMarkers and keptMarkerBytes also
+    // count the blocks between the scans, which the decoder keeps as well.
+    int scans = 0;
     // EXIF orientation 1..8 (1 = upright); 1 when absent or out of range.
     int orientation = 1;
     // Embedded JPEG thumbnail (IFD1) as a file offset and length; length 0 when
@@ -106,5 +110,10 @@ FileHead readHead(const QString &path);
 // blocks), they are walked on in the file, so the frame header is always found
 // when there is one.
 FileHead readHead(QIODevice &file);
+
+// The whole of a file open for reading, walked as the decoder will read it: the
+// frame, every scan and every block the decoder keeps, up to the end of the
+// image. The EXIF values are not looked at.
+JpegInfo walkFile(QIODevice &file);
 
 } // namespace exif

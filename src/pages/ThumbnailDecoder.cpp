@@ -60,12 +60,12 @@ bool isCancelled(const DecodeControl &control)
     return control.cancelled && *control.cancelled;
 }
 
-// Whether decoding the picture of head for box is refused for what it would cost.
-bool tooLarge(const exif::FileHead &head, QSize box)
+// Whether decoding a picture of these headers for box is refused for what it
+// would cost; orientation is the picture's, fileSize the whole file's.
+bool tooLarge(const exif::JpegInfo &info, int orientation, qint64 fileSize, QSize box)
 {
-    const exif::JpegInfo &info = head.info;
-    return !plausibleSize(info.frameSize, head.fileSize) || info.keptMarkers > MaxKeptMarkers ||
-           decodeBytes(info, storedTarget(box, info.orientation)) > MaxDecodeBytes;
+    return !plausibleSize(info.frameSize, fileSize) || info.keptMarkers > MaxKeptMarkers ||
+           info.scans > MaxScans || decodeBytes(info, storedTarget(box, orientation)) > MaxDecodeBytes;
 }
 
 // The checks every decode of the main picture passes before the file is handed
@@ -79,7 +79,7 @@ Status admit(const exif::FileHead &head, QSize box)
         return Status::NotJpeg;
     if (box.isEmpty())
         return Status::Damaged;
-    if (info.frameSize.isValid() && tooLarge(head, box))
+    if (info.frameSize.isValid() && tooLarge(info, info.orientation, head.fileSize, box))
         return Status::TooLarge;
     // The decoder stops at such headers, or the file ends before its picture
     // begins: nothing to decode.
@@ -95,12 +95,22 @@ Result decodeOpened(EndWatchingFile &file, const exif::FileHead &head, QSize box
     const Status admitted = admit(head, box);
     if (admitted != Status::Ok)
         return {admitted, {}};
+    // The head told about the frame; the scans and the blocks between them,
+    // which cost the decoder time and memory too, are seen only in the whole
+    // file, walked as the decoder will read it.
+    const exif::JpegInfo whole = exif::walkFile(file);
+    if (isCancelled(control))
+        return {Status::Cancelled, {}};
+    if (whole.frameSize != head.info.frameSize || whole.headers != exif::Headers::Complete)
+        return {Status::Damaged, {}};
+    if (tooLarge(whole, head.info.orientation, head.fileSize, box))
+        return {Status::TooLarge, {}};
     const QSize target = storedTarget(box, head.info.orientation);
     // Reading the header already allocates (the metadata blocks the reader
     // keeps), so the memory is reserved before the decoder sees the file.
     DecodeBudget::Reservation reservation;
     if (control.budget) {
-        reservation = control.budget->reserve(decodeBytes(head.info, target), control.cancelled);
+        reservation = control.budget->reserve(decodeBytes(whole, target), control.cancelled);
         if (!reservation.granted())
             return {Status::Cancelled, {}};
     }
@@ -251,7 +261,7 @@ Result fromEmbedded(const exif::FileHead &head, QSize box)
     if (!info.frameSize.isValid())
         return {Status::NoThumbnail, {}};
     // A picture that is not decoded is not stood in for either.
-    if (tooLarge(head, box.isEmpty() ? QSize(1, 1) : box))
+    if (tooLarge(info, info.orientation, head.fileSize, box.isEmpty() ? QSize(1, 1) : box))
         return {Status::TooLarge, {}};
     if (!info.hasThumbnail() || box.isEmpty() || info.thumbnailOffset < 0 ||
         info.thumbnailOffset + info.thumbnailLength > head.head.size())

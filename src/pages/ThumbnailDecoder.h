@@ -46,11 +46,15 @@ bool plausibleSize(QSize frame, qint64 fileSize);
 // 5 MB; a header claiming 30000 x 30000 progressive needs 2.7 GB or more.
 constexpr qint64 MaxDecodeBytes = 320ll * 1024 * 1024;
 
-// More comment, APP1 and APP2 blocks than this in front of the picture are
-// refused: the decoder keeps each in a list it walks to its end for every new
-// one, so tens of thousands of empty blocks (a few hundred KB) cost it seconds.
-// Cameras write a handful.
+// More comment, APP1 and APP2 blocks than this are refused: the decoder keeps
+// each in a list it walks to its end for every new one, so tens of thousands of
+// empty blocks (a few hundred KB) cost it seconds. Cameras write a handful.
 constexpr int MaxKeptMarkers = 1000;
+
+// Progressive pictures of more scans than this are refused: the decoder goes over
+// every block of the picture for each scan, so a thousand repeated scans of 11
+// bytes over a 9000 x 9000 frame cost it 41 s. Encoders write about 10.
+constexpr int MaxScans = 100;
 
 // The memory the decoder will take for a picture with these headers when asked
 // for target (the stored-orientation size): the output at the DCT scale the JPEG
