@@ -178,8 +178,10 @@ private:
     qint64 m_size;
 };
 
-// A file read through a window, for the rare file whose markers go on beyond the
-// head; only their lengths and the frame and scan headers are looked at.
+// A file read through a window: for the walk through the whole file before the
+// decode, and for the rare file whose markers go on beyond the head. Only the
+// markers, their lengths and the frame and scan headers are looked at; a scan's
+// data is passed over by searching for its end.
 class FileSource {
 public:
     explicit FileSource(QIODevice &file) : m_file(file) {}

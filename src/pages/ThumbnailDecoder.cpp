@@ -198,7 +198,7 @@ qint64 decodeBytes(const exif::JpegInfo &info, QSize target)
     // The JPEG reader decodes at M/8 with the smallest M that still covers the
     // target, into a 32-bit picture of that size.
     const double f = qMin(double(width) / target.width(), double(height) / target.height());
-    const qint64 m = qBound(1, int(std::ceil(8 / f)), 8);
+    const qint64 m = qint64(qBound(1.0, std::ceil(8 / f), 8.0));
     const qint64 outWidth = divUp(width * m, 8);
     const qint64 outHeight = divUp(height * m, 8);
     qint64 bytes = outWidth * outHeight * 4;
