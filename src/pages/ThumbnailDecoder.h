@@ -41,9 +41,10 @@ constexpr int MaxSide = 30000;
 bool plausibleSize(QSize frame, qint64 fileSize);
 
 // A decode that would take more memory than this is refused before it starts.
-// Measured: a progressive 50-megapixel picture needs 148 MB with its colour
-// sampled 4:2:0, about 200 MB at 4:2:2 and 295 MB at 4:4:4, a sequential one
-// 5 MB; a header claiming 30000 x 30000 progressive needs 2.7 GB or more.
+// A progressive 50-megapixel picture (8688 x 5792) needs 148 MiB with its colour
+// sampled 4:2:0 (measured), about 196 MiB at 4:2:2 and 293 MiB at 4:4:4; a
+// sequential one 5 MiB. A header claiming 30000 x 30000 progressive needs
+// 2.6 GiB or more.
 constexpr qint64 MaxDecodeBytes = 320ll * 1024 * 1024;
 
 // More comment, APP1 and APP2 blocks than this are refused: the decoder keeps
@@ -51,9 +52,9 @@ constexpr qint64 MaxDecodeBytes = 320ll * 1024 * 1024;
 // empty blocks (a few hundred KB) cost it seconds. Cameras write a handful.
 constexpr int MaxKeptMarkers = 1000;
 
-// Progressive pictures of more scans than this are refused: the decoder goes over
-// every block of the picture for each scan, so a thousand repeated scans of 11
-// bytes over a 9000 x 9000 frame cost it 41 s. Encoders write about 10.
+// Pictures of more scans than this are refused: the decoder goes over every
+// block of the picture for each scan, so a thousand repeated scans of 11 bytes
+// over a 9000 x 9000 frame cost it 9 to 41 s. Encoders write about 10.
 constexpr int MaxScans = 100;
 
 // The memory the decoder will take for a picture with these headers when asked
