@@ -1,6 +1,6 @@
 // The JPEG head parser and the thumbnail decoder on any file: no crash, no read
-// outside the data, and no decode of a size the file cannot hold (fuzz/run sets a
-// memory limit that such a decode would pass).
+// outside the data, and no decode the memory check did not admit (fuzz/run sets
+// memory limits that a decode of a hostile header would pass).
 #include "pages/Exif.h"
 #include "pages/ThumbnailDecoder.h"
 
@@ -51,6 +51,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         std::abort();
     const thumbs::Result main = thumbs::fromMain(path, head, box);
     if (main.ok() && main.image.size() != box)
+        std::abort();
+    // Nothing is decoded that the memory check did not see in full and admit.
+    if (main.ok() && (head.info.headers != exif::Headers::Complete ||
+                      thumbs::decodeBytes(head.info, thumbs::storedTarget(box, head.info.orientation)) >
+                          thumbs::MaxDecodeBytes))
+        std::abort();
+    // Reading the head from the decoder's own open file changes nothing.
+    if (thumbs::decodeFile(path, box).status != main.status)
         std::abort();
     return 0;
 }

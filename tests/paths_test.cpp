@@ -232,6 +232,13 @@ void PathsTest::directoryNotUtf8IsListedAndRememberedAsItsBytes()
     QVERIFY(fileBytes(fx.iniPath()).contains("Verzeichnis=" + raw + "/\n"));
     QCOMPARE(ini::IniRead(Section, QStringLiteral("Verzeichnis"), fx.iniPath(), QString()),
              given + QLatin1Char('/'));
+
+    // The next start finds it through the settings file, thumbnails included.
+    fx.form.reset();
+    Form1 &again = fx.start(QString());
+    QCOMPARE(again.model().directory(), given + QLatin1Char('/'));
+    QCOMPARE(again.model().fileCount(), 1);
+    QTRY_VERIFY_WITH_TIMEOUT(showsDecodedPicture(again.controls().Picture1[0]), 10000);
 }
 
 void PathsTest::reloadKeepsTheDirectoryOfThisRun()

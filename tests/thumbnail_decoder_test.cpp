@@ -1,17 +1,25 @@
 // Decoding thumbnails without a window: EXIF reading, both stages, hostile files.
+#include "pages/DecodeBudget.h"
 #include "pages/Exif.h"
 #include "pages/ThumbnailCache.h"
 #include "pages/ThumbnailDecoder.h"
+#include "platform/FileNames.h"
 #include "support/TestSupport.h"
 
 #include "TestPictures.h"
 
 #include <QBuffer>
+#include <QImageReader>
 #include <QImageWriter>
 #include <QPainter>
+#include <QProcess>
+#include <QThread>
 #include <QTransform>
 #include <QtTest>
+#include <cstdio>
+#include <fcntl.h>
 #include <sys/resource.h>
+#include <unistd.h>
 
 Q_DECLARE_METATYPE(thumbs::Status)
 
@@ -40,6 +48,15 @@ double difference(const QImage &a, const QImage &b)
                    qAbs(qBlue(p[col]) - qBlue(q[col]));
     }
     return double(sum) / (3.0 * x.width() * x.height());
+}
+
+bool reddishPixel(QRgb c)
+{
+    return qRed(c) > 180 && qGreen(c) < 80 && qBlue(c) < 80;
+}
+bool bluishPixel(QRgb c)
+{
+    return qBlue(c) > 180 && qRed(c) < 80 && qGreen(c) < 80;
 }
 
 QColor average(const QImage &img)
@@ -83,6 +100,136 @@ private:
     bool m_active = false;
 };
 
+// A field of /proc/self/status in bytes (VmRSS, VmHWM); -1 when absent.
+qint64 statusBytes(const char *field)
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray &line : status.readAll().split('\n'))
+        if (line.startsWith(field))
+            return line.mid(qstrlen(field)).trimmed().split(' ').first().toLongLong() * 1024;
+    return -1;
+}
+
+// Run in a child process started by decodeInChild: decodes one file and prints
+// its status and the peak memory the decode added.
+int decodePeakChild(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    const QString path = QString::fromLocal8Bit(argv[2]);
+    const QSize box(QByteArray(argv[3]).toInt(), QByteArray(argv[4]).toInt());
+    // The JPEG plugin is loaded first, so only the decode itself counts.
+    QImage warm(8, 8, QImage::Format_RGB32);
+    warm.fill(Qt::white);
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::ReadWrite);
+    warm.save(&buffer, "jpeg");
+    QImage::fromData(bytes, "jpeg");
+    const qint64 before = statusBytes("VmRSS:");
+    const thumbs::Result r = thumbs::decodeFile(path, box);
+    std::printf("%d %lld\n", int(r.status), statusBytes("VmHWM:") - before);
+    return 0;
+}
+
+struct Measured {
+    thumbs::Status status = thumbs::Status::Damaged;
+    qint64 peak = -1; // bytes the decode added to the child's peak memory; -1 when it failed
+};
+
+// Decodes path in a fresh process (this test program started again), so that the
+// peak memory of one decode is measured apart from all this process did before.
+Measured decodeInChild(const QString &path, QSize box)
+{
+    QProcess child;
+    child.setProcessChannelMode(QProcess::SeparateChannels);
+    child.start(
+        QCoreApplication::applicationFilePath(),
+        {QStringLiteral("--decode-peak"), path, QString::number(box.width()), QString::number(box.height())});
+    Measured m;
+    if (!child.waitForFinished(120000) || child.exitCode() != 0)
+        return m;
+    const QList<QByteArray> fields = child.readAllStandardOutput().trimmed().split(' ');
+    if (fields.size() != 2)
+        return m;
+    m.status = thumbs::Status(fields[0].toInt());
+    m.peak = fields[1].toLongLong();
+    return m;
+}
+
+bool writeBytes(const QString &path, const QByteArray &bytes)
+{
+    QFile f(path);
+    return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size();
+}
+
+// Writes bytes under a name given as raw bytes, which Qt's own file functions
+// cannot reach when they are not UTF-8.
+bool writeRaw(const QString &dir, const QByteArray &name, const QByteArray &bytes)
+{
+    const QByteArray path = platform::encodeName(dir) + '/' + name;
+    const int fd = ::open(path.constData(), O_WRONLY | O_CREAT | O_EXCL, 0644);
+    if (fd < 0)
+        return false;
+    const bool ok = ::write(fd, bytes.constData(), size_t(bytes.size())) == bytes.size();
+    ::close(fd);
+    return ok;
+}
+
+// jpeg with its first scan cut down to its first component: a sequential frame
+// read in several scans, which makes the decoder keep every coefficient.
+QByteArray withFirstScanOfOneComponent(const QByteArray &jpeg)
+{
+    qsizetype sos = 2;
+    while (sos + 4 < jpeg.size() && !(uchar(jpeg[sos]) == 0xFF && uchar(jpeg[sos + 1]) == 0xDA))
+        sos += 2 + (uchar(jpeg[sos + 2]) << 8 | uchar(jpeg[sos + 3]));
+    if (sos + 7 >= jpeg.size())
+        return {};
+    const int length = uchar(jpeg[sos + 2]) << 8 | uchar(jpeg[sos + 3]);
+    QByteArray scan("\xFF\xDA\x00\x08\x01", 5);
+    scan.append(jpeg.mid(sos + 5, 2)); // the first component and its tables
+    scan.append("\x00\x3F\x00", 3);
+    return jpeg.left(sos) + scan + jpeg.mid(sos + 2 + length);
+}
+
+// Where each scan of jpeg lies: from its marker to the marker after its data.
+QList<QPair<qsizetype, qsizetype>> scanRanges(const QByteArray &jpeg)
+{
+    QList<QPair<qsizetype, qsizetype>> scans;
+    qsizetype pos = 2;
+    while (pos + 4 <= jpeg.size() && uchar(jpeg[pos]) == 0xFF) {
+        const uchar marker = uchar(jpeg[pos + 1]);
+        if (marker == 0xD9)
+            break;
+        const qsizetype end = pos + 2 + (uchar(jpeg[pos + 2]) << 8 | uchar(jpeg[pos + 3]));
+        if (marker != 0xDA) {
+            pos = end;
+            continue;
+        }
+        qsizetype next = end;
+        while (next + 1 < jpeg.size() && !(uchar(jpeg[next]) == 0xFF && uchar(jpeg[next + 1]) != 0 &&
+                                           (uchar(jpeg[next + 1]) < 0xD0 || uchar(jpeg[next + 1]) > 0xD7)))
+            ++next;
+        scans.append({pos, next});
+        pos = next;
+    }
+    return scans;
+}
+
+// A small honest picture in memory.
+QByteArray smallJpeg(QSize size, bool progressive)
+{
+    QImage img(size, QImage::Format_RGB32);
+    img.fill(QColor(40, 160, 90));
+    QByteArray bytes;
+    QBuffer b(&bytes);
+    b.open(QIODevice::WriteOnly);
+    QImageWriter w(&b, "jpeg");
+    w.setProgressiveScanWrite(progressive);
+    return w.write(img) ? bytes : QByteArray();
+}
+
 } // namespace
 
 class ThumbnailDecoderTest : public QObject {
@@ -108,6 +255,20 @@ private slots:
     void dctScaleStillCoversTheBox();
     void cacheStaysWithinItsBudget();
     void cacheKeyFollowsFileNotName();
+    void bombsAreRefusedBeforeTheDecoderAllocates_data();
+    void bombsAreRefusedBeforeTheDecoderAllocates();
+    void memoryEstimateCoversWhatTheDecoderTakes_data();
+    void memoryEstimateCoversWhatTheDecoderTakes();
+    void fiftyMegapixelPicturesDecode_data();
+    void fiftyMegapixelPicturesDecode();
+    void frameHeaderIsFoundWhereTheDecoderFindsIt_data();
+    void frameHeaderIsFoundWhereTheDecoderFindsIt();
+    void structuresThatCostTheDecoderSecondsAreRefusedQuickly_data();
+    void structuresThatCostTheDecoderSecondsAreRefusedQuickly();
+    void budgetHoldsBackWhatDoesNotFitAndReleasesCancelledWaiters();
+    void cancelledDecodeStopsAndGivesItsMemoryBack();
+    void nameThatIsNotUtf8ReachesItsPicture_data();
+    void nameThatIsNotUtf8ReachesItsPicture();
 };
 
 void ThumbnailDecoderTest::headerReading_data()
@@ -449,5 +610,297 @@ void ThumbnailDecoderTest::cacheKeyFollowsFileNotName()
     QVERIFY(!thumbs::fileKey(a).valid());
 }
 
-QTEST_GUILESS_MAIN(ThumbnailDecoderTest)
+void ThumbnailDecoderTest::bombsAreRefusedBeforeTheDecoderAllocates_data()
+{
+    QTest::addColumn<QByteArray>("bytes");
+    const qint64 size = 450 * 1024;
+    const QByteArray bomb = testpics::decompressionBomb(QSize(30000, 30000), size);
+    QTest::newRow("progressive 30000 x 30000 padded to 450 KB") << bomb;
+    QTest::newRow("progressive 4:4:4 12000 x 12000 padded to 450 KB")
+        << testpics::withSampling(testpics::decompressionBomb(QSize(12000, 12000), size), 0, 1, 1);
+    QTest::newRow("sequential frame read in several scans, 20000 x 20000")
+        << withFirstScanOfOneComponent(testpics::decompressionBomb(QSize(20000, 20000), size, false));
+    QByteArray blocks;
+    for (int i = 0; i < 3; ++i)
+        blocks += QByteArray("\xFF\xE5\xFF\xFF", 4) + QByteArray(0xFFFF - 2, 'x');
+    QTest::newRow("frame header beyond the head") << QByteArray(bomb).insert(2, blocks);
+    QTest::newRow("frame header behind garbage bytes")
+        << QByteArray(bomb).insert(2, QByteArray("\x01\x02\x03", 3));
+}
+
+void ThumbnailDecoderTest::bombsAreRefusedBeforeTheDecoderAllocates()
+{
+    QFETCH(QByteArray, bytes);
+    QVERIFY(!bytes.isEmpty());
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("bomb.jpg"));
+    QVERIFY(writeBytes(path, bytes));
+    const Measured m = decodeInChild(path, Box);
+    QVERIFY2(m.peak >= 0, "the child process did not report");
+    QCOMPARE(m.status, thumbs::Status::TooLarge);
+    // Nothing but the head was read: the decoder never saw the file.
+    QVERIFY2(m.peak < 16 * 1024 * 1024, qPrintable(QString::number(m.peak)));
+    QVERIFY(!thumbs::fromEmbedded(exif::readHead(path), Box).ok());
+}
+
+void ThumbnailDecoderTest::memoryEstimateCoversWhatTheDecoderTakes_data()
+{
+    QTest::addColumn<QByteArray>("bytes");
+    using testpics::decompressionBomb;
+    QTest::newRow("progressive 4:2:0, 9000 x 9000") << decompressionBomb(QSize(9000, 9000), 100000);
+    QTest::newRow("progressive 4:4:4, 6000 x 6000")
+        << testpics::withSampling(decompressionBomb(QSize(6000, 6000), 100000), 0, 1, 1);
+    QTest::newRow("progressive 4:1:1, 6000 x 4000")
+        << testpics::withSampling(decompressionBomb(QSize(6000, 4000), 100000), 0, 4, 1);
+    QTest::newRow("progressive grey, 12000 x 8000")
+        << decompressionBomb(QSize(12000, 8000), 100000, true, true);
+    QTest::newRow("sequential, 30000 x 30000") << decompressionBomb(QSize(30000, 30000), 1000000, false);
+    QTest::newRow("sequential 4:4:4, 8000 x 8000")
+        << testpics::withSampling(decompressionBomb(QSize(8000, 8000), 100000, false), 0, 1, 1);
+    QTest::newRow("sequential frame read in several scans, 8000 x 8000")
+        << withFirstScanOfOneComponent(decompressionBomb(QSize(8000, 8000), 100000, false));
+}
+
+void ThumbnailDecoderTest::memoryEstimateCoversWhatTheDecoderTakes()
+{
+    QFETCH(QByteArray, bytes);
+    QVERIFY(!bytes.isEmpty());
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("p.jpg"));
+    QVERIFY(writeBytes(path, bytes));
+    const exif::FileHead head = exif::readHead(path);
+    const qint64 estimate = thumbs::decodeBytes(head.info, thumbs::storedTarget(Box, head.info.orientation));
+    QVERIFY(estimate > 0 && estimate <= thumbs::MaxDecodeBytes);
+    const Measured m = decodeInChild(path, Box);
+    QVERIFY2(m.peak >= 0, "the child process did not report");
+    QCOMPARE(m.status, thumbs::Status::Ok);
+#if defined(__SANITIZE_ADDRESS__)
+    // The address sanitizer's shadow adds an eighth to every allocation.
+    const double sanitizer = 1.2;
+#else
+    const double sanitizer = 1.0;
+#endif
+    const QString figures = QStringLiteral("estimate %1 MB, measured %2 MB")
+                                .arg(double(estimate) / (1 << 20), 0, 'f', 1)
+                                .arg(double(m.peak) / (1 << 20), 0, 'f', 1);
+    // Too low lets decodes exceed the memory they were admitted with; far too
+    // high refuses pictures that would decode.
+    QVERIFY2(double(m.peak) <= sanitizer * double(estimate), qPrintable(figures));
+    QVERIFY2(double(estimate) <= 1.5 * double(m.peak) + 4 * (1 << 20), qPrintable(figures));
+}
+
+void ThumbnailDecoderTest::fiftyMegapixelPicturesDecode_data()
+{
+    QTest::addColumn<bool>("progressive");
+    QTest::newRow("progressive") << true;
+    QTest::newRow("sequential") << false;
+}
+
+void ThumbnailDecoderTest::fiftyMegapixelPicturesDecode()
+{
+    QFETCH(bool, progressive);
+    // 8688 x 5792, a 50-megapixel camera's size: red left, blue right.
+    QImage picture(8688, 5792, QImage::Format_RGB32);
+    picture.fill(Qt::blue);
+    QPainter(&picture).fillRect(0, 0, picture.width() / 2, picture.height(), Qt::red);
+    testpics::CameraOptions o;
+    o.progressive = progressive;
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("50mp.jpg"));
+    QVERIFY(writeBytes(path, testpics::cameraJpeg(picture, o)));
+    picture = QImage();
+    QCOMPARE(exif::readHead(path).info.progressive, progressive);
+
+    const thumbs::Result r = thumbs::decodeFile(path, Box);
+    QCOMPARE(r.status, thumbs::Status::Ok);
+    QCOMPARE(r.image.size(), Box);
+    QVERIFY(reddishPixel(r.image.pixel(10, Box.height() / 2)));
+    QVERIFY(bluishPixel(r.image.pixel(Box.width() - 10, Box.height() / 2)));
+}
+
+void ThumbnailDecoderTest::frameHeaderIsFoundWhereTheDecoderFindsIt_data()
+{
+    QTest::addColumn<QByteArray>("inserted");
+    QByteArray blocks;
+    for (int i = 0; i < 3; ++i)
+        blocks += QByteArray("\xFF\xE5\xFF\xFF", 4) + QByteArray(0xFFFF - 2, 'x');
+    QTest::newRow("metadata blocks reaching beyond the head") << blocks;
+    QTest::newRow("garbage bytes between blocks") << QByteArray("\x01\x02\x03", 3);
+    QTest::newRow("fill bytes") << QByteArray("\xFF\xFF\xFF", 3);
+    QTest::newRow("stuffed zero between blocks") << QByteArray("\xFF\x00", 2);
+    QTest::newRow("block with a length below 2") << QByteArray("\xFF\xE5\x00\x00", 4);
+}
+
+void ThumbnailDecoderTest::frameHeaderIsFoundWhereTheDecoderFindsIt()
+{
+    QFETCH(QByteArray, inserted);
+    QTemporaryDir dir;
+    // An honest picture: the walk finds the frame the decoder reads, and it decodes.
+    const QString honest = dir.filePath(QStringLiteral("honest.jpg"));
+    QVERIFY(writeBytes(honest, smallJpeg(QSize(640, 480), true).insert(2, inserted)));
+    const exif::FileHead head = exif::readHead(honest);
+    QCOMPARE(head.info.headers, exif::Headers::Complete);
+    QCOMPARE(head.info.frameSize, QSize(640, 480));
+    QCOMPARE(QImageReader(honest).size(), QSize(640, 480));
+    QCOMPARE(thumbs::decodeFile(honest, Box).status, thumbs::Status::Ok);
+    // A bomb hidden the same way is refused.
+    const QString bomb = dir.filePath(QStringLiteral("bomb.jpg"));
+    QVERIFY(
+        writeBytes(bomb, testpics::decompressionBomb(QSize(30000, 30000), 450 * 1024).insert(2, inserted)));
+    QCOMPARE(thumbs::decodeFile(bomb, Box).status, thumbs::Status::TooLarge);
+}
+
+void ThumbnailDecoderTest::structuresThatCostTheDecoderSecondsAreRefusedQuickly_data()
+{
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<thumbs::Status>("status");
+    const QByteArray honest = smallJpeg(QSize(640, 480), true);
+    const auto comments = [](int count) {
+        QByteArray blocks;
+        for (int i = 0; i < count; ++i)
+            blocks += QByteArray("\xFF\xFE\x00\x02", 4);
+        return blocks;
+    };
+    QTest::newRow("500 comments in front")
+        << QByteArray(honest).insert(2, comments(500)) << thumbs::Status::Ok;
+    QTest::newRow("40,000 empty comments in front, 160 KB")
+        << QByteArray(honest).insert(2, comments(40000)) << thumbs::Status::TooLarge;
+    const QList<QPair<qsizetype, qsizetype>> scans = scanRanges(honest);
+    QVERIFY(scans.size() > 2);
+    QTest::newRow("40,000 empty comments after the first scan")
+        << QByteArray(honest).insert(scans[1].first, comments(40000)) << thumbs::Status::TooLarge;
+    QTest::newRow("progressive as encoded") << honest << thumbs::Status::Ok;
+    // Each repeated scan makes the decoder go over all 1.9 million blocks again.
+    const QByteArray large = testpics::decompressionBomb(QSize(9000, 9000), 100 * 1024);
+    const QList<QPair<qsizetype, qsizetype>> largeScans = scanRanges(large);
+    QVERIFY(!largeScans.isEmpty());
+    const QByteArray last =
+        large.mid(largeScans.last().first, largeScans.last().second - largeScans.last().first);
+    QTest::newRow("1,000 repeated scans over 9000 x 9000, 11 KB")
+        << QByteArray(large).insert(largeScans.last().second, last.repeated(1000))
+        << thumbs::Status::TooLarge;
+}
+
+void ThumbnailDecoderTest::structuresThatCostTheDecoderSecondsAreRefusedQuickly()
+{
+    QFETCH(QByteArray, bytes);
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("p.jpg"));
+    QVERIFY(writeBytes(path, bytes));
+    QElapsedTimer timer;
+    timer.start();
+    QTEST(thumbs::decodeFile(path, Box).status, "status");
+    QVERIFY2(timer.elapsed() < 2000, qPrintable(QString::number(timer.elapsed())));
+}
+
+void ThumbnailDecoderTest::budgetHoldsBackWhatDoesNotFitAndReleasesCancelledWaiters()
+{
+    thumbs::DecodeBudget budget(100);
+    QVERIFY(!budget.reserve(101).granted()); // never fits: refused at once
+    auto first = budget.reserve(60);
+    QVERIFY(first.granted());
+
+    std::atomic_bool secondGranted{false};
+    std::unique_ptr<QThread> second(QThread::create([&] {
+        auto r = budget.reserve(60);
+        secondGranted = r.granted();
+    }));
+    second->start();
+    QVERIFY(!second->wait(100)); // 60 + 60 do not fit: it waits
+    first.release();
+    QVERIFY(second->wait(10000));
+    QVERIFY(secondGranted);
+    QCOMPARE(budget.inUse(), 0);
+
+    auto holder = budget.reserve(80);
+    std::atomic_bool cancelled{false};
+    std::atomic_bool waiterGranted{true};
+    std::unique_ptr<QThread> waiter(QThread::create([&] {
+        auto r = budget.reserve(50, &cancelled);
+        waiterGranted = r.granted();
+    }));
+    waiter->start();
+    QVERIFY(!waiter->wait(100));
+    cancelled = true;
+    budget.wakeWaiters();
+    QVERIFY(waiter->wait(10000));
+    QVERIFY(!waiterGranted);
+    QCOMPARE(budget.inUse(), 80);
+}
+
+void ThumbnailDecoderTest::cancelledDecodeStopsAndGivesItsMemoryBack()
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("p.jpg"));
+    QVERIFY(testpics::writeCameraPhoto(path, QSize(1600, 1200), 3));
+    thumbs::DecodeBudget budget(64 * 1024 * 1024);
+    std::atomic_bool cancelled{false};
+
+    // A decode waiting for memory held by others gives up once cancelled.
+    auto others = budget.reserve(budget.capacity());
+    thumbs::Result waited;
+    std::unique_ptr<QThread> decoder(QThread::create([&] {
+        waited = thumbs::decodeFile(path, Box, {&budget, &cancelled});
+    }));
+    decoder->start();
+    QVERIFY(!decoder->wait(100));
+    cancelled = true;
+    budget.wakeWaiters();
+    QVERIFY(decoder->wait(10000));
+    QCOMPARE(waited.status, thumbs::Status::Cancelled);
+    others.release();
+    QCOMPARE(budget.inUse(), 0);
+
+    // One admitted decodes and gives its memory back; a cancelled one never starts.
+    cancelled = false;
+    QCOMPARE(thumbs::decodeFile(path, Box, {&budget, &cancelled}).status, thumbs::Status::Ok);
+    QCOMPARE(budget.inUse(), 0);
+    cancelled = true;
+    QCOMPARE(thumbs::decodeFile(path, Box, {&budget, &cancelled}).status, thumbs::Status::Cancelled);
+    QCOMPARE(budget.inUse(), 0);
+}
+
+void ThumbnailDecoderTest::nameThatIsNotUtf8ReachesItsPicture_data()
+{
+    QTest::addColumn<QByteArray>("name");
+    QTest::newRow("Latin-1 umlaut") << QByteArray("Gr\xFC\xDF"
+                                                  "e \xE4.jpg");
+    QTest::newRow("bytes that are never UTF-8") << QByteArray("\xFF\xFE.JPG");
+    QTest::newRow("UTF-8 cut short") << QByteArray("x\xC3.jpg");
+    QTest::newRow("backslash") << QByteArray("a\\b.jpg");
+}
+
+void ThumbnailDecoderTest::nameThatIsNotUtf8ReachesItsPicture()
+{
+    QFETCH(QByteArray, name);
+    QTemporaryDir dir;
+    QImage img(640, 480, QImage::Format_RGB32);
+    img.fill(Qt::red);
+    QVERIFY(writeRaw(dir.path(), name, testpics::cameraJpeg(img)));
+    const QString path = platform::joinPath(dir.path(), platform::decodeName(name));
+
+    const exif::FileHead head = exif::readHead(path);
+    QVERIFY(head.readable);
+    QCOMPARE(head.info.frameSize, QSize(640, 480));
+    QVERIFY(thumbs::fromEmbedded(head, Box).ok());
+    const thumbs::Result main = thumbs::decodeFile(path, Box);
+    QCOMPARE(main.status, thumbs::Status::Ok);
+    QVERIFY(reddishPixel(main.image.pixel(Box.width() / 2, Box.height() / 2)));
+    QCOMPARE(thumbs::fromMain(path, head, Box).status, thumbs::Status::Ok);
+    // A name that does not exist is no other file's.
+    QCOMPARE(thumbs::decodeFile(path + QLatin1Char('x'), Box).status, thumbs::Status::Unreadable);
+}
+
+int main(int argc, char **argv)
+{
+    // Started again by decodeInChild, to measure one decode in a fresh process.
+    if (argc == 5 && qstrcmp(argv[1], "--decode-peak") == 0)
+        return decodePeakChild(argc, argv);
+    QCoreApplication app(argc, argv);
+    app.setAttribute(Qt::AA_Use96Dpi, true);
+    ThumbnailDecoderTest test;
+    QTEST_SET_MAIN_SOURCE_PATH
+    return QTest::qExec(&test, argc, argv);
+}
+
 #include "thumbnail_decoder_test.moc"

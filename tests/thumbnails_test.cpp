@@ -6,6 +6,7 @@
 #include "pages/PageModel.h"
 #include "pages/PageView.h"
 #include "pages/Thumbnails.h"
+#include "platform/FileNames.h"
 #include "support/TestSupport.h"
 
 #include "TestPictures.h"
@@ -14,6 +15,8 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QtTest>
+#include <fcntl.h>
+#include <unistd.h>
 
 namespace {
 
@@ -82,6 +85,40 @@ int slotOf(Form1 &form, const QString &fileName)
     return -1;
 }
 
+// Writes count copies of bytes named prefix_000.jpg ...
+void writeFiles(const QString &dir, const QString &prefix, int count, const QByteArray &bytes)
+{
+    for (int i = 0; i < count; ++i) {
+        QFile f(QDir(dir).filePath(QStringLiteral("%1_%2.jpg").arg(prefix).arg(i, 3, 10, QLatin1Char('0'))));
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        QCOMPARE(f.write(bytes), bytes.size());
+    }
+}
+
+// The process's peak resident memory since the last resetPeakMemory(), in bytes.
+qint64 peakMemory()
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray &line : status.readAll().split('\n'))
+        if (line.startsWith("VmHWM:"))
+            return line.mid(6).trimmed().split(' ').first().toLongLong() * 1024;
+    return -1;
+}
+
+// Sets the peak back to the memory in use now. Where the kernel cannot, the
+// peak stays the whole run's, which only makes the bound harder to meet.
+void resetPeakMemory()
+{
+    QFile clear(QStringLiteral("/proc/self/clear_refs"));
+    if (clear.open(QIODevice::WriteOnly))
+        clear.write("5");
+}
+
+// What the whole program may take while a page of hostile or huge pictures loads.
+constexpr qint64 PageMemoryBound = 1024ll * 1024 * 1024;
+
 int placeholders(Form1 &form)
 {
     int n = 0;
@@ -106,6 +143,9 @@ private slots:
     void rereadKeepsThePageAndShowsTheNewList();
     void pagingBackIsServedFromTheCache();
     void firstStageShowsEmbeddedThumbnailBeforeTheDecode();
+    void pageOfBombsShowsPlaceholdersQuicklyWithinMemoryBound();
+    void manyWorkersDecodingLargePicturesShareOneBudget();
+    void nameThatIsNotUtf8ShowsItsPicture();
 };
 
 void ThumbnailsTest::finalPictureOfEachPhoto_data()
@@ -361,6 +401,87 @@ void ThumbnailsTest::firstStageShowsEmbeddedThumbnailBeforeTheDecode()
     for (auto it = stages.cbegin(); it != stages.cend(); ++it)
         firstEmbedded += it.value().first() == Thumbnails::Embedded ? 1 : 0;
     QVERIFY(firstEmbedded >= 4);
+}
+
+void ThumbnailsTest::pageOfBombsShowsPlaceholdersQuicklyWithinMemoryBound()
+{
+    testing::FormFixture fx;
+    // 450 KB files claiming 30000 x 30000 progressive: each would take 2.7 GB.
+    writeFiles(fx.pictureDir.path(), QStringLiteral("bomb"), 53,
+               testpics::decompressionBomb(QSize(30000, 30000), 450 * 1024));
+    resetPeakMemory();
+    QElapsedTimer timer;
+    timer.start();
+    fx.start();
+    Thumbnails &t = thumbnails(*fx.form);
+    QSignalSpy finished(&t, &Thumbnails::passFinished);
+    if (t.passRunning())
+        QVERIFY(finished.wait(10000));
+    const qint64 elapsed = timer.elapsed();
+    const qint64 peak = peakMemory();
+    QVERIFY2(peak > 0 && peak < PageMemoryBound, qPrintable(QString::number(peak)));
+    QVERIFY2(elapsed < 5000, qPrintable(QString::number(elapsed)));
+    QCOMPARE(placeholders(*fx.form), fx.form->model().lastSlot() + 1);
+    QCOMPARE(t.budget().inUse(), 0);
+}
+
+void ThumbnailsTest::manyWorkersDecodingLargePicturesShareOneBudget()
+{
+    testing::FormFixture fx;
+    // Each takes about 185 MB to decode (8000 x 8000 progressive, kept as
+    // coefficients); eight at once would take 1.5 GB.
+    writeFiles(fx.pictureDir.path(), QStringLiteral("large"), 12,
+               testpics::decompressionBomb(QSize(8000, 8000), 100 * 1024));
+    fx.writeSettings(QStringLiteral("[Einstellungen]\nBilderAnzeigen=0\n"));
+    fx.start();
+    Form1 &form = *fx.form;
+    Thumbnails &t = thumbnails(form);
+    // As on a machine of eight cores.
+    t.setWorkers(8);
+    form.controls().BilderAnzeigen->click();
+    QMap<int, int> stages;
+    connect(&t, &Thumbnails::pictureShown, this, [&](int slot, int stage) { stages[slot] = stage; });
+    QSignalSpy finished(&t, &Thumbnails::passFinished);
+    resetPeakMemory();
+    form.model().showPage(true);
+    QVERIFY(t.passRunning());
+    QVERIFY(finished.wait(60000));
+    const qint64 peak = peakMemory();
+    QVERIFY2(peak > 0 && peak < PageMemoryBound, qPrintable(QString::number(peak)));
+    // Every picture was decoded, none refused for want of memory.
+    QCOMPARE(stages.size(), 12);
+    for (auto it = stages.cbegin(); it != stages.cend(); ++it)
+        QCOMPARE(it.value(), int(Thumbnails::Decoded));
+    QCOMPARE(t.budget().inUse(), 0);
+}
+
+void ThumbnailsTest::nameThatIsNotUtf8ShowsItsPicture()
+{
+    testing::FormFixture fx;
+    // "Grüße.jpg" as a Latin-1 system or an old camera writes it.
+    const QByteArray name("Gr\xFC\xDF"
+                          "e.jpg");
+    QImage img(800, 600, QImage::Format_RGB32);
+    img.fill(Qt::red);
+    const QByteArray bytes = testpics::cameraJpeg(img);
+    const QByteArray path = platform::encodeName(fx.pictureDir.path()) + '/' + name;
+    const int fd = ::open(path.constData(), O_WRONLY | O_CREAT | O_EXCL, 0644);
+    QVERIFY(fd >= 0);
+    QCOMPARE(::write(fd, bytes.constData(), size_t(bytes.size())), ssize_t(bytes.size()));
+    ::close(fd);
+    testing::writePictures(fx.pictureDir.path(), {QStringLiteral("zz_good.jpg")});
+    fx.start();
+    Thumbnails &t = thumbnails(*fx.form);
+    QMap<int, int> stages;
+    connect(&t, &Thumbnails::pictureShown, this, [&](int slot, int stage) { stages[slot] = stage; });
+    QSignalSpy finished(&t, &Thumbnails::passFinished);
+    if (t.passRunning())
+        QVERIFY(finished.wait(10000));
+    const int slot = slotOf(*fx.form, platform::decodeName(name));
+    QVERIFY(slot >= 0);
+    QVERIFY(!isPlaceholder(*fx.form, slot));
+    QCOMPARE(stages.value(slot), int(Thumbnails::Decoded));
+    QVERIFY(reddish(average(fx.form->controls().Picture1[slot]->picture())));
 }
 
 QTEST_MAIN(ThumbnailsTest)

@@ -72,13 +72,14 @@ void addGrain(QImage &img, int amplitude, int seed)
     }
 }
 
-QByteArray encodeJpeg(const QImage &image, int quality)
+QByteArray encodeJpeg(const QImage &image, int quality, bool progressive = false)
 {
     QByteArray bytes;
     QBuffer buffer(&bytes);
     buffer.open(QIODevice::WriteOnly);
     QImageWriter writer(&buffer, "jpeg");
     writer.setQuality(quality);
+    writer.setProgressiveScanWrite(progressive);
     return writer.write(image) ? bytes : QByteArray();
 }
 
@@ -155,7 +156,7 @@ QByteArray cameraJpeg(const QImage &image, const CameraOptions &options)
     if (!options.thumbnailSize.isEmpty())
         thumbnail = encodeJpeg(
             image.scaled(options.thumbnailSize, Qt::IgnoreAspectRatio, Qt::SmoothTransformation), 75);
-    const QByteArray main = encodeJpeg(image, options.quality);
+    const QByteArray main = encodeJpeg(image, options.quality, options.progressive);
     if (main.size() < 4)
         return {};
     const QByteArray tiff = exifTiff(options.orientation, options.dateTimeOriginal, thumbnail);
@@ -182,6 +183,60 @@ bool writeCameraPhoto(const QString &path, QSize size, int seed, const CameraOpt
     const QByteArray bytes = cameraJpeg(img, options);
     QFile f(path);
     return !bytes.isEmpty() && f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size();
+}
+
+namespace {
+
+// The offset of the first frame header's marker in jpeg, -1 when there is none.
+// Walks the segments of the header; the EXIF thumbnail's own frame header lies
+// inside a segment and is skipped with it.
+qsizetype frameHeaderAt(const QByteArray &jpeg)
+{
+    qsizetype pos = 2;
+    while (pos + 9 < jpeg.size() && uchar(jpeg[pos]) == 0xFF) {
+        const uchar marker = uchar(jpeg[pos + 1]);
+        if (marker == 0xDA || marker == 0xD9)
+            break;
+        if (marker == 0xC0 || marker == 0xC1 || marker == 0xC2)
+            return pos;
+        pos += 2 + (uchar(jpeg[pos + 2]) << 8 | uchar(jpeg[pos + 3]));
+    }
+    return -1;
+}
+
+} // namespace
+
+QByteArray withClaimedSize(const QByteArray &jpeg, QSize claimed)
+{
+    const qsizetype at = frameHeaderAt(jpeg);
+    if (at < 0)
+        return {};
+    QByteArray out = jpeg;
+    out[at + 5] = char(claimed.height() >> 8);
+    out[at + 6] = char(claimed.height() & 0xFF);
+    out[at + 7] = char(claimed.width() >> 8);
+    out[at + 8] = char(claimed.width() & 0xFF);
+    return out;
+}
+
+QByteArray withSampling(const QByteArray &jpeg, int component, int h, int v)
+{
+    const qsizetype at = frameHeaderAt(jpeg);
+    if (at < 0 || component < 0 || component >= uchar(jpeg[at + 9]) || at + 12 + 3 * component > jpeg.size())
+        return {};
+    QByteArray out = jpeg;
+    out[at + 11 + 3 * component] = char(h << 4 | v);
+    return out;
+}
+
+QByteArray decompressionBomb(QSize claimed, qint64 paddedSize, bool progressive, bool grey)
+{
+    QImage small(16, 16, grey ? QImage::Format_Grayscale8 : QImage::Format_RGB32);
+    small.fill(grey ? Qt::gray : Qt::red);
+    QByteArray bytes = withClaimedSize(encodeJpeg(small, 90, progressive), claimed);
+    if (!bytes.isEmpty() && bytes.size() < paddedSize)
+        bytes.append(QByteArray(paddedSize - bytes.size(), '\0'));
+    return bytes;
 }
 
 QStringList demoNames(int count)

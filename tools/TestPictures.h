@@ -21,6 +21,7 @@ struct CameraOptions {
     QSize thumbnailSize = QSize(160, 120); // embedded JPEG thumbnail; empty for none
     int quality = 90;
     int noise = 0; // amplitude of per-pixel grain, 0 for none; grain makes files as large as a camera's
+    bool progressive = false; // the main picture in progressive scans, as web tools re-encode photos
 };
 
 // Encodes image as a JPEG the way cameras write them: an EXIF APP1 block first
@@ -30,6 +31,20 @@ QByteArray cameraJpeg(const QImage &image, const CameraOptions &options = {});
 
 // A photo-like picture of the given size written as a camera-like JPEG.
 bool writeCameraPhoto(const QString &path, QSize size, int seed, const CameraOptions &options = {});
+
+// jpeg with the size in its (first) frame header replaced by claimed, as a crafted
+// file lies about its picture. Empty when jpeg has no frame header.
+QByteArray withClaimedSize(const QByteArray &jpeg, QSize claimed);
+
+// jpeg with the sampling factors of one component of its frame header replaced.
+// Empty when jpeg has no frame header or no such component.
+QByteArray withSampling(const QByteArray &jpeg, int component, int h, int v);
+
+// A decompression bomb: a 16 x 16 picture (colour sampled 4:2:0, or grey) whose
+// frame header claims `claimed`, padded with zeros after its end marker to
+// paddedSize bytes, so that the file is as large as an honest picture of some
+// pixels per byte would be.
+QByteArray decompressionBomb(QSize claimed, qint64 paddedSize, bool progressive = true, bool grey = false);
 
 // The names of the demo set: varied camera and hand-given names, count of them.
 QStringList demoNames(int count);

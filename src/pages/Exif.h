@@ -1,8 +1,12 @@
 #pragma once
 
 #include <QByteArray>
+#include <QIODevice>
 #include <QSize>
 #include <QString>
+#include <array>
+
+class QFile;
 
 // What the head of a JPEG file tells without decoding it: the frame size from
 // the SOF header, the EXIF orientation, where the camera's embedded thumbnail
@@ -14,9 +18,29 @@ namespace exif {
 // APP1, which cannot exceed 64 KiB, and cameras put it first.
 constexpr qint64 HeadSize = 128 * 1024;
 
+// The decoder refuses frames of more components than this.
+constexpr int MaxComponents = 10;
+
 enum class HeadStatus {
     Jpeg,    // starts with the JPEG start-of-image marker
     NotJpeg, // empty, too short, or some other format (e.g. PNG named .jpg)
+};
+
+// How the walk through the markers in front of the picture data ended. The walk
+// follows the decoder's own reading (garbage between markers skipped, lengths
+// taken as the decoder takes them), so that both find the same frame header:
+// what the memory check reads is what the decoder will allocate for.
+enum class Headers {
+    Complete,   // the frame header and the first scan's header were found
+    Incomplete, // the bytes ended first
+    Refused,    // a structure the decoder stops at: a second or unsupported frame
+                // header, a scan before the frame, an unknown marker, the end of
+                // the image, a frame the decoder cannot take
+};
+
+struct Sampling {
+    int h = 1;
+    int v = 1;
 };
 
 struct JpegInfo {
@@ -25,6 +49,22 @@ struct JpegInfo {
     // no SOF header was found in the head.
     QSize frameSize;
     bool progressive = false;
+    Headers headers = Headers::Incomplete;
+    // The frame's components and their sampling factors (1..4).
+    int components = 0;
+    std::array<Sampling, MaxComponents> sampling{};
+    // Components in the first scan; 0 when it was not reached. A first scan that
+    // holds fewer components than the frame makes the decoder keep every
+    // coefficient of the picture, as a progressive frame does.
+    int firstScanComponents = 0;
+    // The comment, APP1 and APP2 blocks in front of the first scan: the decoder
+    // keeps each of them in memory, in a list it walks for every new one.
+    int keptMarkers = 0;
+    qint64 keptMarkerBytes = 0;
+    // Scans seen: 1 when the walk stopped at the first, all of them up to the
+    // end of the image for walkFile, where keptMarkers and keptMarkerBytes also
+    // count the blocks between the scans, which the decoder keeps as well.
+    int scans = 0;
     // EXIF orientation 1..8 (1 = upright); 1 when absent or out of range.
     int orientation = 1;
     // Embedded JPEG thumbnail (IFD1) as a file offset and length; length 0 when
@@ -35,6 +75,11 @@ struct JpegInfo {
     QString dateTimeOriginal;
 
     bool hasThumbnail() const { return thumbnailLength > 0; }
+    // The decoder will keep the whole picture's coefficients, not a few rows.
+    bool keepsAllCoefficients() const
+    {
+        return progressive || firstScanComponents < components || headers != Headers::Complete;
+    }
     // Orientations 5..8 turn the picture by 90 degrees: width and height swap.
     bool swapsSides() const { return orientation >= 5 && orientation <= 8; }
 };
@@ -45,12 +90,30 @@ JpegInfo parseHead(const QByteArray &head);
 
 struct FileHead {
     bool readable = false; // false when the file could not be opened
+    int error = 0;         // errno when it could not be opened
     qint64 fileSize = 0;
     QByteArray head; // the first HeadSize bytes (fewer for a small file)
     JpegInfo info;
 };
 
-// Reads the first HeadSize bytes of path once and parses them.
+// Opens the picture at path for reading into file, through the file-name codec:
+// Qt's own opening by name cannot reach a name that is not UTF-8. Returns 0, or
+// the errno of the failure.
+int openPicture(QFile &file, const QString &path, QIODevice::OpenMode mode = QIODevice::ReadOnly);
+
+// Reads the first HeadSize bytes of path once and parses them; opens the file
+// through the file-name codec, so names that are not UTF-8 are reached too.
 FileHead readHead(const QString &path);
+
+// The same from a file already open for reading, from its start. Where the
+// markers in front of the picture data go on beyond the head (large metadata
+// blocks), they are walked on in the file, so the frame header is always found
+// when there is one.
+FileHead readHead(QIODevice &file);
+
+// The whole of a file open for reading, walked as the decoder will read it: the
+// frame, every scan and every block the decoder keeps, up to the end of the
+// image. The EXIF values are not looked at.
+JpegInfo walkFile(QIODevice &file);
 
 } // namespace exif

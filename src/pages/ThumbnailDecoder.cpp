@@ -5,6 +5,9 @@
 #include <QImageReader>
 #include <QTransform>
 #include <cmath>
+#if defined(__GLIBC__)
+#include <malloc.h>
+#endif
 
 namespace thumbs {
 
@@ -14,14 +17,23 @@ namespace {
 // out before its end marker, and on its own only warns and fills the rest with
 // grey. A read that finds nothing left therefore tells that the file was cut
 // short: such a file is shown as damaged rather than half grey.
+// Once the caller cancels, every read finds nothing: the decoder then takes the
+// file as ended and finishes within the picture it holds.
 class EndWatchingFile : public QFile {
 public:
-    using QFile::QFile;
+    explicit EndWatchingFile(const std::atomic_bool *cancelled) : m_cancelled(cancelled) {}
     bool ranPastEnd() const { return m_ranPastEnd; }
+    bool stopped() const { return m_stopped; }
+    // The head is read before the decoder starts; only the decoder's reads count.
+    void startWatching() { m_ranPastEnd = false; }
 
 protected:
     qint64 readData(char *data, qint64 maxSize) override
     {
+        if (m_cancelled && *m_cancelled) {
+            m_stopped = true;
+            return 0;
+        }
         const qint64 n = QFile::readData(data, maxSize);
         if (n == 0 && maxSize > 0)
             m_ranPastEnd = true;
@@ -29,7 +41,9 @@ protected:
     }
 
 private:
+    const std::atomic_bool *m_cancelled;
     bool m_ranPastEnd = false;
+    bool m_stopped = false;
 };
 
 // Scales a decoded stored picture to the box (stretching) and turns it upright.
@@ -44,6 +58,114 @@ QImage finish(QImage stored, QSize box, int orientation)
     return upright;
 }
 
+bool isCancelled(const DecodeControl &control)
+{
+    return control.cancelled && *control.cancelled;
+}
+
+// Whether decoding a picture of these headers for box is refused for what it
+// would cost; orientation is the picture's, fileSize the whole file's.
+bool tooLarge(const exif::JpegInfo &info, int orientation, qint64 fileSize, QSize box)
+{
+    return !plausibleSize(info.frameSize, fileSize) || info.keptMarkers > MaxKeptMarkers ||
+           info.scans > MaxScans || decodeBytes(info, storedTarget(box, orientation)) > MaxDecodeBytes;
+}
+
+// The checks every decode of the main picture passes before the file is handed
+// to the decoder; Ok when it may go on.
+Status admit(const exif::FileHead &head, QSize box)
+{
+    const exif::JpegInfo &info = head.info;
+    if (!head.readable)
+        return Status::Unreadable;
+    if (info.status != exif::HeadStatus::Jpeg)
+        return Status::NotJpeg;
+    if (box.isEmpty())
+        return Status::Damaged;
+    if (info.frameSize.isValid() && tooLarge(info, info.orientation, head.fileSize, box))
+        return Status::TooLarge;
+    // The decoder stops at such headers, or the file ends before its picture
+    // begins: nothing to decode.
+    if (info.headers != exif::Headers::Complete)
+        return Status::Damaged;
+    return Status::Ok;
+}
+
+// The decoder's own run over file: the stored picture scaled to target, as long
+// as the decoder finds the frame that was checked.
+Result readScaled(EndWatchingFile &file, QSize frame, QSize target)
+{
+    QImageReader reader(&file, "jpeg");
+    reader.setDecideFormatFromContent(false);
+    reader.setAutoTransform(false);
+    // The decoder reads the frame from its own header; a size other than the one
+    // checked (a frame header the walk could not match) is never decoded.
+    if (reader.size() != frame)
+        return {file.stopped() ? Status::Cancelled : Status::Damaged, {}};
+    // Asking for the stored-orientation target makes the decoder pick the
+    // smallest DCT scale that still covers it and scale the rest smoothly.
+    reader.setScaledSize(target);
+    QImage stored = reader.read();
+    if (file.stopped())
+        return {Status::Cancelled, {}};
+    if (stored.isNull() || file.ranPastEnd())
+        return {Status::Damaged, {}};
+    return {Status::Ok, std::move(stored)};
+}
+
+// glibc raises its threshold for giving large blocks their own mapping (up to
+// 32 MB) each time it frees one, so the decoder's buffers of that size end up in
+// the arena of the thread that decoded, and stay there when freed: with many
+// workers, each would keep the buffers of its last large decode, beyond what
+// the budget admitted (measured: 615 MB instead of 412 MB for eight workers).
+// After a large decode they are given back.
+constexpr qint64 LargeDecodeBytes = 32ll * 1024 * 1024;
+void returnFreedMemory()
+{
+#if defined(__GLIBC__)
+    malloc_trim(0);
+#endif
+}
+
+// Decodes the main picture from file, which head was read from.
+Result decodeOpened(EndWatchingFile &file, const exif::FileHead &head, QSize box,
+                    const DecodeControl &control)
+{
+    const Status admitted = admit(head, box);
+    if (admitted != Status::Ok)
+        return {admitted, {}};
+    // The head told about the frame; the scans and the blocks between them,
+    // which cost the decoder time and memory too, are seen only in the whole
+    // file, walked as the decoder will read it.
+    const exif::JpegInfo whole = exif::walkFile(file);
+    if (isCancelled(control))
+        return {Status::Cancelled, {}};
+    if (whole.frameSize != head.info.frameSize || whole.headers != exif::Headers::Complete)
+        return {Status::Damaged, {}};
+    if (tooLarge(whole, head.info.orientation, head.fileSize, box))
+        return {Status::TooLarge, {}};
+    const QSize target = storedTarget(box, head.info.orientation);
+    // Reading the header already allocates (the metadata blocks the reader
+    // keeps), so the memory is reserved before the decoder sees the file.
+    const qint64 cost = decodeBytes(whole, target);
+    DecodeBudget::Reservation reservation;
+    if (control.budget) {
+        reservation = control.budget->reserve(cost, control.cancelled);
+        if (!reservation.granted())
+            return {Status::Cancelled, {}};
+    }
+    if (isCancelled(control) || !file.seek(0))
+        return {isCancelled(control) ? Status::Cancelled : Status::Unreadable, {}};
+    file.startWatching();
+
+    Result decoded = readScaled(file, head.info.frameSize, target);
+    if (cost >= LargeDecodeBytes)
+        returnFreedMemory();
+    if (!decoded.ok())
+        return decoded;
+    return {Status::Ok, finish(std::move(decoded.image), box, head.info.orientation)};
+}
+
 } // namespace
 
 bool plausibleSize(QSize frame, qint64 fileSize)
@@ -54,6 +176,59 @@ bool plausibleSize(QSize frame, qint64 fileSize)
         return false;
     const qint64 pixels = qint64(frame.width()) * frame.height();
     return pixels <= MaxPixelsPerByte * fileSize;
+}
+
+qint64 decodeBytes(const exif::JpegInfo &info, QSize target)
+{
+    if (!info.frameSize.isValid() || info.components < 1 || info.components > exif::MaxComponents ||
+        target.isEmpty())
+        return -1;
+    const qint64 width = info.frameSize.width();
+    const qint64 height = info.frameSize.height();
+    int hMax = 1, vMax = 1;
+    for (int c = 0; c < info.components; ++c) {
+        const exif::Sampling s = info.sampling[c];
+        if (s.h < 1 || s.h > 4 || s.v < 1 || s.v > 4)
+            return -1;
+        hMax = qMax(hMax, s.h);
+        vMax = qMax(vMax, s.v);
+    }
+    const auto divUp = [](qint64 a, qint64 b) { return (a + b - 1) / b; };
+
+    // The JPEG reader decodes at M/8 with the smallest M that still covers the
+    // target, into a 32-bit picture of that size.
+    const double f = qMin(double(width) / target.width(), double(height) / target.height());
+    const qint64 m = qint64(qBound(1.0, std::ceil(8 / f), 8.0));
+    const qint64 outWidth = divUp(width * m, 8);
+    const qint64 outHeight = divUp(height * m, 8);
+    qint64 bytes = outWidth * outHeight * 4;
+    // Its scaled and turned copies, of the target's size.
+    bytes += qint64(target.width()) * target.height() * 4 * 3;
+
+    qint64 coefficients = 0;
+    qint64 rows = 0;
+    for (int c = 0; c < info.components; ++c) {
+        const qint64 h = info.sampling[c].h;
+        const qint64 v = info.sampling[c].v;
+        // Blocks of the component, padded to whole MCUs.
+        const qint64 blocksWide = divUp(divUp(width * h, hMax * 8), h) * h;
+        const qint64 blocksHigh = divUp(divUp(height * v, vMax * 8), v) * v;
+        coefficients += blocksWide * blocksHigh * 64 * 2;
+        // A band of MCU rows of samples, with the context rows the upsampling
+        // needs, counted at full scale.
+        rows += blocksWide * 8 * v * 8 * 3;
+    }
+    if (info.keepsAllCoefficients())
+        bytes += coefficients;
+    bytes += rows + outWidth * vMax * 8 * 4;
+
+    // The reader keeps every comment, APP1 and APP2 block, turns comments into
+    // text several times over (the picture's texts, its description) and the
+    // blocks into the EXIF and colour profile data.
+    bytes += info.keptMarkerBytes * 6 + qint64(info.keptMarkers) * 512;
+    // Tables, the decoder's state and the reader's buffers.
+    bytes += 1024 * 1024;
+    return bytes;
 }
 
 bool aspectMatches(QSize thumbnail, QSize frame)
@@ -114,7 +289,8 @@ Result fromEmbedded(const exif::FileHead &head, QSize box)
     // stage decides about such a file.
     if (!info.frameSize.isValid())
         return {Status::NoThumbnail, {}};
-    if (!plausibleSize(info.frameSize, head.fileSize))
+    // A picture that is not decoded is not stood in for either.
+    if (tooLarge(info, info.orientation, head.fileSize, box.isEmpty() ? QSize(1, 1) : box))
         return {Status::TooLarge, {}};
     if (!info.hasThumbnail() || box.isEmpty() || info.thumbnailOffset < 0 ||
         info.thumbnailOffset + info.thumbnailLength > head.head.size())
@@ -138,49 +314,26 @@ Result fromEmbedded(const exif::FileHead &head, QSize box)
     return {Status::Ok, finish(std::move(stored), box, info.orientation)};
 }
 
-Result fromMain(const QString &path, const exif::FileHead &head, QSize box)
+Result fromMain(const QString &path, const exif::FileHead &head, QSize box, const DecodeControl &control)
 {
-    const exif::JpegInfo &info = head.info;
-    if (!head.readable)
+    const Status admitted = admit(head, box);
+    if (admitted != Status::Ok)
+        return {admitted, {}};
+    EndWatchingFile file(control.cancelled);
+    if (exif::openPicture(file, path, QIODevice::Unbuffered) != 0)
         return {Status::Unreadable, {}};
-    if (info.status != exif::HeadStatus::Jpeg)
-        return {Status::NotJpeg, {}};
-    if (box.isEmpty())
-        return {Status::Damaged, {}};
-
-    EndWatchingFile file(path);
-    if (!file.open(QIODevice::ReadOnly | QIODevice::Unbuffered))
-        return {Status::Unreadable, {}};
-    QImageReader reader(&file, "jpeg");
-    reader.setDecideFormatFromContent(false);
-    reader.setAutoTransform(false);
-
-    // The decoder's own reading of the header allocates nothing large; the size
-    // found in the head is checked first, the decoder's as well (a frame header
-    // may lie beyond the head).
-    QSize frame = info.frameSize;
-    if (frame.isValid() && !plausibleSize(frame, file.size()))
-        return {Status::TooLarge, {}};
-    const QSize decoderFrame = reader.size();
-    if (!decoderFrame.isValid())
-        return {Status::Damaged, {}};
-    if (!plausibleSize(decoderFrame, file.size()))
-        return {Status::TooLarge, {}};
-    frame = decoderFrame;
-
-    // Asking for the stored-orientation target makes the decoder pick the
-    // smallest DCT scale that still covers it and scale the rest smoothly.
-    const QSize target = storedTarget(box, info.orientation);
-    reader.setScaledSize(target);
-    QImage stored = reader.read();
-    if (stored.isNull() || file.ranPastEnd())
-        return {Status::Damaged, {}};
-    return {Status::Ok, finish(std::move(stored), box, info.orientation)};
+    return decodeOpened(file, head, box, control);
 }
 
-Result decodeFile(const QString &path, QSize box)
+Result decodeFile(const QString &path, QSize box, const DecodeControl &control)
 {
-    return fromMain(path, exif::readHead(path), box);
+    if (isCancelled(control))
+        return {Status::Cancelled, {}};
+    EndWatchingFile file(control.cancelled);
+    if (exif::openPicture(file, path, QIODevice::Unbuffered) != 0)
+        return {Status::Unreadable, {}};
+    const exif::FileHead head = exif::readHead(file);
+    return decodeOpened(file, head, box, control);
 }
 
 } // namespace thumbs

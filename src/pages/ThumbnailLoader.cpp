@@ -28,11 +28,18 @@ ThumbnailLoader::~ThumbnailLoader()
     m_pool.waitForDone();
 }
 
+void ThumbnailLoader::setWorkers(int count)
+{
+    m_pool.setMaxThreadCount(qMax(1, count));
+}
+
 void ThumbnailLoader::cancel()
 {
     if (!m_pass)
         return;
     m_pass->cancelled = true;
+    // Decodes waiting for memory give up; running ones stop at their next read.
+    m_budget.wakeWaiters();
     m_pool.clear();
     m_pass.reset();
     m_pictures.clear();
@@ -84,7 +91,7 @@ void ThumbnailLoader::start(quint64 generation, const QList<Picture> &pictures)
             [this, pass, n, path, box] {
                 if (pass->cancelled)
                     return;
-                Result r = decodeFile(path, box);
+                Result r = decodeFile(path, box, {&m_budget, &pass->cancelled});
                 if (!pass->cancelled)
                     post(Delivery{pass, n, Stage::Decoded, std::move(r)});
             },

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "pages/DecodeBudget.h"
 #include "pages/ThumbnailCache.h"
 #include "pages/ThumbnailDecoder.h"
 
@@ -34,7 +35,8 @@ public:
     };
 
     explicit ThumbnailLoader(QObject *parent = nullptr);
-    // Queued jobs go at once; a job already decoding ends within one picture.
+    // Queued jobs go at once; a job already decoding stops at its decoder's next
+    // read, and it must end before the loader can go.
     ~ThumbnailLoader() override;
 
     // Starts a pass over pictures for generation; a running pass is cancelled.
@@ -45,6 +47,10 @@ public:
     bool running() const { return m_pass != nullptr; }
 
     ThumbnailCache &cache() { return m_cache; }
+    // The number of threads that decode; by default one per core. Whatever it
+    // is, the decodes running at once share one memory budget.
+    void setWorkers(int count);
+    const DecodeBudget &budget() const { return m_budget; }
 
 signals:
     // Picture index of the pass of generation shows stage now; image is null
@@ -69,6 +75,7 @@ private:
     void deliver(const Delivery &d);
 
     QThreadPool m_pool;
+    DecodeBudget m_budget;
     ThumbnailCache m_cache;
     std::shared_ptr<Pass> m_pass; // the running pass; null when none runs
     quint64 m_generation = 0;

@@ -44,6 +44,8 @@ public:
     // Nothing is being decoded: neither the page shown nor its neighbours.
     bool isIdle() const { return !m_loader.running(); }
     thumbs::ThumbnailCache &cache() { return m_loader.cache(); }
+    void setWorkers(int count) { m_loader.setWorkers(count); }
+    const thumbs::DecodeBudget &budget() const { return m_loader.budget(); }
 
 signals:
     // A picture was put into Picture1(slot).
