@@ -104,8 +104,21 @@ PrivateCheck checkPrivateDirectory(const QString &dir)
 
 PrivateCheck makePrivateDirectory(const QString &dir)
 {
-    if (const int error = makeDirectories(withoutTrailingSlashes(encodeName(dir))))
+    const QByteArray path = withoutTrailingSlashes(encodeName(dir));
+    if (const int error = makeDirectories(path))
         return result(Privacy::Failed, error);
+    // A directory of the user's that others may write (made by an older build
+    // under a umask of 002) is closed, not refused: the user would otherwise
+    // never save again. What others put in it meanwhile is checked file by file
+    // where it is read. Not followed when it is a link; another user's is refused.
+    const int fd = ::open(path.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd >= 0) {
+        struct stat st;
+        if (::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == ::geteuid() &&
+            (st.st_mode & (S_IWGRP | S_IWOTH)))
+            ::fchmod(fd, 0700);
+        ::close(fd);
+    }
     return checkPrivateDirectory(dir);
 }
 

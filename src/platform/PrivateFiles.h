@@ -27,7 +27,8 @@ struct PrivateCheck {
 };
 
 // Creates dir and its missing parents with mode 0700, then checks dir, new or
-// old: it must be the user's own and writable by no one else.
+// old: it must be the user's own and writable by no one else. A directory of
+// the user's that others may write is made 0700 first.
 PrivateCheck makePrivateDirectory(const QString &dir);
 
 // Checks an existing directory the same way.
