@@ -19,13 +19,23 @@ namespace {
 // short: such a file is shown as damaged rather than half grey.
 // Once the caller cancels, every read finds nothing: the decoder then takes the
 // file as ended and finishes within the picture it holds.
-class EndWatchingFile : public QFile {
+// It watches the reads of another device: the file itself, or its bytes read
+// into memory beforehand.
+class EndWatchingDevice : public QIODevice {
 public:
-    explicit EndWatchingFile(const std::atomic_bool *cancelled) : m_cancelled(cancelled) {}
+    EndWatchingDevice(QIODevice &source, const std::atomic_bool *cancelled)
+        : m_source(source), m_cancelled(cancelled)
+    {
+        QIODevice::open(QIODevice::ReadOnly | QIODevice::Unbuffered);
+    }
     bool ranPastEnd() const { return m_ranPastEnd; }
     bool stopped() const { return m_stopped; }
     // The head is read before the decoder starts; only the decoder's reads count.
     void startWatching() { m_ranPastEnd = false; }
+
+    bool isSequential() const override { return false; }
+    qint64 size() const override { return m_source.size(); }
+    bool seek(qint64 pos) override { return m_source.seek(pos) && QIODevice::seek(pos); }
 
 protected:
     qint64 readData(char *data, qint64 maxSize) override
@@ -34,13 +44,15 @@ protected:
             m_stopped = true;
             return 0;
         }
-        const qint64 n = QFile::readData(data, maxSize);
+        const qint64 n = m_source.read(data, maxSize);
         if (n == 0 && maxSize > 0)
             m_ranPastEnd = true;
         return n;
     }
+    qint64 writeData(const char *, qint64) override { return -1; }
 
 private:
+    QIODevice &m_source;
     const std::atomic_bool *m_cancelled;
     bool m_ranPastEnd = false;
     bool m_stopped = false;
@@ -93,7 +105,7 @@ Status admit(const exif::FileHead &head, QSize box)
 
 // The decoder's own run over file: the stored picture scaled to target, as long
 // as the decoder finds the frame that was checked.
-Result readScaled(EndWatchingFile &file, QSize frame, QSize target)
+Result readScaled(EndWatchingDevice &file, QSize frame, QSize target)
 {
     QImageReader reader(&file, "jpeg");
     reader.setDecideFormatFromContent(false);
@@ -127,9 +139,10 @@ void returnFreedMemory()
 #endif
 }
 
-// Decodes the main picture from file, which head was read from.
-Result decodeOpened(EndWatchingFile &file, const exif::FileHead &head, QSize box,
-                    const DecodeControl &control)
+// Decodes the main picture from file, which head was read from; held is what
+// the caller holds of the file in memory meanwhile.
+Result decodeOpened(EndWatchingDevice &file, const exif::FileHead &head, QSize box,
+                    const DecodeControl &control, qint64 held)
 {
     const Status admitted = admit(head, box);
     if (admitted != Status::Ok)
@@ -150,7 +163,7 @@ Result decodeOpened(EndWatchingFile &file, const exif::FileHead &head, QSize box
     const qint64 cost = decodeBytes(whole, target);
     DecodeBudget::Reservation reservation;
     if (control.budget) {
-        reservation = control.budget->reserve(cost, control.cancelled);
+        reservation = control.budget->reserve(cost + held, control.cancelled);
         if (!reservation.granted())
             return {Status::Cancelled, {}};
     }
@@ -314,26 +327,61 @@ Result fromEmbedded(const exif::FileHead &head, QSize box)
     return {Status::Ok, finish(std::move(stored), box, info.orientation)};
 }
 
+namespace {
+
+// The decode of a file open for reading: from memory when the file is small
+// enough to read whole (a camera's picture always is), which spares the
+// decoder thousands of small reads; from the file itself otherwise.
+Result decodeFromFile(QFile &file, const exif::FileHead &head, QSize box, const DecodeControl &control)
+{
+    // Nothing of a file its head refuses is read beyond the head.
+    const Status admitted = admit(head, box);
+    if (admitted != Status::Ok)
+        return {admitted, {}};
+    const qint64 size = file.size();
+    if (size > 0 && size <= MaxFileBytesInMemory && file.seek(0)) {
+        QByteArray bytes;
+        bytes.resize(size);
+        qint64 done = 0;
+        while (done < size) {
+            const qint64 n = file.read(bytes.data() + done, size - done);
+            if (n <= 0)
+                break;
+            done += n;
+        }
+        // A file cut short meanwhile is decoded as what it is now.
+        bytes.resize(done);
+        file.close();
+        QBuffer buffer(&bytes);
+        buffer.open(QIODevice::ReadOnly);
+        EndWatchingDevice watched(buffer, control.cancelled);
+        return decodeOpened(watched, head, box, control, bytes.size());
+    }
+    EndWatchingDevice watched(file, control.cancelled);
+    return decodeOpened(watched, head, box, control, 0);
+}
+
+} // namespace
+
 Result fromMain(const QString &path, const exif::FileHead &head, QSize box, const DecodeControl &control)
 {
     const Status admitted = admit(head, box);
     if (admitted != Status::Ok)
         return {admitted, {}};
-    EndWatchingFile file(control.cancelled);
-    if (exif::openPicture(file, path, QIODevice::Unbuffered) != 0)
+    QFile file;
+    if (exif::openPicture(file, path) != 0)
         return {Status::Unreadable, {}};
-    return decodeOpened(file, head, box, control);
+    return decodeFromFile(file, head, box, control);
 }
 
 Result decodeFile(const QString &path, QSize box, const DecodeControl &control)
 {
     if (isCancelled(control))
         return {Status::Cancelled, {}};
-    EndWatchingFile file(control.cancelled);
-    if (exif::openPicture(file, path, QIODevice::Unbuffered) != 0)
+    QFile file;
+    if (exif::openPicture(file, path) != 0)
         return {Status::Unreadable, {}};
-    const exif::FileHead head = exif::readHead(file);
-    return decodeOpened(file, head, box, control);
+    return decodeFromFile(file, exif::readHead(file), box, control);
 }
 
 } // namespace thumbs

@@ -47,6 +47,12 @@ bool plausibleSize(QSize frame, qint64 fileSize);
 // 2.6 GiB or more.
 constexpr qint64 MaxDecodeBytes = 320ll * 1024 * 1024;
 
+// A picture file up to this size is read whole and decoded from memory (the
+// largest camera files are about a third of it); a larger one is decoded from
+// the file. Either way the decode runs within the budget, the file's bytes
+// held in memory included.
+constexpr qint64 MaxFileBytesInMemory = 96ll * 1024 * 1024;
+
 // More comment, APP1 and APP2 blocks than this are refused: the decoder keeps
 // each in a list it walks to its end for every new one, so tens of thousands of
 // empty blocks (a few hundred KB) cost it seconds. Cameras write a handful.
