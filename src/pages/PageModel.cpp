@@ -39,6 +39,12 @@ QString PageModel::fileName(int listIndex) const
     return listIndex >= 0 && listIndex < m_files.size() ? m_files.at(listIndex) : QString();
 }
 
+QString PageModel::pathOf(int listIndex) const
+{
+    return listIndex >= 0 && listIndex < m_files.size() ? platform::joinPath(m_dir, m_files.at(listIndex))
+                                                        : QString();
+}
+
 QString PageModel::shownName(const QString &fileName)
 {
     return fileName.left(fileName.size() - 4);
@@ -61,7 +67,7 @@ bool PageModel::isFilled(int slot) const
 
 QString PageModel::filePath(int slot) const
 {
-    return isFilled(slot) ? platform::joinPath(m_dir, m_files.at(listIndex(slot))) : QString();
+    return isFilled(slot) ? pathOf(listIndex(slot)) : QString();
 }
 
 QString PageModel::counterCaption() const

@@ -46,6 +46,8 @@ public:
     int fileCount() const { return int(m_files.size()); }
     const QStringList &fileNames() const { return m_files; }
     QString fileName(int listIndex) const;
+    // The full path of list entry listIndex; empty outside the list.
+    QString pathOf(int listIndex) const;
     // The name a picture shows in its box: its file name without the
     // four-character extension (".jpg" with its dot, in any letter case).
     static QString shownName(const QString &fileName);

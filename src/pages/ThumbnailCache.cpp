@@ -12,14 +12,10 @@ qint64 kib(qint64 bytes)
 {
     return (bytes + 1023) / 1024;
 }
-} // namespace
 
-FileKey fileKey(const QString &path)
+FileKey keyOf(const struct stat &st)
 {
     FileKey k;
-    struct stat st;
-    if (path.isEmpty() || ::stat(platform::encodeName(path).constData(), &st) != 0)
-        return k;
     k.device = quint64(st.st_dev);
     k.inode = quint64(st.st_ino);
     k.size = qint64(st.st_size);
@@ -30,9 +26,39 @@ FileKey fileKey(const QString &path)
 #endif
     return k;
 }
+} // namespace
+
+FileKey fileKey(const QString &path)
+{
+    struct stat st;
+    if (path.isEmpty() || ::stat(platform::encodeName(path).constData(), &st) != 0)
+        return FileKey{};
+    return keyOf(st);
+}
+
+FileKey fileKeyOf(int fd)
+{
+    struct stat st;
+    if (fd < 0 || ::fstat(fd, &st) != 0)
+        return FileKey{};
+    return keyOf(st);
+}
 
 ThumbnailCache::ThumbnailCache(qint64 maxBytes) : m_maxBytes(maxBytes)
 {
+    m_cache.setMaxCost(qsizetype(kib(maxBytes)));
+}
+
+qint64 ThumbnailCache::maxBytes() const
+{
+    const QMutexLocker lock(&m_mutex);
+    return m_maxBytes;
+}
+
+void ThumbnailCache::setMaxBytes(qint64 maxBytes)
+{
+    const QMutexLocker lock(&m_mutex);
+    m_maxBytes = maxBytes;
     m_cache.setMaxCost(qsizetype(kib(maxBytes)));
 }
 

@@ -21,10 +21,13 @@ struct FileKey {
     {
         return a.device == b.device && a.inode == b.inode && a.size == b.size && a.mtimeNs == b.mtimeNs;
     }
+    friend bool operator!=(const FileKey &a, const FileKey &b) { return !(a == b); }
 };
 
 // The key of the file at path; invalid (size -1) when it cannot be looked at.
 FileKey fileKey(const QString &path);
+// The key of the file open as descriptor fd.
+FileKey fileKeyOf(int fd);
 
 // Finished thumbnails, bounded by the bytes their pixels take, keyed by file and
 // box size. Safe to use from several threads.
@@ -41,7 +44,9 @@ public:
     void clear();
 
     qint64 bytesUsed() const;
-    qint64 maxBytes() const { return m_maxBytes; }
+    qint64 maxBytes() const;
+    // A new bound; thumbnails beyond it go at once, the least used first.
+    void setMaxBytes(qint64 maxBytes);
     int count() const;
 
     struct Key {

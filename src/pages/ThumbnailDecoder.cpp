@@ -371,6 +371,8 @@ Result fromMain(const QString &path, const exif::FileHead &head, QSize box, cons
     QFile file;
     if (exif::openPicture(file, path) != 0)
         return {Status::Unreadable, {}};
+    if (control.expected && fileKeyOf(file.handle()) != *control.expected)
+        return {Status::Changed, {}};
     return decodeFromFile(file, head, box, control);
 }
 
@@ -381,6 +383,8 @@ Result decodeFile(const QString &path, QSize box, const DecodeControl &control)
     QFile file;
     if (exif::openPicture(file, path) != 0)
         return {Status::Unreadable, {}};
+    if (control.expected && fileKeyOf(file.handle()) != *control.expected)
+        return {Status::Changed, {}};
     return decodeFromFile(file, exif::readHead(file), box, control);
 }
 

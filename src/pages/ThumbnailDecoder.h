@@ -2,6 +2,7 @@
 
 #include "pages/DecodeBudget.h"
 #include "pages/Exif.h"
+#include "pages/ThumbnailCache.h"
 
 #include <QImage>
 #include <QSize>
@@ -23,6 +24,7 @@ enum class Status {
                  // claims a size the file cannot plausibly hold
     Damaged,     // the JPEG data could not be decoded, or ends before the picture does
     Cancelled,   // the caller's cancellation flag was set before or while decoding
+    Changed,     // the path names another file than the one the caller expected
 };
 
 struct Result {
@@ -100,6 +102,9 @@ struct DecodeControl {
     // Once set, a decode waiting for memory gives up, and a running one stops at
     // its next read; both report Cancelled.
     const std::atomic_bool *cancelled = nullptr;
+    // The file the caller means: when the path names another one now (renamed
+    // meanwhile), nothing is decoded and the result is Changed.
+    const FileKey *expected = nullptr;
 };
 
 // Second stage: the picture itself, decoded at the smallest DCT scale that covers

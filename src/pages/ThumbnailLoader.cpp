@@ -1,6 +1,7 @@
 #include "pages/ThumbnailLoader.h"
 
 #include <QElapsedTimer>
+#include <QFile>
 #include <QThread>
 #include <QTimer>
 
@@ -20,21 +21,29 @@ ThumbnailLoader::ThumbnailLoader(QObject *parent) : QObject(parent)
     // The caller's thread stays free: the pool gets the cores.
     m_pool.setMaxThreadCount(qMax(1, QThread::idealThreadCount()));
     m_pool.setObjectName(QStringLiteral("thumbnails"));
+    // A prefetch decodes only while nothing else wants a processor: the window's
+    // thread, the page's own pass and other programs come first.
+    m_prefetchPool.setMaxThreadCount(qMax(1, QThread::idealThreadCount()));
+    m_prefetchPool.setThreadPriority(QThread::IdlePriority);
+    m_prefetchPool.setObjectName(QStringLiteral("prefetch"));
 }
 
 ThumbnailLoader::~ThumbnailLoader()
 {
     cancel();
     m_pool.waitForDone();
+    m_prefetchPool.waitForDone();
 }
 
 void ThumbnailLoader::setWorkers(int count)
 {
     m_pool.setMaxThreadCount(qMax(1, count));
+    m_prefetchPool.setMaxThreadCount(qMax(1, count));
 }
 
 void ThumbnailLoader::cancel()
 {
+    stopPrefetch();
     if (!m_pass)
         return;
     m_pass->cancelled = true;
@@ -72,30 +81,97 @@ void ThumbnailLoader::start(quint64 generation, const QList<Picture> &pictures)
     m_shown = QList<Stage>(pictures.size(), Stage::Placeholder);
     m_outstanding = int(toDecode.size());
     for (const int n : toDecode) {
-        const QString path = pictures.at(n).path;
-        const QSize box = pictures.at(n).box;
+        const Picture p = pictures.at(n);
         m_pool.start(
-            [this, pass, n, path, box] {
+            [this, pass, n, p] {
                 if (pass->cancelled)
                     return;
-                Result r = fromEmbedded(exif::readHead(path), box);
+                // Only the file the pass was asked for: one renamed in the
+                // meantime may have left its name to another picture.
+                QFile file;
+                if (exif::openPicture(file, p.path) != 0 || fileKeyOf(file.handle()) != p.key)
+                    return;
+                Result r = fromEmbedded(exif::readHead(file), p.box);
                 if (r.ok() && !pass->cancelled)
                     post(Delivery{pass, n, Stage::Embedded, std::move(r)});
             },
             EmbeddedPriority);
     }
     for (const int n : toDecode) {
-        const QString path = pictures.at(n).path;
-        const QSize box = pictures.at(n).box;
+        const Picture p = pictures.at(n);
         m_pool.start(
-            [this, pass, n, path, box] {
+            [this, pass, n, p] {
                 if (pass->cancelled)
                     return;
-                Result r = decodeFile(path, box, {&m_budget, &pass->cancelled});
+                Result r = decodeFile(p.path, p.box, {&m_budget, &pass->cancelled, &p.key});
                 if (!pass->cancelled)
                     post(Delivery{pass, n, Stage::Decoded, std::move(r)});
             },
             DecodedPriority);
+    }
+}
+
+void ThumbnailLoader::prefetch(const QList<Picture> &pictures)
+{
+    stopPrefetch();
+    auto prefetch = std::make_shared<Pass>();
+    m_prefetch = prefetch;
+    // As many as the free bytes hold: a prefetch must never push the page's own
+    // thumbnails out of the cache.
+    qint64 room = m_cache.maxBytes() - m_cache.bytesUsed();
+    QList<Picture> chosen;
+    for (const Picture &p : pictures) {
+        const qint64 bytes = qint64(p.box.width()) * p.box.height() * 4;
+        if (bytes <= 0 || bytes > room)
+            break;
+        room -= bytes;
+        chosen << p;
+    }
+    m_prefetchOutstanding = int(chosen.size());
+    if (chosen.isEmpty()) {
+        m_prefetch.reset();
+        emit prefetchFinished();
+        return;
+    }
+    for (const Picture &p : chosen) {
+        m_prefetchPool.start(
+            [this, prefetch, p] {
+                if (!prefetch->cancelled) {
+                    const FileKey key = p.key.valid() ? p.key : fileKey(p.path);
+                    if (key.valid() && m_cache.find(key, p.box).isNull()) {
+                        const Result r = decodeFile(p.path, p.box, {&m_budget, &prefetch->cancelled, &key});
+                        // Only what fits beside the cached thumbnails is kept.
+                        if (r.ok() && !prefetch->cancelled &&
+                            m_cache.bytesUsed() + r.image.sizeInBytes() <= m_cache.maxBytes())
+                            m_cache.insert(key, p.box, r.image);
+                    }
+                }
+                QMetaObject::invokeMethod(
+                    this, [this, prefetch] { prefetchJobDone(prefetch); }, Qt::QueuedConnection);
+            },
+            0);
+    }
+}
+
+void ThumbnailLoader::stopPrefetch()
+{
+    if (!m_prefetch)
+        return;
+    m_prefetch->cancelled = true;
+    m_budget.wakeWaiters();
+    // Queued prefetch jobs never run; a running one stops at its next read.
+    m_prefetchPool.clear();
+    m_prefetch.reset();
+    m_prefetchOutstanding = 0;
+}
+
+void ThumbnailLoader::prefetchJobDone(const std::shared_ptr<Pass> &prefetch)
+{
+    if (prefetch != m_prefetch)
+        return;
+    if (--m_prefetchOutstanding == 0) {
+        m_prefetch.reset();
+        emit prefetchFinished();
     }
 }
 
@@ -148,7 +224,10 @@ void ThumbnailLoader::deliver(const Delivery &d)
     }
 
     m_shown[d.index] = Stage::Decoded;
-    if (d.result.ok()) {
+    if (d.result.status == Status::Changed) {
+        // Another file has the name now: nothing is shown for it (whoever renamed
+        // it starts a pass for the names as they are now).
+    } else if (d.result.ok()) {
         const Picture &p = m_pictures.at(d.index);
         m_cache.insert(p.key, p.box, d.result.image);
         emit pictureReady(generation, d.index, Stage::Decoded, d.result.image);

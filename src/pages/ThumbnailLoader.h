@@ -42,9 +42,18 @@ public:
     // Starts a pass over pictures for generation; a running pass is cancelled.
     // Pictures whose thumbnail is cached are reported before this returns.
     void start(quint64 generation, const QList<Picture> &pictures);
-    // Stops the running pass: nothing more of it is reported.
+    // Stops the running pass (nothing more of it is reported) and any prefetch.
     void cancel();
     bool running() const { return m_pass != nullptr; }
+
+    // Makes the thumbnails of pictures for the cache alone, at the lowest
+    // priority, in the given order, as many as the cache's free bytes hold (the
+    // thumbnails already cached stay). Meant for the pages beside the one shown,
+    // once its own pass is done; start() and cancel() stop it at once. A picture
+    // whose key is invalid has its key taken in the job. prefetchFinished()
+    // follows once it is done (not when it is stopped).
+    void prefetch(const QList<Picture> &pictures);
+    bool prefetching() const { return m_prefetch != nullptr; }
 
     ThumbnailCache &cache() { return m_cache; }
     // The number of threads that decode; by default one per core. Whatever it
@@ -58,6 +67,8 @@ signals:
     void pictureReady(quint64 generation, int index, thumbs::Stage stage, const QImage &image);
     // Every picture of that pass has its final stage.
     void passFinished(quint64 generation);
+    // The prefetch has made what it was asked for.
+    void prefetchFinished();
 
 private:
     struct Pass {
@@ -73,15 +84,20 @@ private:
     void post(Delivery d);
     void drainInbox();
     void deliver(const Delivery &d);
+    void stopPrefetch();
+    void prefetchJobDone(const std::shared_ptr<Pass> &prefetch);
 
     QThreadPool m_pool;
+    QThreadPool m_prefetchPool;
     DecodeBudget m_budget;
     ThumbnailCache m_cache;
     std::shared_ptr<Pass> m_pass; // the running pass; null when none runs
     quint64 m_generation = 0;
     QList<Picture> m_pictures;
-    QList<Stage> m_shown;  // per picture, the highest stage reported
-    int m_outstanding = 0; // second-stage results still to come
+    QList<Stage> m_shown;             // per picture, the highest stage reported
+    int m_outstanding = 0;            // second-stage results still to come
+    std::shared_ptr<Pass> m_prefetch; // the running prefetch; null when none runs
+    int m_prefetchOutstanding = 0;    // prefetch jobs still to end
 
     // Results handed over by the workers, taken in small batches.
     QMutex m_inboxMutex;

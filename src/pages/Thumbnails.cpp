@@ -26,7 +26,11 @@ Thumbnails::Thumbnails(QWidget &window, Controls &controls, PageModel &model, Se
             return;
         m_items.clear();
         emit passFinished();
-        emit idle();
+        startPrefetch();
+    });
+    connect(&m_loader, &thumbs::ThumbnailLoader::prefetchFinished, this, [this] {
+        if (isIdle())
+            emit idle();
     });
     // toggled rather than clicked: the handler runs on every change of the value,
     // by the user or by the program, as it always has; the page display holds the
@@ -70,23 +74,30 @@ void Thumbnails::pageShown(bool reload)
 
     const QPixmap placeholder = m_c.NoImage->pixmap();
     bool moved = false;
+    bool renamed = false;
     for (int i = 0; i < PageModel::SlotCount; ++i) {
         if (i > m_model.lastSlot() || m_closing) {
             m_slotIndex[i] = -1;
+            m_slotPath[i].clear();
             continue;
         }
         const qint64 shown = m_model.isFilled(i) ? m_model.listIndex(i) : -1;
+        const QString path = m_model.filePath(i);
         if (reload || shown != m_slotIndex[i]) {
             // The slot now shows another picture: its old thumbnail must go.
             m_c.Picture1[i]->setPicture(placeholder);
             moved = moved || (!reload && shown >= 0);
+        } else if (path != m_slotPath[i]) {
+            renamed = true;
         }
         m_slotIndex[i] = shown;
+        m_slotPath[i] = path;
     }
 
     // Pictures already decoded come from the cache at once, so a pass after a
-    // relayout only decodes the pictures new to the page.
-    if (m_c.BilderAnzeigen->isChecked() && (reload || moved) && !m_closing)
+    // relayout only decodes the pictures new to the page. After a renaming a
+    // running pass is begun again under the new names.
+    if (m_c.BilderAnzeigen->isChecked() && !m_closing && (reload || moved || (renamed && m_loader.running())))
         startPass();
 }
 
@@ -100,26 +111,46 @@ void Thumbnails::startPass()
         const QString path = m_model.filePath(i);
         if (path.isEmpty())
             continue;
-        const thumbs::FileKey key = thumbs::fileKey(path);
-        m_items << Item{i, path, key};
-        pictures << thumbs::ThumbnailLoader::Picture{path, key, m_c.Picture1[i]->devicePixelSize()};
+        m_items << Item{i, m_model.listIndex(i)};
+        pictures << thumbs::ThumbnailLoader::Picture{path, thumbs::fileKey(path),
+                                                     m_c.Picture1[i]->devicePixelSize()};
     }
     m_loader.start(m_model.generation(), pictures);
 }
 
+void Thumbnails::startPrefetch()
+{
+    // The next page first, then the previous one: the way users page.
+    QList<thumbs::ThumbnailLoader::Picture> pictures;
+    const int perPage = m_model.lastSlot() + 1;
+    if (m_prefetch && !m_closing && perPage > 0 && m_c.BilderAnzeigen->isChecked()) {
+        const QSize box = m_c.Picture1[0]->devicePixelSize();
+        for (const int page : {m_model.pageIndex() + 1, m_model.pageIndex() - 1}) {
+            for (int i = 0; page >= 0 && i < perPage; ++i) {
+                const QString path = m_model.pathOf(page * perPage + i);
+                if (path.isEmpty())
+                    break;
+                // The file's key is taken by the job, off this thread.
+                pictures << thumbs::ThumbnailLoader::Picture{path, thumbs::FileKey{}, box};
+            }
+        }
+    }
+    // Emits prefetchFinished at once when there is nothing to make.
+    m_loader.prefetch(pictures);
+}
+
 int Thumbnails::currentSlotOf(const Item &item) const
 {
-    const int last = m_model.lastSlot();
-    if (item.slot <= last && m_model.filePath(item.slot) == item.path)
+    // A list entry is one file for the whole pass: a save renames the file under
+    // the same entry, and whatever gives a slot another entry (a new layout, a
+    // new listing, another page) starts a new pass. Names are no guide: a save
+    // may give one picture the name another had.
+    const int last = qMin(m_model.lastSlot(), int(m_slotIndex.size()) - 1);
+    if (item.slot <= last && m_slotIndex[item.slot] == item.listIndex)
         return item.slot;
-    // A display without reload (a relayout, a save) may have moved the picture to
-    // another slot or renamed its file meanwhile.
     for (int i = 0; i <= last; ++i)
-        if (m_model.filePath(i) == item.path)
+        if (m_slotIndex[i] == item.listIndex)
             return i;
-    if (item.slot <= last && m_model.isFilled(item.slot) &&
-        thumbs::fileKey(m_model.filePath(item.slot)) == item.key)
-        return item.slot;
     return -1;
 }
 

@@ -42,7 +42,7 @@ public:
     void setPrefetchEnabled(bool on) { m_prefetch = on; }
     bool prefetchEnabled() const { return m_prefetch; }
     // Nothing is being decoded: neither the page shown nor its neighbours.
-    bool isIdle() const { return !m_loader.running(); }
+    bool isIdle() const { return !m_loader.running() && !m_loader.prefetching(); }
     thumbs::ThumbnailCache &cache() { return m_loader.cache(); }
     void setWorkers(int count) { m_loader.setWorkers(count); }
     const thumbs::DecodeBudget &budget() const { return m_loader.budget(); }
@@ -58,12 +58,12 @@ signals:
 private:
     struct Item {
         int slot;
-        QString path;
-        thumbs::FileKey key;
+        qint64 listIndex; // the list entry the slot showed when the pass began
     };
 
     void pageShown(bool reload);
     void startPass();
+    void startPrefetch();
     void cancelPass();
     void pictureReady(quint64 generation, int index, thumbs::Stage stage, const QImage &image);
     int currentSlotOf(const Item &item) const;
@@ -80,4 +80,8 @@ private:
     // without reload keeps a slot's picture only while the slot still shows the
     // same list entry: a relayout moves entries to other slots, a renaming does not.
     std::array<qint64, 53> m_slotIndex;
+    // The path each slot showed at the last display: a save that renamed a
+    // picture keeps its slot and its thumbnail, but the decodes of the pass
+    // still running go by the old names.
+    std::array<QString, 53> m_slotPath;
 };
