@@ -5,7 +5,9 @@
 #include <QFile>
 #include <QThread>
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <ctime>
 #include <fcntl.h>
 #include <unistd.h>
@@ -31,6 +33,23 @@ double statusMb(const char *key)
         if (line.startsWith(prefix))
             return line.mid(prefix.size()).trimmed().split(' ').first().toDouble() / 1024.0;
     return -1;
+}
+
+// With NAMORA_BENCH_PERF_CTL naming the control fifo of a
+// "perf record --control fifo:FIFO -D -1", every measured part switches the
+// recording on and off, so that a profile holds the measured stretches and
+// nothing of the set-up between them.
+void switchProfiler(bool on)
+{
+    static const int fd = [] {
+        const QByteArray path = qgetenv("NAMORA_BENCH_PERF_CTL");
+        return path.isEmpty() ? -1 : ::open(path.constData(), O_WRONLY | O_CLOEXEC);
+    }();
+    if (fd < 0)
+        return;
+    const char *command = on ? "enable\n" : "disable\n";
+    if (::write(fd, command, std::strlen(command)) < 0)
+        std::perror("NAMORA_BENCH_PERF_CTL");
 }
 
 } // namespace
@@ -147,6 +166,7 @@ void StallMeter::start()
     m_stretches = 0;
     m_clock.start();
     m_running = true;
+    switchProfiler(true);
     markWallStart();
     m_stretchCpu = threadCpuNs();
 }
@@ -157,6 +177,7 @@ void StallMeter::stop()
         return;
     closeStretch(threadCpuNs());
     m_running = false;
+    switchProfiler(false);
 }
 
 bool StallMeter::eventFilter(QObject *, QEvent *)
