@@ -1,369 +1,424 @@
-// Fills a page of 53 large camera pictures in a real window and compares the
-// thumbnail pass with a naive one (full-size decode, then scale, one after the
-// other on the GUI thread, yielding between pictures).
+// Fills a page of 53 large camera pictures in a real window and sets the
+// thumbnail pass beside what bounds it, all measured in the same run: the
+// decoder alone on the pool's threads (the floor for the second stage), the
+// naive pass (full-size decode, then scale, one picture after the other on the
+// GUI thread, yielding between pictures) and, where it is installed,
+// vipsthumbnail on as many processes as the pool has threads.
+//
+// Every wait sleeps in the event loop until the signal it waits for, so the
+// benchmark takes no processor from the decoders; the GUI thread's stalls are
+// read from its own CPU clock, stretch by stretch (bench::StallMeter). With
+// several runs each figure is the median of the runs (stall_ms: of each run's
+// longest stretch), printed with its spread.
 #include "Bench.h"
+#include "Harness.h"
+#include "Measure.h"
+#include "Pictures.h"
 
-#include "TestPictures.h"
 #include "app/Controls.h"
-#include "app/Form1.h"
-#include "app/Ini.h"
 #include "app/Settings.h"
 #include "app/Widgets.h"
 #include "pages/PageModel.h"
-#include "pages/PageView.h"
+#include "pages/ThumbnailDecoder.h"
 #include "pages/Thumbnails.h"
+#include "platform/FileNames.h"
 
-#include <QCoreApplication>
 #include <QDir>
-#include <QElapsedTimer>
-#include <QEventLoop>
-#include <QFile>
-#include <QImage>
+#include <QFileInfo>
 #include <QProcess>
+#include <QStandardPaths>
 #include <QTemporaryDir>
-#include <QTimer>
-#include <QtConcurrent/QtConcurrentMap>
+#include <QThread>
+#include <QThreadPool>
+#include <atomic>
 #include <cstdio>
-#include <ctime>
 #include <functional>
 
 namespace {
 
-constexpr int PageSize = 53;
+using bench::Window;
 
-struct PictureSet {
-    const char *label;
-    QSize size;
-};
-const PictureSet Sets[] = {{"12MP", QSize(4000, 3000)}, {"24MP", QSize(5664, 4248)}};
-
-QString setDir(const QString &root, const PictureSet &set)
-{
-    return QDir(root).filePath(QString::fromLatin1(set.label));
-}
-
-// Writes `distinct` different camera pictures per set, in parallel, and fills the
-// rest of the page with copies (each copy its own file, decoded on its own).
-int generate(const QString &root, int distinct)
-{
-    struct Job {
-        QString path;
-        QSize size;
-        int seed;
-    };
-    QList<Job> jobs;
-    for (const PictureSet &set : Sets) {
-        QDir().mkpath(setDir(root, set));
-        for (int i = 0; i < distinct; ++i)
-            jobs << Job{QDir(setDir(root, set))
-                            .filePath(QStringLiteral("IMG_%1.JPG").arg(i, 4, 10, QLatin1Char('0'))),
-                        set.size, i};
-    }
-    std::atomic_int failures{0};
-    QtConcurrent::blockingMap(jobs, [&](const Job &job) {
-        testpics::CameraOptions o;
-        o.noise = 12; // about 3.7 MB per 12 MP, as a camera writes them
-        o.orientation = job.seed % 4 == 3 ? 6 : 1;
-        o.dateTimeOriginal = QStringLiteral("2024:05:%1 12:00:00").arg(job.seed + 1, 2, 10, QLatin1Char('0'));
-        if (!testpics::writeCameraPhoto(job.path, job.size, job.seed, o))
-            ++failures;
-    });
-    for (const PictureSet &set : Sets) {
-        const QDir dir(setDir(root, set));
-        for (int i = distinct; i < PageSize; ++i)
-            if (!QFile::copy(
-                    dir.filePath(QStringLiteral("IMG_%1.JPG").arg(i % distinct, 4, 10, QLatin1Char('0'))),
-                    dir.filePath(QStringLiteral("IMG_%1.JPG").arg(i, 4, 10, QLatin1Char('0')))))
-                ++failures;
-    }
-    return failures == 0 ? 0 : 1;
-}
-
-double peakRssMb()
-{
-    QFile f(QStringLiteral("/proc/self/status"));
-    if (!f.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray &line : f.readAll().split('\n'))
-        if (line.startsWith("VmHWM:"))
-            return line.mid(6).trimmed().split(' ').first().toDouble() / 1024.0;
-    return -1;
-}
-
-// Records the longest time the GUI thread did not get to its event queue.
-class Heartbeat {
-public:
-    Heartbeat()
-    {
-        m_timer.setTimerType(Qt::PreciseTimer);
-        m_timer.setInterval(1);
-        QObject::connect(&m_timer, &QTimer::timeout, [this] { beat(); });
-    }
-    void start()
-    {
-        m_longest = 0;
-        m_longestBusy = 0;
-        timespec ts;
-        clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
-        m_lastCpu = qint64(ts.tv_sec) * 1000000000 + ts.tv_nsec;
-        m_clock.start();
-        m_last = 0;
-        m_timer.start();
-    }
-    void stop()
-    {
-        beat();
-        m_timer.stop();
-    }
-    double longestMs() const { return m_longest / 1e6; }
-    // The longest time the GUI thread itself spent working between two beats;
-    // the rest of a stall is waiting for a processor on a busy machine.
-    double longestBusyMs() const { return m_longestBusy / 1e6; }
-
-private:
-    void beat()
-    {
-        const qint64 now = m_clock.nsecsElapsed();
-        timespec ts;
-        clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
-        const qint64 cpu = qint64(ts.tv_sec) * 1000000000 + ts.tv_nsec;
-        if (now - m_last > 16000000 && qEnvironmentVariableIsSet("NAMORA_BENCH_DEBUG"))
-            std::printf("stall %.1f ms ending at %.1f ms, GUI thread busy %.1f ms of it\n",
-                        (now - m_last) / 1e6, now / 1e6, (cpu - m_lastCpu) / 1e6);
-        m_longestBusy = qMax(m_longestBusy, cpu - m_lastCpu);
-        m_lastCpu = cpu;
-        m_longest = qMax(m_longest, now - m_last);
-        m_last = now;
-    }
-    QTimer m_timer;
-    QElapsedTimer m_clock;
-    qint64 m_last = 0;
-    qint64 m_longest = 0;
-    qint64 m_lastCpu = 0;
-    qint64 m_longestBusy = 0;
-};
-
-struct Window {
-    QTemporaryDir programDir;
-    std::unique_ptr<Form1> form;
-
-    explicit Window(const QString &pictureDir)
-    {
-        Form1::Options o;
-        o.programDir = programDir.path();
-        o.iniPath = QDir(programDir.path()).filePath(QStringLiteral("namora.ini"));
-        o.commandLine = pictureDir;
-        // The page is filled once without thumbnails; each measured run then asks
-        // for a display that reloads.
-        ini::IniWrite(QStringLiteral("Einstellungen"), QStringLiteral("BilderAnzeigen"), QStringLiteral("0"),
-                      o.iniPath, true);
-        form = std::make_unique<Form1>(o);
-        // Big enough for all 53 slotCount.
-        form->resize(1600, 1700);
-        form->Form_Load();
-    }
-    void showThumbnails(bool on) { form->settings().setBilderAnzeigen(on); }
-};
-
-struct Measure {
-    double firstMs = 0;
-    double fullMs = 0;
-    double stallMs = 0;
-    double busyMs = 0;
+struct Run {
+    double firstMs = 0; // every slot shows something
+    double fullMs = 0;  // every slot shows its final picture
+    double guiCpuMs = 0;
+    double otherCpuMs = 0;
+    double stallMs = 0; // longest busy stretch of the GUI thread
+    double displayStallMs = 0;
+    double laterStallMs = 0;
+    double wallStallMs = 0;
+    double heldStallMs = 0;
+    double peakRssMb = 0;
+    int done = 0; // pictures decoded (decoder, peer) or slots finished (window)
     bool ok = false;
 };
 
-// Runs the event loop until done() or the time limit.
-bool runUntil(const std::function<bool()> &done, int limitMs)
+// The median of one figure over several runs, with its spread.
+struct Figure {
+    double median = 0, min = 0, max = 0;
+};
+Figure figure(const QList<Run> &runs, double Run::*field)
 {
-    QElapsedTimer t;
-    t.start();
-    while (!done() && t.elapsed() < limitMs)
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 5);
-    return done();
+    Figure f;
+    QList<double> v;
+    for (const Run &r : runs)
+        v << r.*field;
+    if (v.isEmpty())
+        return f;
+    f.median = bench::median(v);
+    f.min = *std::min_element(v.begin(), v.end());
+    f.max = *std::max_element(v.begin(), v.end());
+    return f;
+}
+QString spread(const Figure &f)
+{
+    return QStringLiteral("%1 ms (%2-%3)")
+        .arg(f.median, 0, 'f', 1)
+        .arg(f.min, 0, 'f', 1)
+        .arg(f.max, 0, 'f', 1);
+}
+bool allOk(const QList<Run> &runs)
+{
+    for (const Run &r : runs)
+        if (!r.ok)
+            return false;
+    return !runs.isEmpty();
 }
 
-Measure measureOurs(Window &w)
+// decodeFile over the page's files on a pool of as many threads as the
+// window's loader has, one job per picture: what the second stage costs without
+// the window.
+Run measureDecoder(const QStringList &paths, QSize box)
 {
-    Form1 &form = *w.form;
-    auto *thumbs = form.findChild<Thumbnails *>();
-    const int slotCount = form.model().lastSlot() + 1;
-    QList<bool> seen(slotCount, false);
+    QThreadPool pool;
+    pool.setMaxThreadCount(qMax(1, QThread::idealThreadCount()));
+    std::atomic_int decoded{0};
+    Run r;
+    bench::resetPeakRss();
+    bench::CpuSplit cpu;
+    cpu.start();
+    for (const QString &path : paths)
+        pool.start([path, box, &decoded] {
+            if (thumbs::decodeFile(path, box).ok())
+                ++decoded;
+        });
+    pool.waitForDone();
+    cpu.stop();
+    r.fullMs = r.firstMs = cpu.wallMs();
+    r.guiCpuMs = cpu.guiCpuMs();
+    r.otherCpuMs = cpu.otherCpuMs();
+    r.peakRssMb = bench::peakRssMb();
+    r.done = decoded;
+    r.ok = decoded == paths.size();
+    return r;
+}
+
+// Our pass: a display that reloads the page, with thumbnails on and nothing
+// cached, until every slot has its final picture.
+Run measureOurs(Window &w)
+{
+    Thumbnails &thumbs = w.thumbnails();
+    const int slotTotal = w.slotCount();
+    thumbs.cache().clear();
+    w.form().settings().setBilderAnzeigen(true);
+
+    QList<bool> seen(slotTotal, false);
     int seenCount = 0;
     bool finished = false;
     QElapsedTimer clock;
-    Measure m;
-    const auto c1 = QObject::connect(thumbs, &Thumbnails::pictureShown, [&](int slot, int) {
-        if (slot < slotCount && !seen[slot]) {
+    Run r;
+    const auto c1 = QObject::connect(&thumbs, &Thumbnails::pictureShown, [&](int slot, int) {
+        if (slot < slotTotal && !seen[slot]) {
             seen[slot] = true;
-            if (++seenCount == slotCount)
-                m.firstMs = clock.nsecsElapsed() / 1e6;
+            if (++seenCount == slotTotal)
+                r.firstMs = clock.nsecsElapsed() / 1e6;
         }
     });
-    const auto c2 = QObject::connect(thumbs, &Thumbnails::passFinished, [&] {
+    const auto c2 = QObject::connect(&thumbs, &Thumbnails::passFinished, [&] {
         finished = true;
-        m.fullMs = clock.nsecsElapsed() / 1e6;
+        r.fullMs = clock.nsecsElapsed() / 1e6;
     });
 
-    w.showThumbnails(true);
-    Heartbeat heart;
-    heart.start();
+    bench::StallMeter meter;
+    bench::CpuSplit cpu;
+    bench::resetPeakRss();
+    meter.start();
+    cpu.start();
     clock.start();
-    form.model().showPage(true);
-    if (qEnvironmentVariableIsSet("NAMORA_BENCH_DEBUG"))
-        std::printf("ShowPage took %.1f ms\n", clock.nsecsElapsed() / 1e6);
-    m.ok = runUntil([&] { return finished; }, 120000) && seenCount == slotCount;
-    heart.stop();
-    m.stallMs = heart.longestMs();
-    m.busyMs = heart.longestBusyMs();
+    w.model().showPage(true);
+    r.ok = bench::waitFor(
+               &thumbs, &Thumbnails::passFinished, [&] { return finished; }, 120000) &&
+           seenCount == slotTotal;
+    cpu.stop();
+    meter.stop();
     QObject::disconnect(c1);
     QObject::disconnect(c2);
-    w.showThumbnails(false);
-    return m;
+    w.form().settings().setBilderAnzeigen(false);
+
+    r.guiCpuMs = cpu.guiCpuMs();
+    r.otherCpuMs = cpu.otherCpuMs();
+    r.stallMs = meter.longestBusyMs();
+    r.displayStallMs = meter.firstBusyMs();
+    r.laterStallMs = meter.longestLaterBusyMs();
+    r.wallStallMs = meter.longestWallMs();
+    r.heldStallMs = meter.longestHeldMs();
+    r.peakRssMb = bench::peakRssMb();
+    r.done = seenCount;
+    return r;
 }
 
-// The naive pass: every picture decoded at full size and scaled on the GUI
-// thread, one per turn of the event loop.
-Measure measureNaive(Window &w)
+// The naive pass: the same display without thumbnails, then every picture
+// decoded at full size and scaled on the GUI thread, one per turn of the event
+// loop.
+Run measureNaive(Window &w)
 {
-    Form1 &form = *w.form;
-    form.model().showPage(true); // thumbnails off: placeholders, no pass
-    Controls &c = form.controls();
-    const PageModel &s = form.model();
+    Controls &c = w.controls();
+    const PageModel &model = w.model();
+    bench::Flag done;
     int next = 0;
-    Measure m;
-    Heartbeat heart;
+    Run r;
     QElapsedTimer clock;
     std::function<void()> step = [&] {
-        if (next > s.lastSlot())
-            return;
         const int i = next++;
-        QImage full(s.filePath(i));
-        if (!full.isNull())
+        QImage full(model.filePath(i));
+        if (!full.isNull()) {
             c.Picture1[i]->setPicture(QPixmap::fromImage(full.scaled(
                 c.Picture1[i]->devicePixelSize(), Qt::IgnoreAspectRatio, Qt::SmoothTransformation)));
-        if (next <= s.lastSlot())
+            ++r.done;
+        }
+        if (next <= model.lastSlot()) {
             QTimer::singleShot(0, step);
-        else
-            m.fullMs = clock.nsecsElapsed() / 1e6;
+        } else {
+            r.fullMs = r.firstMs = clock.nsecsElapsed() / 1e6;
+            done.raise();
+        }
     };
-    heart.start();
+    w.form().settings().setBilderAnzeigen(false);
+    bench::StallMeter meter;
+    bench::CpuSplit cpu;
+    bench::resetPeakRss();
+    meter.start();
+    cpu.start();
     clock.start();
+    w.model().showPage(true); // thumbnails off: placeholders, no pass
     QTimer::singleShot(0, step);
-    m.ok = runUntil([&] { return next > s.lastSlot() && m.fullMs > 0; }, 600000);
-    heart.stop();
-    m.firstMs = m.fullMs;
-    m.stallMs = heart.longestMs();
-    m.busyMs = heart.longestBusyMs();
-    return m;
+    r.ok = bench::waitFor(
+               &done, &bench::Flag::raised, [&] { return done.isRaised(); }, 600000) &&
+           r.done == model.lastSlot() + 1;
+    cpu.stop();
+    meter.stop();
+    r.guiCpuMs = cpu.guiCpuMs();
+    r.otherCpuMs = cpu.otherCpuMs();
+    r.stallMs = meter.longestBusyMs();
+    r.displayStallMs = meter.firstBusyMs();
+    r.laterStallMs = meter.longestLaterBusyMs();
+    r.wallStallMs = meter.longestWallMs();
+    r.heldStallMs = meter.longestHeldMs();
+    r.peakRssMb = bench::peakRssMb();
+    return r;
+}
+
+// vipsthumbnail over the same files, stretched to the same box, on as many
+// processes (of one thread each) as the pool has threads. Not run when it is not
+// installed.
+Run measurePeer(const QString &program, const QStringList &paths, QSize box)
+{
+    Run r;
+    QTemporaryDir out;
+    const int processes = qMax(1, QThread::idealThreadCount());
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("VIPS_CONCURRENCY"), QStringLiteral("1"));
+    std::vector<std::unique_ptr<QProcess>> children;
+    QElapsedTimer clock;
+    clock.start();
+    for (int p = 0; p < processes; ++p) {
+        QStringList args{QStringLiteral("--size"),
+                         QStringLiteral("%1x%2!").arg(box.width()).arg(box.height()), QStringLiteral("-o"),
+                         platform::joinPath(out.path(), QStringLiteral("%s.jpg"))};
+        for (int i = p; i < paths.size(); i += processes)
+            args << paths[i];
+        auto child = std::make_unique<QProcess>();
+        child->setProcessEnvironment(env);
+        child->setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        child->start(program, args);
+        children.push_back(std::move(child));
+    }
+    r.ok = true;
+    for (auto &child : children)
+        r.ok = child->waitForFinished(600000) && child->exitStatus() == QProcess::NormalExit &&
+               child->exitCode() == 0 && r.ok;
+    r.fullMs = r.firstMs = clock.nsecsElapsed() / 1e6;
+    r.done = int(QDir(out.path()).entryList(QDir::Files).size());
+    r.ok = r.ok && r.done == paths.size();
+    return r;
+}
+
+struct SetResult {
+    QString label;
+    double displayStallMs = 0, displayWallMs = 0;
+    QList<Run> decoder, ours, naive, peer;
+};
+
+SetResult measureSet(const QString &label, const QString &dir, int runs, int naiveRuns, const QString &peer)
+{
+    SetResult s;
+    s.label = label;
+    Window w(dir, false);
+    w.load();
+    if (w.slotCount() != benchpics::PageSize || w.filledSlots() != benchpics::PageSize) {
+        std::fprintf(stderr, "the window holds %d pictures in %d slots, not %d\n", w.filledSlots(),
+                     w.slotCount(), benchpics::PageSize);
+        return s;
+    }
+    {
+        // A display without thumbnails first: the window's first paints and
+        // font set-up are not the thumbnails' doing.
+        bench::StallMeter meter;
+        meter.start();
+        w.model().showPage(true);
+        bench::settle();
+        meter.stop();
+        s.displayStallMs = meter.longestBusyMs();
+        s.displayWallMs = meter.longestWallMs();
+    }
+    const QSize box = w.controls().Picture1[0]->devicePixelSize();
+    QStringList paths;
+    for (int i = 0; i < benchpics::PageSize; ++i)
+        paths << w.model().filePath(i);
+
+    // Alternating, so that a change of the machine's load falls on both alike.
+    for (int k = 0; k < runs; ++k) {
+        s.decoder << measureDecoder(paths, box);
+        s.ours << measureOurs(w);
+        if (!peer.isEmpty())
+            s.peer << measurePeer(peer, paths, box);
+    }
+    for (int k = 0; k < naiveRuns; ++k)
+        s.naive << measureNaive(w);
+    return s;
+}
+
+void print(const SetResult &s)
+{
+    const QByteArray bytes = s.label.toUtf8();
+    const char *label = bytes.constData();
+    std::printf("%s page display without thumbnails: GUI thread's longest busy stretch %.1f ms "
+                "(wall clock %.1f ms)\n",
+                label, s.displayStallMs, s.displayWallMs);
+    std::printf("%s, median of %d runs (min-max):\n", label, int(s.ours.size()));
+    std::printf("  decoder alone, %d threads:  %s; CPU of the pool %.0f ms%s\n", QThread::idealThreadCount(),
+                qPrintable(spread(figure(s.decoder, &Run::fullMs))),
+                figure(s.decoder, &Run::otherCpuMs).median,
+                allOk(s.decoder) ? "" : "  (SOME PICTURES FAILED)");
+    std::printf("  ours, first stage:         %s\n", qPrintable(spread(figure(s.ours, &Run::firstMs))));
+    std::printf("  ours, full pass:           %s; CPU: GUI thread %.0f ms, other threads %.0f ms%s\n",
+                qPrintable(spread(figure(s.ours, &Run::fullMs))), figure(s.ours, &Run::guiCpuMs).median,
+                figure(s.ours, &Run::otherCpuMs).median, allOk(s.ours) ? "" : "  (DID NOT FINISH)");
+    std::printf("  ours, GUI thread:          longest busy stretch %s (the display's own %.1f ms, "
+                "the longest after it %.1f ms); held %.1f ms, wall clock %.1f ms\n",
+                qPrintable(spread(figure(s.ours, &Run::stallMs))),
+                figure(s.ours, &Run::displayStallMs).median, figure(s.ours, &Run::laterStallMs).median,
+                figure(s.ours, &Run::heldStallMs).median, figure(s.ours, &Run::wallStallMs).median);
+    std::printf("  naive, %d run(s):           %s; longest busy stretch %.1f ms, held %.1f ms, wall clock "
+                "%.1f ms%s\n",
+                int(s.naive.size()), qPrintable(spread(figure(s.naive, &Run::fullMs))),
+                figure(s.naive, &Run::stallMs).max, figure(s.naive, &Run::heldStallMs).max,
+                figure(s.naive, &Run::wallStallMs).max, allOk(s.naive) ? "" : "  (DID NOT FINISH)");
+    if (!s.peer.isEmpty())
+        std::printf("  vipsthumbnail, %d processes: %s%s\n", QThread::idealThreadCount(),
+                    qPrintable(spread(figure(s.peer, &Run::fullMs))), allOk(s.peer) ? "" : "  (FAILED)");
+    const double decode = figure(s.decoder, &Run::fullMs).median;
+    const double full = figure(s.ours, &Run::fullMs).median;
+    const double first = figure(s.ours, &Run::firstMs).median;
+    const double naive = figure(s.naive, &Run::fullMs).median;
+    std::printf("  ratios: full pass / decoder alone %.2f; naive / full pass %.2f; naive / first stage %.1f",
+                full / decode, naive / full, naive / first);
+    if (!s.peer.isEmpty())
+        std::printf("; full pass / vipsthumbnail %.2f", full / figure(s.peer, &Run::fullMs).median);
+    std::printf("\n");
+}
+
+void printResult(const char *tag, const SetResult &s)
+{
+    const double decode = figure(s.decoder, &Run::fullMs).median;
+    const double full = figure(s.ours, &Run::fullMs).median;
+    const double first = figure(s.ours, &Run::firstMs).median;
+    const double naive = figure(s.naive, &Run::fullMs).median;
+    const QString peer = s.peer.isEmpty() ? QStringLiteral("none")
+                                          : QString::number(figure(s.peer, &Run::fullMs).median, 'f', 1);
+    std::printf("%s size=%s first_ms=%.1f full_ms=%.1f naive_ms=%.1f first_ratio=%.1f full_ratio=%.2f "
+                "stall_ms=%.1f naive_stall_ms=%.1f peak_rss_mb=%.1f decode_ms=%.1f pass_over_decode=%.2f "
+                "peer_ms=%s gui_cpu_ms=%.1f worker_cpu_ms=%.1f stall_wall_ms=%.1f\n",
+                tag, qPrintable(s.label), first, full, naive, naive / first, naive / full,
+                figure(s.ours, &Run::stallMs).median, figure(s.naive, &Run::stallMs).median,
+                figure(s.ours, &Run::peakRssMb).max, decode, full / decode, qPrintable(peer),
+                figure(s.ours, &Run::guiCpuMs).median, figure(s.ours, &Run::otherCpuMs).median,
+                figure(s.ours, &Run::wallStallMs).median);
 }
 
 int run(const QStringList &args)
 {
-    if (args.size() >= 3 && args[0] == QLatin1String("--generate"))
-        return generate(args[1], args[2].toInt());
-
-    int distinct = 8;
-    QString keep;
+    int runs = 3;
+    int naiveRuns = 1;
     for (int i = 0; i + 1 < args.size(); ++i) {
-        if (args[i] == QLatin1String("--distinct"))
-            distinct = qBound(1, args[i + 1].toInt(), PageSize);
-        else if (args[i] == QLatin1String("--dir"))
-            keep = args[i + 1];
+        if (args[i] == QLatin1String("--runs"))
+            runs = qBound(1, args[i + 1].toInt(), 50);
+        else if (args[i] == QLatin1String("--naive-runs"))
+            naiveRuns = qBound(1, args[i + 1].toInt(), 50);
     }
-
     QElapsedTimer total;
     total.start();
-    QTemporaryDir temp;
-    const QString root = keep.isEmpty() ? temp.path() : keep;
-    const bool reuse =
-        !keep.isEmpty() &&
-        QFile::exists(QDir(setDir(root, Sets[1]))
-                          .filePath(QStringLiteral("IMG_%1.JPG").arg(PageSize - 1, 4, 10, QLatin1Char('0'))));
-    if (!reuse) {
-        // Generating in a child process keeps its memory out of the peak measured here.
-        QElapsedTimer t;
-        t.start();
-        const int rc = QProcess::execute(
-            QCoreApplication::applicationFilePath(),
-            {QStringLiteral("thumbnails"), QStringLiteral("--generate"), root, QString::number(distinct)});
-        if (rc != 0) {
-            std::fprintf(stderr, "generating the pictures failed\n");
+    const benchpics::Place places[2] = {benchpics::prepare(args, benchpics::Set::Page12MP),
+                                        benchpics::prepare(args, benchpics::Set::Page24MP)};
+    const QString dirs[2] = {places[0].dir, places[1].dir};
+    const QString labels[2] = {QStringLiteral("12MP"), QStringLiteral("24MP")};
+    const QSize sizes[2] = {benchpics::Size12MP, benchpics::Size24MP};
+    for (int k = 0; k < 2; ++k) {
+        if (!places[k].ok()) {
+            std::fprintf(stderr, "%s\n", qPrintable(places[k].problem));
             return 1;
         }
-        std::printf("generated %d pictures (%d distinct per size) in %.1f s\n", 2 * PageSize, distinct,
-                    t.elapsed() / 1000.0);
-    }
-    for (const PictureSet &set : Sets) {
         qint64 bytes = 0;
-        for (const QFileInfo &fi : QDir(setDir(root, set)).entryInfoList(QDir::Files))
-            bytes += fi.size();
-        std::printf("%s: %d x %dx%d, %.1f MB per picture\n", set.label, PageSize, set.size.width(),
-                    set.size.height(), bytes / double(PageSize) / 1e6);
+        for (const QString &name : benchpics::pictureNames(dirs[k]))
+            bytes += QFileInfo(platform::joinPath(dirs[k], name)).size();
+        std::printf("%s: %d x %dx%d, %.1f MB per picture, in %s\n", qPrintable(labels[k]),
+                    benchpics::PageSize, sizes[k].width(), sizes[k].height(),
+                    bytes / double(benchpics::PageSize) / 1e6, qPrintable(dirs[k]));
+        benchpics::warmPageCache(dirs[k]);
     }
-    QFile loadavg(QStringLiteral("/proc/loadavg"));
-    if (loadavg.open(QIODevice::ReadOnly))
-        std::printf("load average before the run: %s (figures are only comparable on a quiet machine)\n",
-                    loadavg.readAll().trimmed().constData());
+    const QString peer = QStandardPaths::findExecutable(QStringLiteral("vipsthumbnail"));
+    if (peer.isEmpty())
+        std::printf("vipsthumbnail is not installed (Debian: libvips-tools): no peer figure\n");
+    std::printf("load average at the start: %s (figures are only comparable on a quiet machine)\n",
+                qPrintable(bench::loadAverage()));
     std::fflush(stdout);
 
-    std::vector<std::unique_ptr<Window>> windows;
-    Measure ours[2], naive[2];
+    SetResult results[2];
     for (int k = 0; k < 2; ++k) {
-        windows.push_back(std::make_unique<Window>(setDir(root, Sets[k])));
-        if (windows[k]->form->model().lastSlot() + 1 != PageSize) {
-            std::fprintf(stderr, "the window holds %d slotCount, not %d\n",
-                         windows[k]->form->model().lastSlot() + 1, PageSize);
+        results[k] = measureSet(labels[k], dirs[k], runs, naiveRuns, peer);
+        if (results[k].ours.isEmpty())
             return 1;
-        }
-        {
-            // A display without thumbnails first: the window's first paints and
-            // font set-up are not the thumbnails' doing.
-            Heartbeat heart;
-            heart.start();
-            windows[k]->form->model().showPage(true);
-            QElapsedTimer t;
-            t.start();
-            runUntil([&] { return t.elapsed() > 500; }, 1000);
-            heart.stop();
-            std::printf(
-                "%s page display without thumbnails: longest stall %.1f ms (GUI thread busy %.1f ms)\n",
-                Sets[k].label, heart.longestMs(), heart.longestBusyMs());
-        }
-        ours[k] = measureOurs(*windows[k]);
+        print(results[k]);
+        std::fflush(stdout);
     }
-    const double peakOurs = peakRssMb();
-    for (int k = 0; k < 2; ++k)
-        naive[k] = measureNaive(*windows[k]);
-    const double peakNaive = peakRssMb();
-
-    for (int k = 0; k < 2; ++k) {
-        const Measure &o = ours[k];
-        const Measure &n = naive[k];
-        std::printf("%s ours:  first stage %8.1f ms, second stage %8.1f ms, longest GUI stall %6.1f ms "
-                    "(GUI thread busy %.1f ms)%s\n",
-                    Sets[k].label, o.firstMs, o.fullMs, o.stallMs, o.busyMs,
-                    o.ok ? "" : "  (DID NOT FINISH)");
-        std::printf("%s naive: all pictures  %8.1f ms,                        longest GUI stall %6.1f ms "
-                    "(GUI thread busy %.1f ms)%s\n",
-                    Sets[k].label, n.fullMs, n.stallMs, n.busyMs, n.ok ? "" : "  (DID NOT FINISH)");
-        std::printf("%s ratios: first stage %.1fx, second stage %.1fx faster than naive\n", Sets[k].label,
-                    n.fullMs / o.firstMs, n.fullMs / o.fullMs);
-    }
-    std::printf("peak resident memory: %.1f MB after our passes, %.1f MB after the naive ones\n", peakOurs,
-                peakNaive);
+    std::printf("peak resident memory during a run: ours %.1f MB, the naive pass %.1f MB, the decoder alone "
+                "%.1f MB\n",
+                figure(results[1].ours, &Run::peakRssMb).max, figure(results[1].naive, &Run::peakRssMb).max,
+                figure(results[1].decoder, &Run::peakRssMb).max);
+    std::printf("load average at the end: %s\n", qPrintable(bench::loadAverage()));
     std::printf("whole benchmark: %.1f s\n", total.elapsed() / 1000.0);
-    for (int k = 0; k < 2; ++k) {
-        const Measure &o = ours[k];
-        const Measure &n = naive[k];
-        std::printf("%s size=%s first_ms=%.1f full_ms=%.1f naive_ms=%.1f first_ratio=%.1f full_ratio=%.2f "
-                    "stall_ms=%.1f naive_stall_ms=%.1f peak_rss_mb=%.1f\n",
-                    k == 1 ? "RESULT" : "figures", Sets[k].label, o.firstMs, o.fullMs, n.fullMs,
-                    n.fullMs / o.firstMs, n.fullMs / o.fullMs, o.stallMs, n.stallMs, peakOurs);
-    }
-    return ours[0].ok && ours[1].ok && naive[0].ok && naive[1].ok ? 0 : 1;
+    printResult("figures", results[0]);
+    printResult("RESULT", results[1]);
+    bool ok = true;
+    for (const SetResult &s : results)
+        ok = ok && allOk(s.ours) && allOk(s.naive) && allOk(s.decoder) && (s.peer.isEmpty() || allOk(s.peer));
+    return ok ? 0 : 1;
 }
 
 } // namespace
 
-NAMORA_BENCH("thumbnails", "a page of 53 12-MP and 24-MP camera pictures against a naive pass", run);
+NAMORA_BENCH(
+    "thumbnails",
+    "a page of 53 12-MP and 24-MP camera pictures: the pass in the window, the decoder alone, a naive "
+    "pass and vipsthumbnail",
+    run);
