@@ -15,5 +15,5 @@ struct Registrar {
 
 } // namespace bench
 
-#define NAMORA_BENCH(name, summary, function) \
+#define NAMORA_BENCH(name, summary, function)                                                                \
     static const bench::Registrar namoraBenchRegistrar_##function(name, summary, function)

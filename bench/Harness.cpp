@@ -2,6 +2,7 @@
 
 #include "Measure.h"
 #include "app/Ini.h"
+#include "app/Launcher.h"
 #include "names/RenameRun.h"
 #include "pages/PageModel.h"
 #include "pages/Thumbnails.h"
@@ -48,16 +49,30 @@ Window::Window(const QString &pictureDir, bool thumbnails, QSize size, bool buil
 
 void Window::build()
 {
-    m_form = std::make_unique<Form1>(m_options);
+    m_built = std::make_unique<Form1>(m_options);
+    m_form = m_built.get();
     m_form->resize(m_size);
     m_thumbnails = m_form->findChild<Thumbnails *>();
     Q_ASSERT(m_thumbnails);
 }
 
+void Window::launch()
+{
+    m_launcher = std::make_unique<Launcher>(m_options);
+    QObject::connect(m_launcher.get(), &Launcher::built, [this] {
+        m_form = m_launcher->form();
+        m_form->resize(m_size);
+        m_thumbnails = m_form->findChild<Thumbnails *>();
+    });
+    m_launcher->start();
+}
+
 Window::~Window()
 {
     // The pool's jobs end before the window goes.
-    m_form.reset();
+    m_built.reset();
+    m_launcher.reset();
+    m_form = nullptr;
     renaming::setJournalDirectory(QString());
     platform::setMessageHandler({});
 }
@@ -78,7 +93,7 @@ int Window::filledSlots() const
 bool Window::activate()
 {
     m_form->activateWindow();
-    return QTest::qWaitForWindowActive(m_form.get());
+    return QTest::qWaitForWindowActive(m_form);
 }
 
 bool Window::waitForPass(int limitMs)

@@ -7,6 +7,7 @@
 #include <QTemporaryDir>
 #include <memory>
 
+class Launcher;
 class PageModel;
 class Thumbnails;
 class QAbstractButton;
@@ -33,6 +34,11 @@ public:
     void build();
     // Start-up: settings, list, show, layout, first page.
     void load() { m_form->Form_Load(); }
+    // Start-up as the program does it, in turns of the event loop: fonts, the
+    // window, its load. Returns at once; the window is there once built() is.
+    void launch();
+    bool built() const { return m_form != nullptr; }
+    Launcher *launcher() const { return m_launcher.get(); }
     // Makes the window the active one, as a window manager does after the
     // start, so that the focus moves with clicks as it does for the user.
     bool activate();
@@ -56,7 +62,9 @@ private:
     QTemporaryDir m_journals;
     Form1::Options m_options;
     QSize m_size;
-    std::unique_ptr<Form1> m_form;
+    std::unique_ptr<Launcher> m_launcher;
+    Form1 *m_form = nullptr;
+    std::unique_ptr<Form1> m_built;
     Thumbnails *m_thumbnails = nullptr;
 };
 

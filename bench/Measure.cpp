@@ -222,6 +222,11 @@ void StallMeter::closeStretch(qint64 cpu)
     m_longestBusy = qMax(m_longestBusy, busy);
     m_totalBusy += busy;
     ++m_stretches;
+    // For finding where a long stretch comes from: each one of a millisecond or
+    // more, in order.
+    static const bool list = qEnvironmentVariableIsSet("NAMORA_BENCH_STRETCHES");
+    if (list && busy >= 1000000)
+        std::fprintf(stderr, "stretch %d: %.1f ms\n", m_stretches, busy / 1e6);
 }
 
 void settle(int limitMs)

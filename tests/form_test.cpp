@@ -1,3 +1,4 @@
+#include "app/Launcher.h"
 #include "app/Twips.h"
 #include "app/Widgets.h"
 #include "pages/PageModel.h"
@@ -78,6 +79,7 @@ private slots:
     void startingWritesOnlyTheWindowState();
     void unwritableSettingsKeepWhatWasTypedAndSayItOnce();
     void closingSetsClosing();
+    void startInTurnsEndsAsTheWholeLoadDoes();
     void relayoutNeverLeavesAnotherPicturesThumbnail();
     void programAnswersHelpAndVersion();
 };
@@ -313,6 +315,37 @@ void FormTest::unwritableSettingsKeepWhatWasTypedAndSayItOnce()
     QVERIFY(boxes.notices().first().prompt.contains(fx.iniPath()));
     QVERIFY(boxes.shown().isEmpty());
     QCOMPARE(storedValue(fx.iniPath(), QStringLiteral("LetztesDatum")), QStringLiteral("2001.01.01"));
+}
+
+void FormTest::startInTurnsEndsAsTheWholeLoadDoes()
+{
+    // The program starts in turns of the event loop, the slots revealed a group
+    // a turn; once done, the window is what the load in one go gives.
+    FormFixture whole, turns;
+    for (FormFixture *fx : {&whole, &turns})
+        testing::writePictures(fx->pictureDir.path(), numberedNames(60));
+    startLarge(whole);
+    Form1::Options o;
+    o.iniPath = turns.iniPath();
+    o.programDir = turns.programDir.path();
+    o.commandLine = turns.pictureDir.path();
+    Launcher launcher(o);
+    QSignalSpy built(&launcher, &Launcher::built);
+    QSignalSpy loaded(&launcher, &Launcher::loaded);
+    launcher.start();
+    QVERIFY(launcher.form() == nullptr); // nothing happens before the loop turns
+    QVERIFY(built.wait(10000));
+    twips::setWindowSize(launcher.form(), 90000, 26000);
+    QVERIFY(loaded.count() == 1 || loaded.wait(10000));
+    Form1 &f = *launcher.form();
+    QVERIFY(f.isVisible());
+    QCOMPARE(f.model().lastSlot(), 52);
+    QTRY_COMPARE_WITH_TIMEOUT(visibleSlots(f.controls()), 53, 5000);
+    QCOMPARE(visibleSlots(f.controls()), visibleSlots(whole.form->controls()));
+    for (int i = 0; i < Controls::ArraySize; ++i)
+        QCOMPARE(f.controls().Text1[i]->toPlainText(), whole.form->controls().Text1[i]->toPlainText());
+    QCOMPARE(f.controls().CounterTxt->text(), whole.form->controls().CounterTxt->text());
+    QCOMPARE(f.controls().NextBtn->isEnabled(), whole.form->controls().NextBtn->isEnabled());
 }
 
 void FormTest::closingSetsClosing()

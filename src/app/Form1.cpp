@@ -22,6 +22,7 @@
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QFontMetricsF>
 #include <QFrame>
 #include <QGroupBox>
 #include <QHeaderView>
@@ -31,6 +32,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTreeView>
+#include <iterator>
 
 namespace {
 
@@ -92,14 +94,66 @@ void setArrow(QPushButton *b, bool right)
 
 } // namespace
 
+namespace {
+
+struct FontSpec {
+    const QString &family;
+    double size;
+    int weight;
+    bool italic;
+    bool underline;
+};
+
+// Every font the controls are designed with.
+const FontSpec DesignedFonts[] = {
+    {Arial, 11.25, 400, false, false},       {Arial, 11.25, 700, false, false},
+    {Arial, 9, 400, false, false},           {Arial, 9, 700, false, false},
+    {Arial, 9.75, 400, false, false},        {Arial, 9.75, 700, false, false},
+    {Arial, 9.75, 700, true, false},         {ArialBlack, 15.75, 900, false, false},
+    {ArialBlack, 9.75, 900, false, false},   {ArialNarrow, 11.25, 400, false, false},
+    {ArialNarrow, 14.25, 700, false, false}, {ArialNarrow, 9.75, 700, false, false},
+    {ArialNarrow, 9.75, 700, true, false},   {SansSerif, 8.25, 400, false, true},
+    {SansSerif, 8.25, 700, false, false},    {SansSerif, 9.75, 700, false, false},
+};
+
+} // namespace
+
+int Form1::designedFontCount()
+{
+    return int(std::size(DesignedFonts));
+}
+
+void Form1::loadFont(int index)
+{
+    // The designed fonts, by their usual metric-compatible stand-ins where the
+    // originals are not installed.
+    static const bool substituted = [] {
+        QFont::insertSubstitutions(QStringLiteral("MS Sans Serif"),
+                                   {QStringLiteral("Arial"), QStringLiteral("Liberation Sans")});
+        QFont::insertSubstitutions(QStringLiteral("Arial Narrow"),
+                                   {QStringLiteral("Liberation Sans Narrow")});
+        return true;
+    }();
+    Q_UNUSED(substituted);
+    if (index < 0 || index >= designedFontCount())
+        return;
+    // Finding a font and loading its engine is the largest part of building the
+    // window and of its first paint; asked for once, each is cached.
+    const FontSpec &f = DesignedFonts[index];
+    const QFontMetricsF metrics(makeFont(f.family, f.size, f.weight, f.italic, f.underline));
+    metrics.horizontalAdvance(QStringLiteral("Namora 0123456789 ÄÖÜäöüß"));
+}
+
+void Form1::loadFonts()
+{
+    for (int i = 0; i < designedFontCount(); ++i)
+        loadFont(i);
+}
+
 Form1::Form1(const Options &options, QWidget *parent) : QWidget(parent), m_options(options)
 {
     setObjectName(QStringLiteral("Form1"));
-    // The designed fonts, by their usual metric-compatible stand-ins where the
-    // originals are not installed.
-    QFont::insertSubstitutions(QStringLiteral("MS Sans Serif"),
-                               {QStringLiteral("Arial"), QStringLiteral("Liberation Sans")});
-    QFont::insertSubstitutions(QStringLiteral("Arial Narrow"), {QStringLiteral("Liberation Sans Narrow")});
+    loadFonts();
     setWindowTitle(QStringLiteral("Namora  - Version 1.3b"));
     setWindowIcon(artwork::windowIcon());
     twips::setWindowSize(this, 22875 + twips::FrameWidth, 10260 + twips::FrameHeight);

@@ -34,9 +34,17 @@ public:
     explicit Form1(const Options &options, QWidget *parent = nullptr);
     ~Form1() override;
 
+    // Finds the designed fonts and loads them. The window does it when it is
+    // built; done before, font by font, it is a step of its own (see Launcher).
+    static void loadFonts();
+    static int designedFontCount();
+    static void loadFont(int index);
+
     // Start-up: settings, command-line directory, maximised state, picture list,
     // show, layout, first page.
     void Form_Load();
+    // Form_Load's two steps, for a start-up in turns of the event loop.
+    Startup &startup() { return *m_startup; }
 
     Controls &controls() { return m_c; }
     PageModel &model() { return *m_model; }

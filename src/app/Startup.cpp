@@ -17,6 +17,13 @@ Startup::Startup(QWidget &window, Settings &settings, PageModel &model, PageView
 
 void Startup::Form_Load()
 {
+    prepare();
+    show();
+    fillFirstPage();
+}
+
+void Startup::prepare()
+{
     m_settings.load();
     m_model.setLastSlot(52);
     m_model.setPageIndex(0);
@@ -39,7 +46,18 @@ void Startup::Form_Load()
     // A renaming that a crash interrupted is put right before the list is read.
     m_renaming.recoverInterruptedRenames();
     m_model.load(m_settings.verzeichnis());
+}
+
+void Startup::show(bool gradually)
+{
+    if (gradually)
+        m_view.holdSlots();
     m_window.show();
+}
+
+void Startup::fillFirstPage()
+{
     m_view.LayoutThumbnails();
     m_model.showPage(true);
+    m_view.revealSlots();
 }

@@ -18,6 +18,15 @@ public:
             const QString &commandLine);
 
     void Form_Load();
+    // The same in steps, for a start-up in turns of the event loop: what
+    // happens while the window is hidden (settings, command line, maximised
+    // state, an interrupted renaming, the picture list); showing it; laying
+    // out and filling its first page, which the user already sees coming.
+    void prepare();
+    // gradually: the slots are held back now and appear a group a turn once
+    // the first page is filled (see PageView::holdSlots).
+    void show(bool gradually = false);
+    void fillFirstPage();
 
 private:
     QWidget &m_window;

@@ -1,6 +1,7 @@
 #include "app/CommandLine.h"
 #include "app/Form1.h"
 #include "app/Ini.h"
+#include "app/Launcher.h"
 #include "platform/FileNames.h"
 
 #include <QApplication>
@@ -69,7 +70,7 @@ int main(int argc, char *argv[])
                                         QFileInfo(QApplication::applicationFilePath()).completeBaseName());
     options.commandLine = parsed.directory;
 
-    Form1 form(options);
-    form.Form_Load();
+    Launcher launcher(options);
+    launcher.start();
     return QApplication::exec();
 }

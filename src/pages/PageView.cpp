@@ -11,6 +11,7 @@
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QTimer>
 
 PageView::PageView(QWidget &window, Controls &controls, PageModel &model, QObject *parent)
     : QObject(parent), m_window(window), m_c(controls), m_model(model)
@@ -47,6 +48,19 @@ void PageView::showNames()
         showName(i);
 }
 
+namespace {
+// Slots shown a turn while a display reveals them gradually.
+constexpr int RevealGroup = 14;
+} // namespace
+
+void PageView::setSlotVisible(int slot, bool visible)
+{
+    visible = visible && !held(slot);
+    m_c.Text1[slot]->setVisible(visible);
+    m_c.Picture1[slot]->setVisible(visible);
+    m_c.Command3[slot]->setVisible(visible);
+}
+
 void PageView::pageShown()
 {
     m_c.VerzeichnisText->setText(m_model.directoryCaption());
@@ -54,22 +68,45 @@ void PageView::pageShown()
     m_c.ZurueckBtn->setEnabled(m_model.backEnabled());
     m_c.CounterTxt->setText(m_model.counterCaption());
     for (int i = 0; i <= m_model.lastSlot(); ++i) {
-        const bool filled = m_model.isFilled(i);
         showName(i);
-        m_c.Text1[i]->setVisible(filled);
-        m_c.Picture1[i]->setVisible(filled);
-        m_c.Command3[i]->setVisible(filled);
+        setSlotVisible(i, m_model.isFilled(i));
     }
+}
+
+void PageView::holdSlots()
+{
+    m_revealLimit = 0;
+    for (int i = 0; i < PageModel::SlotCount; ++i)
+        setSlotVisible(i, false);
+}
+
+void PageView::revealSlots()
+{
+    if (m_revealLimit < 0)
+        return;
+    revealMore();
+}
+
+void PageView::revealMore()
+{
+    const int from = m_revealLimit;
+    m_revealLimit = from + RevealGroup;
+    if (m_revealLimit > m_model.lastSlot())
+        m_revealLimit = -1;
+    const int to = m_revealLimit < 0 ? m_model.lastSlot() : m_revealLimit - 1;
+    for (int i = from; i <= to; ++i)
+        setSlotVisible(i, m_model.isFilled(i));
+    if (m_revealLimit < 0)
+        return;
+    // A timer rather than a posted call: the loop waits for it, so that the
+    // paint of this group comes first and input is taken in between.
+    QTimer::singleShot(1, Qt::PreciseTimer, this, &PageView::revealMore);
 }
 
 void PageView::showSlotsUpTo(int lastSlot)
 {
-    for (int i = 0; i < PageModel::SlotCount; ++i) {
-        const bool visible = resizing::slotVisible(i, lastSlot);
-        m_c.Picture1[i]->setVisible(visible);
-        m_c.Text1[i]->setVisible(visible);
-        m_c.Command3[i]->setVisible(visible);
-    }
+    for (int i = 0; i < PageModel::SlotCount; ++i)
+        setSlotVisible(i, resizing::slotVisible(i, lastSlot));
 }
 
 void PageView::LayoutThumbnails()
