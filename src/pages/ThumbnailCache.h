@@ -35,7 +35,10 @@ class ThumbnailCache {
 public:
     explicit ThumbnailCache(qint64 maxBytes = DefaultBytes);
 
-    static constexpr qint64 DefaultBytes = 64ll * 1024 * 1024;
+    // About 700 thumbnails of the designed box: the page shown, the pages made
+    // ahead, and a dozen pages the user went through, within the program's
+    // memory target (150 MB at most, 5,000 pictures in the directory).
+    static constexpr qint64 DefaultBytes = 48ll * 1024 * 1024;
 
     // A null image when nothing is cached for this file and box.
     QImage find(const FileKey &file, QSize box) const;

@@ -4,6 +4,9 @@
 #include <QFile>
 #include <QThread>
 #include <QTimer>
+#if defined(__GLIBC__)
+#include <malloc.h>
+#endif
 
 namespace thumbs {
 
@@ -18,6 +21,15 @@ constexpr qint64 DrainBudgetMs = 4;
 
 ThumbnailLoader::ThumbnailLoader(QObject *parent) : QObject(parent)
 {
+#if defined(__GLIBC__)
+    // A picture read whole, and the decoder's larger buffers, are mapped of
+    // their own and given back when freed. Without a fixed threshold glibc
+    // raises it each time it frees such a block, after which they come from the
+    // arena of each worker thread and stay there: with four threads, tens of
+    // megabytes the program holds for nothing.
+    static const bool fixed = mallopt(M_MMAP_THRESHOLD, 1024 * 1024) == 1;
+    Q_UNUSED(fixed);
+#endif
     // The caller's thread stays free: the pool gets the cores.
     m_pool.setMaxThreadCount(qMax(1, QThread::idealThreadCount()));
     m_pool.setObjectName(QStringLiteral("thumbnails"));
@@ -171,8 +183,19 @@ void ThumbnailLoader::prefetchJobDone(const std::shared_ptr<Pass> &prefetch)
         return;
     if (--m_prefetchOutstanding == 0) {
         m_prefetch.reset();
+        giveBackFreedMemory();
         emit prefetchFinished();
     }
+}
+
+void ThumbnailLoader::giveBackFreedMemory()
+{
+#if defined(__GLIBC__)
+    // Thumbnails are made on the workers and freed here when the cache lets
+    // them go; each worker's arena keeps what was freed into it. Once the work
+    // is done, the free pages go back to the system, off this thread.
+    m_prefetchPool.start([] { malloc_trim(0); });
+#endif
 }
 
 void ThumbnailLoader::post(Delivery d)
@@ -241,6 +264,7 @@ void ThumbnailLoader::deliver(const Delivery &d)
         m_pass.reset();
         m_pictures.clear();
         m_shown.clear();
+        giveBackFreedMemory();
         emit passFinished(generation);
     }
 }

@@ -85,6 +85,7 @@ private:
     void drainInbox();
     void deliver(const Delivery &d);
     void stopPrefetch();
+    void giveBackFreedMemory();
     void prefetchJobDone(const std::shared_ptr<Pass> &prefetch);
 
     QThreadPool m_pool;
