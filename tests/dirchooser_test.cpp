@@ -4,6 +4,7 @@
 #include "dirs/DirChooser.h"
 #include "dirs/Volumes.h"
 #include "pages/PageView.h"
+#include "support/PermissionOverride.h"
 #include "support/TestSupport.h"
 
 #include <QApplication>
@@ -80,31 +81,6 @@ QString makeDir(const QString &parent, const QString &name, const QStringList &p
     testing::writePictures(path, pictures, QSize(16, 12));
     return path;
 }
-
-// Root passes every permission check; the test drops that override for the
-// main thread while it lives, so an unreadable directory is unreadable to it.
-class WithoutPermissionOverride {
-public:
-    WithoutPermissionOverride()
-    {
-        __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
-        if (syscall(SYS_capget, &header, m_saved) != 0)
-            return;
-        __user_cap_data_struct reduced[2] = {m_saved[0], m_saved[1]};
-        reduced[0].effective &= ~((1u << CAP_DAC_OVERRIDE) | (1u << CAP_DAC_READ_SEARCH));
-        m_active = syscall(SYS_capset, &header, reduced) == 0;
-    }
-    ~WithoutPermissionOverride()
-    {
-        __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
-        if (m_active)
-            syscall(SYS_capset, &header, m_saved);
-    }
-
-private:
-    __user_cap_data_struct m_saved[2] = {};
-    bool m_active = false;
-};
 
 bool canList(const QString &dir)
 {
@@ -374,7 +350,7 @@ void DirChooserTest::unreadableDirectoryGivesHint()
     QVERIFY(chooser(form).setPath(locked));
     QFile::setPermissions(locked, QFileDevice::Permissions());
     {
-        const WithoutPermissionOverride asUser;
+        const testing::WithoutPermissionOverride asUser;
         if (canList(locked)) {
             QFile::setPermissions(locked,
                                   QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);

@@ -57,30 +57,9 @@ QString absolutePath(const QString &path)
 
 QByteArray readAll(const QString &path, qint64 limit, int &error)
 {
-    error = 0;
-    const int fd = platform::openForReading(path);
-    if (fd < 0) {
-        error = errno;
-        return QByteArray();
-    }
-    QByteArray data;
-    char buffer[4096];
-    for (;;) {
-        const ssize_t n = ::read(fd, buffer, sizeof buffer);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0) {
-            if (n < 0)
-                error = errno;
-            break;
-        }
-        data.append(buffer, n);
-        if (data.size() > limit) {
-            error = EFBIG;
-            break;
-        }
-    }
-    ::close(fd);
+    QByteArray data = platform::readSmallFile(path, limit, error);
+    if (error == 0 && data.size() > limit)
+        error = EFBIG;
     return data;
 }
 

@@ -82,45 +82,6 @@ QByteArray factsLine(const char *name, const FileFacts &facts)
     return QByteArray(name) + ' ' + QByteArray::number(facts.size) + ' ' + facts.sha256.toHex() + '\n';
 }
 
-// Reads at most limit + 1 bytes of the file at path; error is the errno of the
-// failure, ENOENT for a missing file.
-QByteArray readSmallFile(const QString &path, qint64 limit, int &error)
-{
-    error = 0;
-    // Only a regular file is opened: opening a FIFO would wait for a writer.
-    struct stat st;
-    const QByteArray encoded = platform::encodeName(path);
-    if (encoded.isEmpty() || ::stat(encoded.constData(), &st) != 0) {
-        error = encoded.isEmpty() ? ENOENT : errno;
-        return QByteArray();
-    }
-    if (!S_ISREG(st.st_mode)) {
-        error = EINVAL;
-        return QByteArray();
-    }
-    const int fd = platform::openForReading(path);
-    if (fd < 0) {
-        error = errno;
-        return QByteArray();
-    }
-    QByteArray data;
-    char buffer[4096];
-    while (data.size() <= limit) {
-        const ssize_t n = ::read(fd, buffer, sizeof buffer);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0) {
-            error = errno;
-            break;
-        }
-        if (n == 0)
-            break;
-        data.append(buffer, n);
-    }
-    ::close(fd);
-    return data;
-}
-
 } // namespace
 
 bool isVersion(const QString &version)
@@ -360,7 +321,7 @@ StoredCheck checkStoredUpdater(const QString &updaterPath, const QString &manife
         return result;
     }
     int error = 0;
-    const QByteArray text = readSmallFile(manifestPath, MaxManifestBytes, error);
+    const QByteArray text = platform::readSmallFile(manifestPath, MaxManifestBytes, error);
     if (error != 0) {
         result.status = StoredStatus::ManifestBad;
         result.reason = QStringLiteral("manifest: ") + platform::errorText(error);

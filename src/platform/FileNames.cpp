@@ -244,6 +244,43 @@ QString toQtPath(const QString &path)
     return QFile::decodeName(encodeName(path));
 }
 
+QByteArray readSmallFile(const QString &path, qint64 limit, int &error)
+{
+    error = 0;
+    // Only a regular file is opened: opening a FIFO would wait for a writer.
+    struct stat st;
+    const QByteArray encoded = encodeName(path);
+    if (encoded.isEmpty() || ::stat(encoded.constData(), &st) != 0) {
+        error = encoded.isEmpty() ? ENOENT : errno;
+        return QByteArray();
+    }
+    if (!S_ISREG(st.st_mode)) {
+        error = EINVAL;
+        return QByteArray();
+    }
+    const int fd = openForReading(path);
+    if (fd < 0) {
+        error = errno;
+        return QByteArray();
+    }
+    QByteArray data;
+    char buffer[4096];
+    while (data.size() <= limit) {
+        const ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0) {
+            error = errno;
+            break;
+        }
+        if (n == 0)
+            break;
+        data.append(buffer, n);
+    }
+    ::close(fd);
+    return data;
+}
+
 int openForReading(const QString &path)
 {
     const QByteArray p = encodeName(path);

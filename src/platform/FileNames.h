@@ -71,6 +71,12 @@ QString fromQtPath(const QString &qtPath);
 // that is not UTF-8 this reaches no file; use it only to find a model's row.
 QString toQtPath(const QString &path);
 
+// The bytes of a regular file (a FIFO or a device is refused: it would wait or
+// never end), at most limit + 1 of them, so that a caller can tell a file that
+// is too large. error is the errno of the failure (ENOENT for a missing file,
+// EINVAL for one that is not regular), 0 on success.
+QByteArray readSmallFile(const QString &path, qint64 limit, int &error);
+
 // Opens path for reading (read only, closed on exec); -1 with errno set when it
 // cannot be opened.
 int openForReading(const QString &path);
