@@ -52,12 +52,7 @@ int visibleSlots(Controls &c)
 // A window big enough for 13 rows by 19 columns, so a page holds 53 pictures.
 void startLarge(FormFixture &fx)
 {
-    Form1::Options o;
-    o.iniPath = fx.iniPath();
-    o.programDir = fx.programDir.path();
-    o.commandLine = fx.pictureDir.path();
-    fx.form = std::make_unique<Form1>(o);
-    twips::setWindowSize(fx.form.get(), 90000, 26000);
+    twips::setWindowSize(&fx.build(), 90000, 26000);
     fx.form->Form_Load();
 }
 
@@ -325,11 +320,7 @@ void FormTest::startInTurnsEndsAsTheWholeLoadDoes()
     for (FormFixture *fx : {&whole, &turns})
         testing::writePictures(fx->pictureDir.path(), numberedNames(60));
     startLarge(whole);
-    Form1::Options o;
-    o.iniPath = turns.iniPath();
-    o.programDir = turns.programDir.path();
-    o.commandLine = turns.pictureDir.path();
-    Launcher launcher(o);
+    Launcher launcher(turns.options());
     QSignalSpy built(&launcher, &Launcher::built);
     QSignalSpy loaded(&launcher, &Launcher::loaded);
     launcher.start();

@@ -178,12 +178,7 @@ void PrefetchTest::savedSwapDuringThePassKeepsEachPictureInItsSlot()
     const QStringList files = names(25);
     testing::writePictures(fx.pictureDir.path(), files, QSize(1600, 1200));
     testing::MessageBoxes boxes;
-    Form1::Options o;
-    o.iniPath = fx.iniPath();
-    o.programDir = fx.programDir.path();
-    o.commandLine = fx.pictureDir.path();
-    fx.form = std::make_unique<Form1>(o);
-    Form1 &form = *fx.form;
+    Form1 &form = fx.build();
     thumbnails(form).setPrefetchEnabled(false);
     thumbnails(form).setWorkers(1);
     form.Form_Load();
@@ -235,12 +230,7 @@ void PrefetchTest::prefetchKeepsWithinTheCacheBudget()
     testing::FormFixture fx;
     testing::writePictures(fx.pictureDir.path(), names(Pictures));
     // Thumbnails for 30 slots fit; the page has 25.
-    Form1::Options o;
-    o.iniPath = fx.iniPath();
-    o.programDir = fx.programDir.path();
-    o.commandLine = fx.pictureDir.path();
-    fx.form = std::make_unique<Form1>(o);
-    Form1 &form = *fx.form;
+    Form1 &form = fx.build();
     Thumbnails &t = thumbnails(form);
     const QSize box = form.controls().Picture1[0]->devicePixelSize();
     const qint64 perThumbnail = qint64(box.width()) * box.height() * 4;

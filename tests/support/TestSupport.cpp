@@ -64,14 +64,24 @@ void FormFixture::writeSettings(const QString &content)
     f.setPermissions(QFile::ReadOwner | QFile::WriteOwner);
 }
 
-Form1 &FormFixture::start(const QString &commandLine)
+Form1::Options FormFixture::options(const QString &commandLine) const
 {
     Form1::Options o;
     o.iniPath = iniPath();
     o.programDir = programDir.path();
     o.commandLine = commandLine == QLatin1String("<pictures>") ? pictureDir.path() : commandLine;
-    form = std::make_unique<Form1>(o);
-    form->Form_Load();
+    return o;
+}
+
+Form1 &FormFixture::build(const QString &commandLine)
+{
+    form = std::make_unique<Form1>(options(commandLine));
+    return *form;
+}
+
+Form1 &FormFixture::start(const QString &commandLine)
+{
+    build(commandLine).Form_Load();
     return *form;
 }
 

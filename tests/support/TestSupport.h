@@ -54,7 +54,11 @@ struct FormFixture {
 
     // Writes the settings file's lines before the window starts (may be empty).
     void writeSettings(const QString &content);
-    // Creates and loads the window; commandLine defaults to the picture directory.
+    // The window's options; commandLine defaults to the picture directory.
+    Form1::Options options(const QString &commandLine = QStringLiteral("<pictures>")) const;
+    // Creates the window without loading it (for a test that sets it up first).
+    Form1 &build(const QString &commandLine = QStringLiteral("<pictures>"));
+    // Creates and loads the window.
     Form1 &start(const QString &commandLine = QStringLiteral("<pictures>"));
 };
 
