@@ -311,23 +311,32 @@ WriteResult failed(const QString &reason)
 
 } // namespace
 
-QString IniRead(const QString &section, const QString &key, const QString &file, const QString &defaultValue)
+QStringList IniReadAll(const QString &section, const QStringList &keys, const QString &file)
 {
+    QStringList values(keys.size());
     const QByteArray path = platform::encodeName(file);
     if (!isRegularFile(path))
-        return defaultValue;
+        return values;
     const Loaded loaded = load(path);
     if (!loaded.ok)
-        return defaultValue;
+        return values;
     const Document doc = parse(loaded.data);
-    const Location loc = locate(doc, section, key);
-    if (loc.keyLine < 0)
-        return defaultValue;
-    const QByteArray &line = doc.lines.at(loc.keyLine);
-    const QString value = valueOf(line, classify(line).eq);
-    if (value.isEmpty() || value.size() > MaxValueLength)
-        return defaultValue;
-    return value;
+    for (qsizetype k = 0; k < keys.size(); ++k) {
+        const Location loc = locate(doc, section, keys.at(k));
+        if (loc.keyLine < 0)
+            continue;
+        const QByteArray &line = doc.lines.at(loc.keyLine);
+        const QString value = valueOf(line, classify(line).eq);
+        if (value.size() <= MaxValueLength)
+            values[k] = value;
+    }
+    return values;
+}
+
+QString IniRead(const QString &section, const QString &key, const QString &file, const QString &defaultValue)
+{
+    const QString value = IniReadAll(section, {key}, file).constFirst();
+    return value.isEmpty() ? defaultValue : value;
 }
 
 WriteResult IniWrite(const QString &section, const QString &key, const QString &value, const QString &file,

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 
 // The settings file: a small profile-format (INI) reader and writer of our own.
 // Section and key names match regardless of case, values are trimmed, every other
@@ -33,6 +34,10 @@ constexpr int MaxValueLength = 4096;
 // or the key is missing or the stored value is empty. Never fails, never creates
 // the file.
 QString IniRead(const QString &section, const QString &key, const QString &file, const QString &defaultValue);
+
+// The stored values of keys in section, in one reading of the file, by the same
+// rules, with an empty string where IniRead would give its default.
+QStringList IniReadAll(const QString &section, const QStringList &keys, const QString &file);
 
 enum class WriteStatus {
     Written,    // the file now holds key=value

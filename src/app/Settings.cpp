@@ -30,8 +30,13 @@ Settings::Settings(const QString &iniPath, const Defaults &defaults, QObject *pa
 
 void Settings::load()
 {
+    // One reading of the file for all of them.
+    QStringList keys;
     for (int k = 0; k < KeyCount; ++k)
-        m_raw[size_t(k)] = ini::IniRead(Section, keyName(Key(k)), m_iniPath, QString());
+        keys << keyName(Key(k));
+    const QStringList values = ini::IniReadAll(Section, keys, m_iniPath);
+    for (int k = 0; k < KeyCount; ++k)
+        m_raw[size_t(k)] = values.at(k);
     m_unsaved.fill(false);
 }
 
