@@ -1,13 +1,13 @@
 #include "Harness.h"
 
 #include "Measure.h"
-#include "app/Ini.h"
-#include "app/Launcher.h"
-#include "names/RenameRun.h"
-#include "pages/PageModel.h"
-#include "pages/Thumbnails.h"
-#include "platform/Dialogs.h"
-#include "platform/FileNames.h"
+#include "core/settings/Ini.h"
+#include "ui/window/Launcher.h"
+#include "core/renaming/RenameRun.h"
+#include "core/pages/PageModel.h"
+#include "ui/pages/Thumbnails.h"
+#include "ui/window/Dialogs.h"
+#include "core/platform/FileNames.h"
 
 #include <QAbstractButton>
 #include <QtTest/QTest>

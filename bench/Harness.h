@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/Form1.h"
+#include "ui/window/Form1.h"
 
 #include <QSize>
 #include <QString>

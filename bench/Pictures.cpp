@@ -1,9 +1,9 @@
 #include "Pictures.h"
 
 #include "TestPictures.h"
-#include "pages/PictureList.h"
-#include "platform/FileNames.h"
-#include "platform/SystemError.h"
+#include "core/pictures/PictureList.h"
+#include "core/platform/FileNames.h"
+#include "core/platform/SystemError.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>

@@ -2,7 +2,7 @@
 // order) next to the least any listing can do, a bare readdir with a suffix
 // check and std::sort of the byte strings, on the same directory in the same run.
 #include "Bench.h"
-#include "pages/PictureList.h"
+#include "core/pictures/PictureList.h"
 
 #include <QElapsedTimer>
 #include <QFile>

@@ -1,7 +1,7 @@
 #include "Bench.h"
 
-#include "names/RenamePlan.h"
-#include "names/RenameRun.h"
+#include "core/renaming/RenamePlan.h"
+#include "core/renaming/RenameRun.h"
 
 #include <QDir>
 #include <QElapsedTimer>

@@ -12,13 +12,13 @@
 #include "Harness.h"
 #include "Measure.h"
 #include "Pictures.h"
-#include "app/Launcher.h"
+#include "ui/window/Launcher.h"
 
-#include "app/Controls.h"
-#include "app/Widgets.h"
-#include "pages/PageModel.h"
-#include "pages/Thumbnails.h"
-#include "platform/FileNames.h"
+#include "ui/window/Controls.h"
+#include "ui/window/Widgets.h"
+#include "core/pages/PageModel.h"
+#include "ui/pages/Thumbnails.h"
+#include "core/platform/FileNames.h"
 
 #include <QCoreApplication>
 #include <QEvent>

@@ -15,13 +15,13 @@
 #include "Measure.h"
 #include "Pictures.h"
 
-#include "app/Controls.h"
-#include "app/Settings.h"
-#include "app/Widgets.h"
-#include "pages/PageModel.h"
-#include "pages/ThumbnailDecoder.h"
-#include "pages/Thumbnails.h"
-#include "platform/FileNames.h"
+#include "ui/window/Controls.h"
+#include "core/settings/Settings.h"
+#include "ui/window/Widgets.h"
+#include "core/pages/PageModel.h"
+#include "core/pictures/ThumbnailDecoder.h"
+#include "ui/pages/Thumbnails.h"
+#include "core/platform/FileNames.h"
 
 #include <QDir>
 #include <QFileInfo>

@@ -2,7 +2,7 @@
 // modes, under umask 000: no crash; a refused write leaves the file as it was; a
 // file others may write is always refused; a done write reads back, keeps every
 // other line of the file and its mode, and a new file is 0600.
-#include "app/Ini.h"
+#include "core/settings/Ini.h"
 
 #include <QByteArray>
 #include <QDir>

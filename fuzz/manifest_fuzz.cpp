@@ -1,7 +1,7 @@
 // The update manifest's reader on arbitrary text: no crash; text that this
 // harness did not sign is never taken for a signed manifest; text it signed is
 // either refused or read exactly as the writer would have written it.
-#include "ext/UpdateManifest.h"
+#include "core/update/UpdateManifest.h"
 
 #include <QByteArray>
 

@@ -1,7 +1,7 @@
 // The name tools on any text: no crash, no undefined behaviour in the number
 // arithmetic, and ReplaceNoCase ends (libFuzzer's -timeout catches a loop) with a
 // result no longer than every possible match replaced.
-#include "names/NameTools.h"
+#include "core/renaming/NameTools.h"
 
 #include <cstdlib>
 #include <fuzzer/FuzzedDataProvider.h>

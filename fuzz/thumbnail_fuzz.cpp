@@ -1,8 +1,8 @@
 // The JPEG head parser and the thumbnail decoder on any file: no crash, no read
 // outside the data, and no decode the memory check did not admit (fuzz/run sets
 // memory limits that a decode of a hostile header would pass).
-#include "pages/Exif.h"
-#include "pages/ThumbnailDecoder.h"
+#include "core/pictures/Exif.h"
+#include "core/pictures/ThumbnailDecoder.h"
 
 #include <QCoreApplication>
 #include <QDir>

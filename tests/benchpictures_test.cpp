@@ -2,7 +2,7 @@
 // could be someone else's, or a link another user planted, and the benchmarks
 // would then write a gigabyte where that user wants it.
 #include "Pictures.h"
-#include "platform/FileNames.h"
+#include "core/platform/FileNames.h"
 
 #include <QtTest>
 #include <sys/stat.h>

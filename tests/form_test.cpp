@@ -1,8 +1,8 @@
-#include "app/Launcher.h"
-#include "app/Twips.h"
-#include "app/Widgets.h"
-#include "pages/PageModel.h"
-#include "pages/PageView.h"
+#include "ui/window/Launcher.h"
+#include "ui/window/Twips.h"
+#include "ui/window/Widgets.h"
+#include "core/pages/PageModel.h"
+#include "ui/pages/PageView.h"
 #include "support/TestSupport.h"
 
 #include <QCheckBox>

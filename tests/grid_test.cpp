@@ -1,4 +1,4 @@
-#include "pages/Grid.h"
+#include "core/pages/Grid.h"
 
 #include <QtTest>
 

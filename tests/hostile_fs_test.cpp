@@ -1,11 +1,11 @@
 // Listing and renaming on directories that other programs change or that hold
 // what Qt cannot name: real directories, raw bytes, many files.
-#include "names/RenamePlan.h"
-#include "names/RenameRun.h"
-#include "pages/PictureList.h"
-#include "platform/FileNames.h"
-#include "platform/Rename.h"
-#include "platform/SystemError.h"
+#include "core/renaming/RenamePlan.h"
+#include "core/renaming/RenameRun.h"
+#include "core/pictures/PictureList.h"
+#include "core/platform/FileNames.h"
+#include "core/platform/Rename.h"
+#include "core/platform/SystemError.h"
 
 #include <QDir>
 #include <QFile>

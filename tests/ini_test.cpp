@@ -1,6 +1,6 @@
-#include "app/Ini.h"
-#include "pages/PictureList.h"
-#include "platform/FileNames.h"
+#include "core/settings/Ini.h"
+#include "core/pictures/PictureList.h"
+#include "core/platform/FileNames.h"
 #include "support/PermissionOverride.h"
 
 #include <QDir>

@@ -1,7 +1,7 @@
-#include "app/Ini.h"
-#include "app/Widgets.h"
-#include "pages/PageModel.h"
-#include "pages/PageView.h"
+#include "core/settings/Ini.h"
+#include "ui/window/Widgets.h"
+#include "core/pages/PageModel.h"
+#include "ui/pages/PageView.h"
 #include "support/TestSupport.h"
 
 #include <QApplication>

@@ -1,4 +1,4 @@
-#include "names/NameTools.h"
+#include "core/renaming/NameTools.h"
 
 #include <QtTest>
 

@@ -1,4 +1,4 @@
-#include "ext/UpdateManifest.h"
+#include "core/update/UpdateManifest.h"
 
 #include <QCryptographicHash>
 #include <QDir>

@@ -1,6 +1,6 @@
-#include "pages/PageModel.h"
-#include "platform/FileNames.h"
-#include "platform/Rename.h"
+#include "core/pages/PageModel.h"
+#include "core/platform/FileNames.h"
+#include "core/platform/Rename.h"
 #include "support/TestSupport.h"
 
 #include <QDir>

@@ -1,8 +1,8 @@
-#include "app/CommandLine.h"
-#include "app/Ini.h"
-#include "app/Widgets.h"
-#include "pages/Thumbnails.h"
-#include "platform/FileNames.h"
+#include "core/platform/CommandLine.h"
+#include "core/settings/Ini.h"
+#include "ui/window/Widgets.h"
+#include "ui/pages/Thumbnails.h"
+#include "core/platform/FileNames.h"
 #include "support/TestSupport.h"
 
 #include <QDir>

@@ -1,5 +1,5 @@
-#include "pages/PictureList.h"
-#include "platform/FileNames.h"
+#include "core/pictures/PictureList.h"
+#include "core/platform/FileNames.h"
 #include "support/PermissionOverride.h"
 
 #include <QDir>

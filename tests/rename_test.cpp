@@ -1,10 +1,10 @@
-#include "names/RenamePlan.h"
-#include "names/RenameRun.h"
-#include "platform/Rename.h"
+#include "core/renaming/RenamePlan.h"
+#include "core/renaming/RenameRun.h"
+#include "core/platform/Rename.h"
 
-#include "platform/FileNames.h"
-#include "platform/SystemCalls.h"
-#include "platform/SystemError.h"
+#include "core/platform/FileNames.h"
+#include "core/platform/SystemCalls.h"
+#include "core/platform/SystemError.h"
 
 #include <QDir>
 #include <QDirIterator>

@@ -1,8 +1,8 @@
-#include "names/RenamePlan.h"
-#include "names/RenameRun.h"
-#include "pages/PageModel.h"
-#include "platform/FileNames.h"
-#include "platform/Rename.h"
+#include "core/renaming/RenamePlan.h"
+#include "core/renaming/RenameRun.h"
+#include "core/pages/PageModel.h"
+#include "core/platform/FileNames.h"
+#include "core/platform/Rename.h"
 #include "support/TestSupport.h"
 
 #include <QDir>

@@ -1,9 +1,9 @@
-#include "app/Ini.h"
-#include "app/Twips.h"
-#include "app/Widgets.h"
-#include "pages/PageModel.h"
-#include "pages/PageView.h"
-#include "pages/Resize.h"
+#include "core/settings/Ini.h"
+#include "ui/window/Twips.h"
+#include "ui/window/Widgets.h"
+#include "core/pages/PageModel.h"
+#include "ui/pages/PageView.h"
+#include "core/pages/Resize.h"
 #include "support/TestSupport.h"
 
 #include <QApplication>

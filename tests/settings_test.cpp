@@ -1,5 +1,5 @@
-#include "app/Ini.h"
-#include "app/Settings.h"
+#include "core/settings/Ini.h"
+#include "core/settings/Settings.h"
 
 #include <QFile>
 #include <QSignalSpy>

@@ -1,4 +1,4 @@
-#include "app/text.h"
+#include "core/platform/text.h"
 
 #include <QtTest>
 

@@ -1,9 +1,9 @@
 // Decoding thumbnails without a window: EXIF reading, both stages, hostile files.
-#include "pages/DecodeBudget.h"
-#include "pages/Exif.h"
-#include "pages/ThumbnailCache.h"
-#include "pages/ThumbnailDecoder.h"
-#include "platform/FileNames.h"
+#include "core/pictures/DecodeBudget.h"
+#include "core/pictures/Exif.h"
+#include "core/pictures/ThumbnailCache.h"
+#include "core/pictures/ThumbnailDecoder.h"
+#include "core/platform/FileNames.h"
 #include "support/TestSupport.h"
 
 #include "TestPictures.h"

@@ -1,12 +1,12 @@
 // The thumbnail pass in a real window: placeholders, stale results, stopping and
 // closing while pictures load, the check box and the re-read button.
-#include "app/Controls.h"
-#include "app/Ini.h"
-#include "app/Widgets.h"
-#include "pages/PageModel.h"
-#include "pages/PageView.h"
-#include "pages/Thumbnails.h"
-#include "platform/FileNames.h"
+#include "ui/window/Controls.h"
+#include "core/settings/Ini.h"
+#include "ui/window/Widgets.h"
+#include "core/pages/PageModel.h"
+#include "ui/pages/PageView.h"
+#include "ui/pages/Thumbnails.h"
+#include "core/platform/FileNames.h"
 #include "support/TestSupport.h"
 
 #include "TestPictures.h"

@@ -1,10 +1,10 @@
-#include "app/Widgets.h"
-#include "ext/Viewer.h"
-#include "platform/Process.h"
+#include "ui/window/Widgets.h"
+#include "core/platform/Viewer.h"
+#include "core/platform/Process.h"
 #include "support/TestSupport.h"
 
-#include "pages/PageModel.h"
-#include "platform/FileNames.h"
+#include "core/pages/PageModel.h"
+#include "core/platform/FileNames.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,10 +1,10 @@
 #pragma once
 
-#include "app/Form1.h"
-#include "app/Settings.h"
-#include "pages/PageModel.h"
-#include "pages/UnsavedNames.h"
-#include "platform/Dialogs.h"
+#include "ui/window/Form1.h"
+#include "core/settings/Settings.h"
+#include "core/pages/PageModel.h"
+#include "ui/pages/UnsavedNames.h"
+#include "ui/window/Dialogs.h"
 
 #include <QList>
 #include <QSize>

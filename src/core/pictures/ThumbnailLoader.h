@@ -1,0 +1,111 @@
+#pragma once
+
+#include "core/pictures/DecodeBudget.h"
+#include "core/pictures/ThumbnailCache.h"
+#include "core/pictures/ThumbnailDecoder.h"
+
+#include <QList>
+#include <QMutex>
+#include <QObject>
+#include <QThreadPool>
+#include <atomic>
+#include <memory>
+
+namespace thumbs {
+
+// What a picture shows after a result arrived.
+enum class Stage {
+    Placeholder = 0, // the file cannot be shown
+    Embedded = 1,    // the camera's embedded thumbnail
+    Decoded = 2,     // the decoded picture itself
+};
+
+// Makes the thumbnails of a set of pictures off the GUI thread: small jobs on a
+// private pool, first every picture's embedded thumbnail, then every decoded
+// picture. Results come back on the loader's thread in short batches, tagged
+// with the pass's generation, so a caller recognises results of an earlier
+// page and drops them. Knows nothing of widgets.
+class ThumbnailLoader : public QObject {
+    Q_OBJECT
+public:
+    struct Picture {
+        QString path;
+        FileKey key;
+        QSize box; // device pixels
+    };
+
+    explicit ThumbnailLoader(QObject *parent = nullptr);
+    // Queued jobs go at once; a job already decoding stops at its decoder's next
+    // read, and it must end before the loader can go.
+    ~ThumbnailLoader() override;
+
+    // Starts a pass over pictures for generation; a running pass is cancelled.
+    // Pictures whose thumbnail is cached are reported before this returns.
+    void start(quint64 generation, const QList<Picture> &pictures);
+    // Stops the running pass (nothing more of it is reported) and any prefetch.
+    void cancel();
+    bool running() const { return m_pass != nullptr; }
+
+    // Makes the thumbnails of pictures for the cache alone, at the lowest
+    // priority, in the given order, as many as the cache's free bytes hold (the
+    // thumbnails already cached stay). Meant for the pages beside the one shown,
+    // once its own pass is done; start() and cancel() stop it at once. A picture
+    // whose key is invalid has its key taken in the job. prefetchFinished()
+    // follows once it is done (not when it is stopped).
+    void prefetch(const QList<Picture> &pictures);
+    bool prefetching() const { return m_prefetch != nullptr; }
+
+    ThumbnailCache &cache() { return m_cache; }
+    // The number of threads that decode; by default one per core. Whatever it
+    // is, the decodes running at once share one memory budget.
+    void setWorkers(int count);
+    const DecodeBudget &budget() const { return m_budget; }
+
+signals:
+    // Picture index of the pass of generation shows stage now; image is null
+    // for Placeholder.
+    void pictureReady(quint64 generation, int index, thumbs::Stage stage, const QImage &image);
+    // Every picture of that pass has its final stage.
+    void passFinished(quint64 generation);
+    // The prefetch has made what it was asked for.
+    void prefetchFinished();
+
+private:
+    struct Pass {
+        std::atomic_bool cancelled{false};
+    };
+    struct Delivery {
+        std::shared_ptr<Pass> pass;
+        int index;
+        Stage stage;
+        Result result;
+    };
+
+    void post(Delivery d);
+    void drainInbox();
+    void deliver(const Delivery &d);
+    void stopPrefetch();
+    void giveBackFreedMemory();
+    void prefetchJobDone(const std::shared_ptr<Pass> &prefetch);
+
+    QThreadPool m_pool;
+    QThreadPool m_prefetchPool;
+    DecodeBudget m_budget;
+    ThumbnailCache m_cache;
+    std::shared_ptr<Pass> m_pass; // the running pass; null when none runs
+    quint64 m_generation = 0;
+    QList<Picture> m_pictures;
+    QList<Stage> m_shown;             // per picture, the highest stage reported
+    int m_outstanding = 0;            // second-stage results still to come
+    std::shared_ptr<Pass> m_prefetch; // the running prefetch; null when none runs
+    int m_prefetchOutstanding = 0;    // prefetch jobs still to end
+
+    // Results handed over by the workers, taken in small batches.
+    QMutex m_inboxMutex;
+    QList<Delivery> m_inbox;
+    bool m_drainQueued = false; // guarded by m_inboxMutex
+};
+
+} // namespace thumbs
+
+Q_DECLARE_METATYPE(thumbs::Stage)

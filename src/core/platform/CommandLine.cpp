@@ -1,0 +1,56 @@
+#include "core/platform/CommandLine.h"
+
+#include "core/platform/FileNames.h"
+
+#include <QStringList>
+
+namespace commandline {
+
+namespace {
+QString joined(const QList<QByteArray> &args, qsizetype from)
+{
+    QStringList words;
+    for (qsizetype i = from; i < args.size(); ++i)
+        words << platform::decodeName(args.at(i));
+    return words.join(QLatin1Char(' '));
+}
+} // namespace
+
+Parsed parse(const QList<QByteArray> &args, const std::function<bool(const QString &)> &isDirectory)
+{
+    Parsed p;
+    if (args.isEmpty())
+        return p;
+    if (args.first() == "--") {
+        p.directory = joined(args, 1);
+        return p;
+    }
+    p.directory = joined(args, 0);
+    if (isDirectory && isDirectory(p.directory.trimmed()))
+        return p;
+    if (args.size() == 1) {
+        const QByteArray &a = args.first();
+        if (a == "--help" || a == "-h" || a == "-?") {
+            p.action = Action::Help;
+            p.directory.clear();
+        } else if (a == "--version" || a == "-v") {
+            p.action = Action::Version;
+            p.directory.clear();
+        }
+    }
+    return p;
+}
+
+QString usage(const QString &programName)
+{
+    return QStringLiteral("Usage: %1 [--] [directory]\n"
+                          "Renames the JPEG pictures of a directory, page by page.\n\n"
+                          "  directory      the picture directory to open; every word after the\n"
+                          "                 program's name belongs to it, blanks included\n"
+                          "  --             ends the options: what follows is the directory\n"
+                          "  -h, --help     prints this text\n"
+                          "  -v, --version  prints the version\n")
+        .arg(programName);
+}
+
+} // namespace commandline

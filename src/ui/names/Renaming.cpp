@@ -1,0 +1,57 @@
+#include "ui/names/Renaming.h"
+
+#include "core/renaming/RenamePlan.h"
+#include "core/renaming/RenameRun.h"
+#include "core/pages/PageModel.h"
+#include "ui/window/Dialogs.h"
+
+#include <QPushButton>
+
+namespace {
+const QString Cancelled = QStringLiteral("Abgebrochen!");
+} // namespace
+
+Renaming::Renaming(QWidget &window, QPushButton &speichern, PageModel &model, QObject *parent)
+    : QObject(parent), m_window(window), m_model(model)
+{
+    connect(&speichern, &QPushButton::clicked, this, [this] { Speichern_Click(); });
+}
+
+bool Renaming::Speichern_Click()
+{
+    const PageModel::SaveResult r = m_model.save();
+    switch (r.status) {
+    case PageModel::SaveResult::Duplicates:
+        platform::MsgBox(&m_window, renaming::duplicatesMessage(r.duplicates), platform::OkCritical,
+                         Cancelled);
+        return false;
+    case PageModel::SaveResult::Refused:
+        platform::MsgBox(&m_window, renaming::refusalMessage(r.plan), platform::OkCritical, Cancelled);
+        return false;
+    case PageModel::SaveResult::Failed:
+        platform::MsgBox(&m_window, renaming::failureMessage(r.plan, r.run), platform::OkCritical, Cancelled);
+        // The page shows where the files are now; the typed names stay.
+        if (r.listChanged)
+            m_model.showPage(false);
+        return false;
+    case PageModel::SaveResult::Saved:
+        break;
+    }
+    platform::MsgBox(&m_window, QStringLiteral("Alle Dateien sind umbenannt"), platform::OkInformation,
+                     QStringLiteral("Benennung erfolgreich!"));
+    m_model.showPage(false);
+    return true;
+}
+
+void Renaming::recoverInterruptedRenames()
+{
+    const QList<renaming::Recovery> recoveries = renaming::recoverJournals();
+    if (recoveries.isEmpty())
+        return;
+    bool clean = true;
+    for (const renaming::Recovery &r : recoveries)
+        clean = clean && r.problems.isEmpty();
+    platform::MsgBox(&m_window, renaming::recoveryMessage(recoveries),
+                     clean ? platform::OkInformation : platform::OkCritical,
+                     QStringLiteral("Umbenennen unterbrochen"));
+}

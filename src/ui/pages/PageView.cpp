@@ -1,0 +1,145 @@
+#include "ui/pages/PageView.h"
+
+#include "ui/window/Controls.h"
+#include "ui/window/Twips.h"
+#include "ui/window/Widgets.h"
+#include "core/pages/Grid.h"
+#include "core/pages/PageModel.h"
+#include "core/pages/Resize.h"
+
+#include <QFrame>
+#include <QLabel>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTimer>
+
+PageView::PageView(QWidget &window, Controls &controls, PageModel &model, QObject *parent)
+    : QObject(parent), m_window(window), m_c(controls), m_model(model)
+{
+    connect(&model, &PageModel::pageShown, this, &PageView::pageShown);
+    connect(&model, &PageModel::nameChanged, this, &PageView::showName);
+    connect(&model, &PageModel::namesChanged, this, &PageView::showNames);
+    for (int i = 0; i < PageModel::SlotCount; ++i)
+        connect(m_c.Text1[i], &QPlainTextEdit::textChanged, this, [this, i] { boxEdited(i); });
+}
+
+void PageView::boxEdited(int slot)
+{
+    if (!m_writing)
+        m_model.setName(slot, m_c.Text1[slot]->toPlainText());
+}
+
+void PageView::showName(int slot)
+{
+    if (slot < 0 || slot >= PageModel::SlotCount)
+        return;
+    QPlainTextEdit *box = m_c.Text1[slot];
+    const QString text = m_model.name(slot);
+    if (box->toPlainText() == text)
+        return;
+    m_writing = true;
+    box->setPlainText(text);
+    m_writing = false;
+}
+
+void PageView::showNames()
+{
+    for (int i = 0; i <= m_model.lastSlot(); ++i)
+        showName(i);
+}
+
+namespace {
+// Slots shown a turn while a display reveals them gradually.
+constexpr int RevealGroup = 14;
+} // namespace
+
+void PageView::setSlotVisible(int slot, bool visible)
+{
+    visible = visible && !held(slot);
+    m_c.Text1[slot]->setVisible(visible);
+    m_c.Picture1[slot]->setVisible(visible);
+    m_c.Command3[slot]->setVisible(visible);
+}
+
+void PageView::pageShown()
+{
+    m_c.VerzeichnisText->setText(m_model.directoryCaption());
+    m_c.NextBtn->setEnabled(m_model.nextEnabled());
+    m_c.ZurueckBtn->setEnabled(m_model.backEnabled());
+    m_c.CounterTxt->setText(m_model.counterCaption());
+    for (int i = 0; i <= m_model.lastSlot(); ++i) {
+        showName(i);
+        setSlotVisible(i, m_model.isFilled(i));
+    }
+}
+
+void PageView::holdSlots()
+{
+    m_revealLimit = 0;
+    for (int i = 0; i < PageModel::SlotCount; ++i)
+        setSlotVisible(i, false);
+}
+
+void PageView::revealSlots()
+{
+    if (m_revealLimit < 0)
+        return;
+    revealMore();
+}
+
+void PageView::revealMore()
+{
+    const int from = m_revealLimit;
+    m_revealLimit = from + RevealGroup;
+    if (m_revealLimit > m_model.lastSlot())
+        m_revealLimit = -1;
+    const int to = m_revealLimit < 0 ? m_model.lastSlot() : m_revealLimit - 1;
+    for (int i = from; i <= to; ++i)
+        setSlotVisible(i, m_model.isFilled(i));
+    if (m_revealLimit < 0)
+        return;
+    // A timer rather than a posted call: the loop waits for it, so that the
+    // paint of this group comes first and input is taken in between.
+    QTimer::singleShot(1, Qt::PreciseTimer, this, &PageView::revealMore);
+}
+
+void PageView::showSlotsUpTo(int lastSlot)
+{
+    for (int i = 0; i < PageModel::SlotCount; ++i)
+        setSlotVisible(i, resizing::slotVisible(i, lastSlot));
+}
+
+void PageView::LayoutThumbnails()
+{
+    grid::Input in;
+    in.width = twips::windowWidth(&m_window);
+    in.height = twips::windowHeight(&m_window);
+    in.bottomFrameHeight = twips::height(m_c.BottomFrame1);
+    in.text1Top = twips::top(m_c.Text1[0]);
+    in.text1Height = twips::height(m_c.Text1[0]);
+    in.picture1Left = twips::left(m_c.Picture1[0]);
+    const grid::Result r = grid::compute(in);
+    m_gridRows = r.rows;
+    if (!r.placed)
+        return;
+
+    const double top0 = twips::top(m_c.TopFrame2) + twips::height(m_c.TopFrame2);
+    twips::setTop(m_c.Picture1[0], top0);
+    twips::setTop(m_c.Text1[0], top0);
+    twips::setTop(m_c.Command3[0], top0 + grid::ButtonOffset);
+    const double pl = twips::left(m_c.Picture1[0]);
+    const double tl = twips::left(m_c.Text1[0]);
+    const double bl = twips::left(m_c.Command3[0]);
+    // Slot i stands in column i / rows and row i % rows, counted from slot 0.
+    for (int i = 1; i <= grid::HighestSlot; ++i) {
+        const double top = top0 + grid::slotRowOffset(i, r.rows);
+        const double col = grid::slotColumnOffset(i, r.rows);
+        twips::place(m_c.Picture1[i], pl + col, top, twips::width(m_c.Picture1[i]),
+                     twips::height(m_c.Picture1[i]));
+        twips::place(m_c.Text1[i], tl + col, top, twips::width(m_c.Text1[i]), twips::height(m_c.Text1[i]));
+        twips::place(m_c.Command3[i], bl + col, top + grid::ButtonOffset, twips::width(m_c.Command3[i]),
+                     twips::height(m_c.Command3[i]));
+    }
+    m_gridColumns = r.columns;
+    m_model.setLastSlot(r.lastSlot);
+}

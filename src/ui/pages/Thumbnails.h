@@ -1,0 +1,87 @@
+#pragma once
+
+#include "core/pictures/ThumbnailLoader.h"
+
+#include <QList>
+#include <QObject>
+#include <array>
+
+class PageModel;
+class QWidget;
+class Settings;
+struct Controls;
+
+// Puts the thumbnails of the page shown into the slots' picture boxes: the
+// placeholder when a display reloads the page or a slot shows another picture,
+// then what the loader reports for the page's generation. A result lands in
+// the slot its picture has when it arrives, so a relayout or a renaming in the
+// meantime never puts a picture into another picture's slot. Also owns the
+// check box "Bilder Anzeigen". The only writer of the picture boxes.
+class Thumbnails : public QObject {
+    Q_OBJECT
+public:
+    Thumbnails(QWidget &window, Controls &controls, PageModel &model, Settings &settings,
+               QObject *parent = nullptr);
+
+    // The check box changed its value: remember it while the box is shown, and
+    // stop a running pass when it was unchecked.
+    void BilderAnzeigen_Click();
+    // The window is closing: no more work.
+    void windowClosing();
+
+    // What a slot shows after a picture landed there.
+    enum Stage {
+        Placeholder = int(thumbs::Stage::Placeholder),
+        Embedded = int(thumbs::Stage::Embedded),
+        Decoded = int(thumbs::Stage::Decoded),
+    };
+
+    bool passRunning() const { return m_loader.running(); }
+    // Whether the pool may make the thumbnails of the next and the previous page
+    // once the page shown has all of its own (on by default).
+    void setPrefetchEnabled(bool on) { m_prefetch = on; }
+    bool prefetchEnabled() const { return m_prefetch; }
+    // Nothing is being decoded: neither the page shown nor its neighbours.
+    bool isIdle() const { return !m_loader.running() && !m_loader.prefetching(); }
+    thumbs::ThumbnailCache &cache() { return m_loader.cache(); }
+    void setWorkers(int count) { m_loader.setWorkers(count); }
+    const thumbs::DecodeBudget &budget() const { return m_loader.budget(); }
+
+signals:
+    // A picture was put into Picture1(slot).
+    void pictureShown(int slot, int stage);
+    // Every slot of the pass has its final picture.
+    void passFinished();
+    // The pool has no more work for the page shown and its neighbours.
+    void idle();
+
+private:
+    struct Item {
+        int slot;
+        qint64 listIndex; // the list entry the slot showed when the pass began
+    };
+
+    void pageShown(bool reload);
+    void startPass();
+    void startPrefetch();
+    void cancelPass();
+    void pictureReady(quint64 generation, int index, thumbs::Stage stage, const QImage &image);
+    int currentSlotOf(const Item &item) const;
+
+    QWidget &m_window;
+    Controls &m_c;
+    PageModel &m_model;
+    Settings &m_settings;
+    thumbs::ThumbnailLoader m_loader;
+    bool m_closing = false;
+    bool m_prefetch = true;
+    QList<Item> m_items; // the pictures of the running pass
+    // The list index each slot showed at the last display, -1 for none. A display
+    // without reload keeps a slot's picture only while the slot still shows the
+    // same list entry: a relayout moves entries to other slots, a renaming does not.
+    std::array<qint64, 53> m_slotIndex;
+    // The path each slot showed at the last display: a save that renamed a
+    // picture keeps its slot and its thumbnail, but the decodes of the pass
+    // still running go by the old names.
+    std::array<QString, 53> m_slotPath;
+};

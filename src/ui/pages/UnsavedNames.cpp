@@ -1,0 +1,29 @@
+#include "ui/pages/UnsavedNames.h"
+
+#include "ui/names/Renaming.h"
+#include "core/pages/PageModel.h"
+#include "ui/window/Dialogs.h"
+
+UnsavedNames::UnsavedNames(QWidget &window, PageModel &model, Renaming &renaming)
+    : m_window(window), m_model(model), m_renaming(renaming)
+{
+}
+
+UnsavedNames::Answer UnsavedNames::ask()
+{
+    if (!m_model.isModified())
+        return Answer::NothingPending;
+    const int answer = platform::MsgBox(
+        &m_window,
+        QStringLiteral(
+            "Die Änderungen wurden noch nicht gespeichert.\n\nwillst du die Namen jetzt speichern?"),
+        platform::YesNoCancelQuestion, QStringLiteral("Änderungen speichern?"));
+    switch (answer) {
+    case platform::AnswerYes:
+        return m_renaming.Speichern_Click() ? Answer::Saved : Answer::Cancelled;
+    case platform::AnswerNo:
+        return Answer::Discard;
+    default:
+        return Answer::Cancelled;
+    }
+}

@@ -1,0 +1,63 @@
+#include "ui/window/Startup.h"
+
+#include "core/settings/Settings.h"
+#include "ui/names/Renaming.h"
+#include "core/pages/PageModel.h"
+#include "ui/pages/PageView.h"
+#include "core/platform/FileNames.h"
+
+#include <QWidget>
+
+Startup::Startup(QWidget &window, Settings &settings, PageModel &model, PageView &view, Renaming &renaming,
+                 const QString &commandLine)
+    : m_window(window), m_settings(settings), m_model(model), m_view(view), m_renaming(renaming),
+      m_commandLine(commandLine)
+{
+}
+
+void Startup::Form_Load()
+{
+    prepare();
+    show();
+    fillFirstPage();
+}
+
+void Startup::prepare()
+{
+    m_settings.load();
+    m_model.setLastSlot(52);
+    m_model.setPageIndex(0);
+
+    const QString given = m_commandLine.trimmed();
+    if (!given.isEmpty()) {
+        // Made absolute here, once: a relative directory stored as it was given
+        // would name another place at the next start from elsewhere.
+        const QString dir = platform::absoluteDirectory(given);
+        // Only a directory that holds at least one visible file is taken;
+        // anything else leaves the remembered directory in force. One the
+        // settings file cannot store is still this run's directory.
+        if (platform::holdsVisibleFile(dir))
+            m_settings.setVerzeichnis(dir);
+    }
+
+    if (m_settings.vollbild())
+        m_window.setWindowState(m_window.windowState() | Qt::WindowMaximized);
+
+    // A renaming that a crash interrupted is put right before the list is read.
+    m_renaming.recoverInterruptedRenames();
+    m_model.load(m_settings.verzeichnis());
+}
+
+void Startup::show(bool gradually)
+{
+    if (gradually)
+        m_view.holdSlots();
+    m_window.show();
+}
+
+void Startup::fillFirstPage()
+{
+    m_view.LayoutThumbnails();
+    m_model.showPage(true);
+    m_view.revealSlots();
+}
