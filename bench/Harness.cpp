@@ -1,13 +1,13 @@
 #include "Harness.h"
 
 #include "Measure.h"
-#include "core/settings/Ini.h"
-#include "ui/window/Launcher.h"
-#include "core/renaming/RenameRun.h"
 #include "core/pages/PageModel.h"
+#include "core/platform/FileNames.h"
+#include "core/renaming/RenameRun.h"
+#include "core/settings/Ini.h"
 #include "ui/pages/Thumbnails.h"
 #include "ui/window/Dialogs.h"
-#include "core/platform/FileNames.h"
+#include "ui/window/Launcher.h"
 
 #include <QAbstractButton>
 #include <QtTest/QTest>

@@ -9,9 +9,9 @@
 #include "Measure.h"
 #include "Pictures.h"
 
-#include "ui/window/Controls.h"
 #include "core/pages/PageModel.h"
 #include "ui/pages/Thumbnails.h"
+#include "ui/window/Controls.h"
 
 #include <QPushButton>
 #include <cstdio>

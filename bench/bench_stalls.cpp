@@ -14,11 +14,11 @@
 #include "Pictures.h"
 #include "ui/window/Launcher.h"
 
+#include "core/pages/PageModel.h"
+#include "core/platform/FileNames.h"
+#include "ui/pages/Thumbnails.h"
 #include "ui/window/Controls.h"
 #include "ui/window/Widgets.h"
-#include "core/pages/PageModel.h"
-#include "ui/pages/Thumbnails.h"
-#include "core/platform/FileNames.h"
 
 #include <QCoreApplication>
 #include <QEvent>

@@ -15,13 +15,13 @@
 #include "Measure.h"
 #include "Pictures.h"
 
-#include "ui/window/Controls.h"
-#include "core/settings/Settings.h"
-#include "ui/window/Widgets.h"
 #include "core/pages/PageModel.h"
 #include "core/pictures/ThumbnailDecoder.h"
-#include "ui/pages/Thumbnails.h"
 #include "core/platform/FileNames.h"
+#include "core/settings/Settings.h"
+#include "ui/pages/Thumbnails.h"
+#include "ui/window/Controls.h"
+#include "ui/window/Widgets.h"
 
 #include <QDir>
 #include <QFileInfo>

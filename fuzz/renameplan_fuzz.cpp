@@ -2,8 +2,8 @@
 // refusals, run step by step, never renames onto an existing name, ends with
 // every requested file under its new name and every other file untouched, and
 // leaves no temporary name behind (cycles resolved).
-#include "core/renaming/RenamePlan.h"
 #include "core/platform/Rename.h"
+#include "core/renaming/RenamePlan.h"
 
 #include <QHash>
 #include <QSet>

@@ -1,8 +1,8 @@
 // The path and text helpers, the file-name codec and the natural order on any
 // input: no crash, and the promises they make hold.
-#include "core/platform/text.h"
 #include "core/pictures/PictureList.h"
 #include "core/platform/FileNames.h"
+#include "core/platform/text.h"
 
 #include <QByteArray>
 #include <QString>

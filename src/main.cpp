@@ -1,8 +1,8 @@
 #include "core/platform/CommandLine.h"
-#include "ui/window/Form1.h"
-#include "core/settings/Ini.h"
-#include "ui/window/Launcher.h"
 #include "core/platform/FileNames.h"
+#include "core/settings/Ini.h"
+#include "ui/window/Form1.h"
+#include "ui/window/Launcher.h"
 
 #include <QApplication>
 #include <QFileInfo>

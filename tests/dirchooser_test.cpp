@@ -1,11 +1,11 @@
-#include "core/settings/Ini.h"
-#include "ui/window/Twips.h"
-#include "ui/window/Widgets.h"
-#include "ui/chooser/DirChooser.h"
 #include "core/platform/Volumes.h"
-#include "ui/pages/PageView.h"
+#include "core/settings/Ini.h"
 #include "support/PermissionOverride.h"
 #include "support/TestSupport.h"
+#include "ui/chooser/DirChooser.h"
+#include "ui/pages/PageView.h"
+#include "ui/window/Twips.h"
+#include "ui/window/Widgets.h"
 
 #include <QApplication>
 #include <QComboBox>

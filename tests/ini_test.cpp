@@ -1,6 +1,6 @@
-#include "core/settings/Ini.h"
 #include "core/pictures/PictureList.h"
 #include "core/platform/FileNames.h"
+#include "core/settings/Ini.h"
 #include "support/PermissionOverride.h"
 
 #include <QDir>

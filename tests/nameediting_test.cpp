@@ -1,8 +1,8 @@
-#include "core/settings/Ini.h"
-#include "ui/window/Widgets.h"
 #include "core/pages/PageModel.h"
-#include "ui/pages/PageView.h"
+#include "core/settings/Ini.h"
 #include "support/TestSupport.h"
+#include "ui/pages/PageView.h"
+#include "ui/window/Widgets.h"
 
 #include <QApplication>
 #include <QLineEdit>

@@ -37,6 +37,7 @@ private slots:
     void saveRenamesAndUpdatesTheList();
     void saveWithDuplicatesOrRefusalRenamesNothing();
     void failedSaveKeepsListAsOnDiskAndTypedNames();
+    void recordsKeepTheirSlotAndFactsThroughRelayoutAndSave();
 };
 
 namespace {
@@ -142,7 +143,7 @@ void PageModelTest::pageArithmetic()
     m.setPageIndex(page);
     m.showPage(true);
     int filled = 0;
-    for (int i = 0; i < PageModel::SlotCount; ++i) {
+    for (int i = 0; i < grid::SlotCount; ++i) {
         QCOMPARE(m.isFilled(i), i <= lastSlot && m.listIndex(i) < count);
         QCOMPARE(m.filePath(i).isEmpty(), !m.isFilled(i));
         filled += m.isFilled(i) ? 1 : 0;
@@ -459,8 +460,8 @@ void PageModelTest::saveWithDuplicatesOrRefusalRenamesNothing()
     m.setName(1, QStringLiteral("a/b"));
     r = m.save();
     QCOMPARE(r.status, PageModel::SaveResult::Refused);
-    QCOMPARE(r.plan.refusals.size(), 1);
-    QCOMPARE(r.plan.refusals.first().request, 1);
+    QCOMPARE(r.concerned, QStringList{QStringLiteral("Bild 2 (IMG_002.jpg)")});
+    QVERIFY(r.message.contains(QStringLiteral("Bild 2 (IMG_002.jpg)")));
     QCOMPARE(QDir(dir.path()).entryList(QDir::Files), numbered(3));
     QCOMPARE(m.fileNames(), numbered(3));
     QCOMPARE(m.name(0), QStringLiteral("same"));
@@ -489,7 +490,8 @@ void PageModelTest::failedSaveKeepsListAsOnDiskAndTypedNames()
     });
     const PageModel::SaveResult r = m.save();
     QCOMPARE(r.status, PageModel::SaveResult::Failed);
-    QCOMPARE(r.run.status, renaming::RunStatus::RolledBack);
+    QVERIFY(r.rolledBack);
+    QCOMPARE(r.concerned, QStringList{QStringLiteral("Bild 3 (IMG_003.jpg)")});
     QVERIFY(!r.listChanged);
     QCOMPARE(QDir(dir.path()).entryList(QDir::Files), numbered(4));
     QCOMPARE(m.fileNames(), numbered(4));
@@ -521,6 +523,49 @@ void PageModelTest::failedSaveKeepsListAsOnDiskAndTypedNames()
     QCOMPARE(m.name(1), QStringLiteral("B"));
     QCOMPARE(m.name(0), QStringLiteral("A"));
     QVERIFY(m.isModified());
+}
+
+void PageModelTest::recordsKeepTheirSlotAndFactsThroughRelayoutAndSave()
+{
+    QTemporaryDir dir;
+    makeFiles(dir.path(), numbered(30));
+    PageModel m;
+    m.load(dir.path());
+    m.relayout(9); // ten slots a page
+    m.setPageIndex(1);
+    m.showPage(true);
+    m.setHeadFacts(12, exif::HeadFacts{6, QStringLiteral("2008:05:30 10:00:00")});
+    QCOMPARE(m.slotOf(12), 2);
+    QCOMPARE(m.slotOf(9), -1); // on the page before
+    QCOMPARE(m.pagePaths(2).first(), m.pathOf(20));
+    QCOMPARE(m.pagePaths(3), QStringList());
+
+    // Twenty slots: page 1 now shows entries 20..29, every slot another picture.
+    m.relayout(19);
+    QCOMPARE(m.slotOf(12), -1);
+    QCOMPARE(m.slotOf(21), 1);
+    for (int i = 0; i < 10; ++i)
+        QVERIFY2(m.slotChanged(i), qPrintable(QString::number(i)));
+    m.setPageIndex(0);
+    m.showPage(false);
+    QCOMPARE(m.slotOf(12), 12);
+
+    // A save renames the file under its record: same slot, same facts, and no
+    // slot counts as showing another picture.
+    m.setName(12, QStringLiteral("Hafen"));
+    QVERIFY(m.save().ok());
+    m.showPage(false);
+    QCOMPARE(m.slotOf(12), 12);
+    QVERIFY(!m.slotChanged(12));
+    QCOMPARE(m.pictures().at(12).fileName, QStringLiteral("Hafen.jpg"));
+    QCOMPARE(m.pictures().at(12).head->orientation, 6);
+    QCOMPARE(m.pictures().at(12).head->dateTimeOriginal, QStringLiteral("2008:05:30 10:00:00"));
+
+    // A new listing of the same directory: every slot shows a new record.
+    m.reload();
+    m.showPage(false);
+    QVERIFY(m.slotChanged(0));
+    QVERIFY(!m.pictures().at(12).head);
 }
 
 QTEST_GUILESS_MAIN(PageModelTest)

@@ -1,9 +1,9 @@
 #include "core/platform/CommandLine.h"
-#include "core/settings/Ini.h"
-#include "ui/window/Widgets.h"
-#include "ui/pages/Thumbnails.h"
 #include "core/platform/FileNames.h"
+#include "core/settings/Ini.h"
 #include "support/TestSupport.h"
+#include "ui/pages/Thumbnails.h"
+#include "ui/window/Widgets.h"
 
 #include <QDir>
 #include <QFile>

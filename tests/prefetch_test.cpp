@@ -1,12 +1,12 @@
 // The pages beside the one shown are decoded ahead, for the cache alone. What
 // that must never do: put a picture into a slot that shows another, go on for a
 // directory the user left, or push the page's own thumbnails out of the cache.
+#include "support/TestSupport.h"
+#include "ui/chooser/DirChooser.h"
+#include "ui/pages/Thumbnails.h"
 #include "ui/window/Controls.h"
 #include "ui/window/Twips.h"
 #include "ui/window/Widgets.h"
-#include "ui/chooser/DirChooser.h"
-#include "ui/pages/Thumbnails.h"
-#include "support/TestSupport.h"
 
 #include "TestPictures.h"
 

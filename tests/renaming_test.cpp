@@ -1,8 +1,8 @@
-#include "core/renaming/RenamePlan.h"
-#include "core/renaming/RenameRun.h"
 #include "core/pages/PageModel.h"
 #include "core/platform/FileNames.h"
 #include "core/platform/Rename.h"
+#include "core/renaming/RenamePlan.h"
+#include "core/renaming/RenameRun.h"
 #include "support/TestSupport.h"
 
 #include <QDir>

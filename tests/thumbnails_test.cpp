@@ -1,13 +1,14 @@
 // The thumbnail pass in a real window: placeholders, stale results, stopping and
 // closing while pictures load, the check box and the re-read button.
-#include "ui/window/Controls.h"
-#include "core/settings/Ini.h"
-#include "ui/window/Widgets.h"
 #include "core/pages/PageModel.h"
+#include "core/platform/FileNames.h"
+#include "core/settings/Ini.h"
+#include "support/TestSupport.h"
 #include "ui/pages/PageView.h"
 #include "ui/pages/Thumbnails.h"
-#include "core/platform/FileNames.h"
-#include "support/TestSupport.h"
+#include "ui/window/Artwork.h"
+#include "ui/window/Controls.h"
+#include "ui/window/Widgets.h"
 
 #include "TestPictures.h"
 
@@ -30,7 +31,7 @@ Thumbnails &thumbnails(Form1 &form)
 bool isPlaceholder(Form1 &form, int slot)
 {
     const Controls &c = form.controls();
-    return c.Picture1[slot]->picture().toImage() == c.NoImage->pixmap().toImage();
+    return c.Picture1[slot]->picture().toImage() == artwork::placeholder().toImage();
 }
 
 QColor average(const QPixmap &p)
@@ -135,6 +136,7 @@ class ThumbnailsTest : public QObject {
 private slots:
     void finalPictureOfEachPhoto_data();
     void finalPictureOfEachPhoto();
+    void headFactsReachThePicturesRecord();
     void pageChangeNeverShowsAPictureOfTheOldPage();
     void uncheckingStopsTheRunningPass();
     void closingMidPassEndsPromptly();
@@ -192,6 +194,30 @@ void ThumbnailsTest::finalPictureOfEachPhoto()
     if (!placeholder) // made for the box's device pixels
         QCOMPARE(fx.form->controls().Picture1[slot]->picture().size(),
                  fx.form->controls().Picture1[slot]->devicePixelSize());
+}
+
+void ThumbnailsTest::headFactsReachThePicturesRecord()
+{
+    if (testing::photosDir().isEmpty())
+        QSKIP("the camera pictures (../shared/testdata/photos) are not here");
+    testing::FormFixture fx;
+    for (const QString &file : {QStringLiteral("flower.jpg"), QStringLiteral("has-lens-info.jpg")})
+        QVERIFY(QFile::copy(QDir(testing::photosDir()).filePath(file),
+                            QDir(fx.pictureDir.path()).filePath(file)));
+    testing::writePictures(fx.pictureDir.path(), {QStringLiteral("plain.jpg")});
+    fx.start();
+    Thumbnails &t = thumbnails(*fx.form);
+    QSignalSpy finished(&t, &Thumbnails::passFinished);
+    if (t.passRunning())
+        QVERIFY(finished.wait(10000));
+    const QList<pages::Picture> &records = fx.form->model().pictures();
+    QCOMPARE(records.size(), 3);
+    // In list order: flower, has-lens-info, plain.
+    QVERIFY(records.at(0).head && records.at(1).head && records.at(2).head);
+    QCOMPARE(records.at(0).head->dateTimeOriginal, QStringLiteral("2003:12:14 12:01:44"));
+    QCOMPARE(records.at(1).head->orientation, 6);
+    QCOMPARE(records.at(1).head->dateTimeOriginal, QStringLiteral("2014:09:01 15:03:47"));
+    QCOMPARE(records.at(2).head->dateTimeOriginal, QString());
 }
 
 void ThumbnailsTest::pageChangeNeverShowsAPictureOfTheOldPage()
@@ -328,10 +354,15 @@ void ThumbnailsTest::checkBoxClickWritesTheSetting()
     QCOMPARE(stored(), QStringLiteral("0"));
     box->click();
     QCOMPARE(stored(), QStringLiteral("1"));
-    // Hidden, the box changes without touching the settings.
+    // Hidden too, the setting follows the box: the two never disagree, and
+    // the next display shows what the box last said.
     box->hide();
     box->click();
-    QCOMPARE(stored(), QStringLiteral("1"));
+    QCOMPARE(stored(), QStringLiteral("0"));
+    QVERIFY(!form.settings().bilderAnzeigen());
+    form.model().showPage(true);
+    QVERIFY(!box->isChecked());
+    QVERIFY(!thumbnails(form).passRunning());
 }
 
 void ThumbnailsTest::rereadKeepsThePageAndShowsTheNewList()

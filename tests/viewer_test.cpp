@@ -1,7 +1,7 @@
-#include "ui/window/Widgets.h"
-#include "core/platform/Viewer.h"
 #include "core/platform/Process.h"
+#include "core/platform/Viewer.h"
 #include "support/TestSupport.h"
+#include "ui/window/Widgets.h"
 
 #include "core/pages/PageModel.h"
 #include "core/platform/FileNames.h"

@@ -3,10 +3,10 @@
 // size and SHA-256 of the updater and of the program file. The secret key never
 // leaves the publisher's machine: it is neither built into nor shipped with the
 // program, which carries only the public key (NAMORA_UPDATE_PUBLIC_KEY).
-#include "core/update/UpdateManifest.h"
-#include "core/update/WWWUpdate.h"
 #include "core/platform/FileNames.h"
 #include "core/platform/SystemError.h"
+#include "core/update/UpdateManifest.h"
+#include "core/update/WWWUpdate.h"
 
 #include <QByteArray>
 #include <QString>

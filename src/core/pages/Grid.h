@@ -9,7 +9,9 @@ constexpr double CellHeight = 1800;
 constexpr double CellWidth = 4560;
 constexpr int RowLimit = 13;
 constexpr int ColumnLimit = 20;
-constexpr int HighestSlot = 52;
+// A page has at most this many thumbnail slots, 0..HighestSlot.
+constexpr int SlotCount = 53;
+constexpr int HighestSlot = SlotCount - 1;
 constexpr double ButtonOffset = 1320; // "X" button below the top of its picture box
 
 struct Input {
@@ -28,7 +30,7 @@ struct Result {
     bool placed = false; // false when not even one row fits: nothing moves
 };
 
-// Rows and columns that fit and the resulting LastSlot (capped at 52). When no
+// Rows and columns that fit and the resulting LastSlot (capped at HighestSlot). When no
 // row fits, placed is false and the caller keeps columns and LastSlot as they were.
 Result compute(const Input &in);
 

@@ -1,9 +1,12 @@
 #include "core/pages/PageModel.h"
 
-#include "core/renaming/NameTools.h"
-#include "core/pages/Grid.h"
 #include "core/pictures/PictureList.h"
 #include "core/platform/FileNames.h"
+#include "core/renaming/NameTools.h"
+#include "core/renaming/RenamePlan.h"
+#include "core/renaming/RenameRun.h"
+
+#include <algorithm>
 
 PageModel::PageModel(QObject *parent) : QObject(parent) {}
 
@@ -17,9 +20,15 @@ void PageModel::load(const QString &directory)
     const pages::PictureListing listing = pages::listPictures(m_dir);
     // A directory that cannot be listed shows an empty list: never the files of
     // another directory under this directory's name.
-    m_files = listing.ok ? listing.names : QStringList();
+    m_pictures.clear();
+    if (listing.ok) {
+        m_pictures.reserve(listing.names.size());
+        for (const QString &name : listing.names)
+            m_pictures.append(pages::Picture{name, std::nullopt, std::nullopt});
+    }
     m_listError = listing.ok ? QString() : listing.reason;
-    m_typed.clear();
+    m_typedCount = 0;
+    ++m_listing;
 }
 
 void PageModel::reload()
@@ -34,15 +43,25 @@ QString PageModel::directoryCaption() const
     return m_dir + QStringLiteral("  (nicht lesbar: ") + m_listError + QLatin1Char(')');
 }
 
+QStringList PageModel::fileNames() const
+{
+    QStringList out;
+    out.reserve(m_pictures.size());
+    for (const pages::Picture &p : m_pictures)
+        out << p.fileName;
+    return out;
+}
+
 QString PageModel::fileName(int listIndex) const
 {
-    return listIndex >= 0 && listIndex < m_files.size() ? m_files.at(listIndex) : QString();
+    return listIndex >= 0 && listIndex < m_pictures.size() ? m_pictures.at(listIndex).fileName : QString();
 }
 
 QString PageModel::pathOf(int listIndex) const
 {
-    return listIndex >= 0 && listIndex < m_files.size() ? platform::joinPath(m_dir, m_files.at(listIndex))
-                                                        : QString();
+    return listIndex >= 0 && listIndex < m_pictures.size()
+               ? platform::joinPath(m_dir, m_pictures.at(listIndex).fileName)
+               : QString();
 }
 
 QString PageModel::shownName(const QString &fileName)
@@ -57,12 +76,37 @@ void PageModel::setPageIndex(int pageIndex)
     m_pageIndex = qMax(0, pageIndex);
 }
 
+int PageModel::slotOf(int listIndex) const
+{
+    const int slot = listIndex - m_shown.first;
+    return m_shown.listing == m_listing && m_shown.entry(slot) == listIndex ? slot : -1;
+}
+
+bool PageModel::slotChanged(int slot) const
+{
+    return m_shownBefore.listing != m_shown.listing || m_shownBefore.entry(slot) != m_shown.entry(slot);
+}
+
+QStringList PageModel::pagePaths(int page) const
+{
+    QStringList out;
+    if (page < 0)
+        return out;
+    for (int i = 0; i <= m_lastSlot; ++i) {
+        const qint64 k = qint64(page) * (m_lastSlot + 1) + i;
+        if (k >= m_pictures.size())
+            break;
+        out << pathOf(int(k));
+    }
+    return out;
+}
+
 bool PageModel::isFilled(int slot) const
 {
     if (slot < 0 || slot > m_lastSlot)
         return false;
     const qint64 k = qint64(m_pageIndex) * (m_lastSlot + 1) + slot;
-    return k < m_files.size();
+    return k < m_pictures.size();
 }
 
 QString PageModel::filePath(int slot) const
@@ -75,12 +119,23 @@ QString PageModel::counterCaption() const
     return grid::counter(m_pageIndex, m_lastSlot, fileCount(), fileCount()).caption();
 }
 
+void PageModel::recordDisplay()
+{
+    m_shownBefore = m_shown;
+    m_shown.listing = m_listing;
+    m_shown.first = listIndex(0);
+    m_shown.filled = 0;
+    while (m_shown.filled <= m_lastSlot && isFilled(m_shown.filled))
+        ++m_shown.filled;
+}
+
 void PageModel::showPage(bool reload)
 {
     if (reload) {
-        m_typed.clear();
+        dropTyped();
         ++m_generation;
     }
+    recordDisplay();
     m_emptySlotNames.fill(QString());
     // With as many slots as pictures or more, the arrows keep their states.
     if (m_lastSlot < fileCount()) {
@@ -92,12 +147,12 @@ void PageModel::showPage(bool reload)
 
 void PageModel::setLastSlot(int lastSlot)
 {
-    m_lastSlot = qBound(-1, lastSlot, SlotCount - 1);
+    m_lastSlot = qBound(-1, lastSlot, grid::HighestSlot);
 }
 
 void PageModel::relayout(int lastSlot)
 {
-    if (qBound(-1, lastSlot, SlotCount - 1) == m_lastSlot)
+    if (qBound(-1, lastSlot, grid::HighestSlot) == m_lastSlot)
         return;
     setLastSlot(lastSlot);
     showPage(false);
@@ -125,7 +180,7 @@ void PageModel::stepBack()
 
 QString PageModel::name(int slot) const
 {
-    if (slot < 0 || slot >= SlotCount)
+    if (slot < 0 || slot >= grid::SlotCount)
         return QString();
     if (!isFilled(slot))
         return m_emptySlotNames[size_t(slot)];
@@ -134,29 +189,52 @@ QString PageModel::name(int slot) const
 
 QString PageModel::pictureName(int listIndex) const
 {
-    if (listIndex < 0 || listIndex >= m_files.size())
+    if (listIndex < 0 || listIndex >= m_pictures.size())
         return QString();
-    return m_typed.value(listIndex, shownName(m_files.at(listIndex)));
+    const pages::Picture &p = m_pictures.at(listIndex);
+    return p.typed ? *p.typed : shownName(p.fileName);
+}
+
+void PageModel::setTyped(int listIndex, const QString &text)
+{
+    pages::Picture &p = m_pictures[listIndex];
+    const bool had = p.typed.has_value();
+    if (text == shownName(p.fileName))
+        p.typed.reset();
+    else
+        p.typed = text;
+    m_typedCount += int(p.typed.has_value()) - int(had);
+}
+
+void PageModel::dropTyped()
+{
+    if (m_typedCount == 0)
+        return;
+    for (pages::Picture &p : m_pictures)
+        p.typed.reset();
+    m_typedCount = 0;
 }
 
 void PageModel::setNameQuietly(int slot, const QString &text)
 {
-    if (slot < 0 || slot >= SlotCount)
+    if (slot < 0 || slot >= grid::SlotCount)
         return;
     if (!isFilled(slot)) {
         m_emptySlotNames[size_t(slot)] = text;
         return;
     }
-    const int k = listIndex(slot);
-    if (text == shownName(m_files.at(k)))
-        m_typed.remove(k);
-    else
-        m_typed.insert(k, text);
+    setTyped(listIndex(slot), text);
 }
 
 void PageModel::setName(int slot, const QString &text)
 {
     setNameQuietly(slot, text);
+}
+
+void PageModel::setHeadFacts(int listIndex, const exif::HeadFacts &facts)
+{
+    if (listIndex >= 0 && listIndex < m_pictures.size())
+        m_pictures[listIndex].head = facts;
 }
 
 QStringList PageModel::names() const
@@ -178,7 +256,7 @@ QList<bool> PageModel::filled() const
 bool PageModel::isModified() const
 {
     // Only names that differ from their file's are kept.
-    return !m_typed.isEmpty();
+    return m_typedCount > 0;
 }
 
 QStringList PageModel::duplicates() const
@@ -189,7 +267,7 @@ QStringList PageModel::duplicates() const
 void PageModel::setAllNames(const QStringList &newNames)
 {
     bool changed = false;
-    for (int i = 0; i < newNames.size() && i < SlotCount; ++i) {
+    for (int i = 0; i < newNames.size() && i < grid::SlotCount; ++i) {
         if (name(i) != newNames.at(i)) {
             setNameQuietly(i, newNames.at(i));
             changed = true;
@@ -229,10 +307,10 @@ void PageModel::clearNames()
 
 void PageModel::toggleName(int slot)
 {
-    if (slot < 0 || slot >= SlotCount)
+    if (slot < 0 || slot >= grid::SlotCount)
         return;
     const QString next =
-        names::toggledName(name(slot), isFilled(slot) ? shownName(m_files.at(listIndex(slot))) : QString());
+        names::toggledName(name(slot), isFilled(slot) ? shownName(fileName(listIndex(slot))) : QString());
     if (next == name(slot))
         return;
     setNameQuietly(slot, next);
@@ -271,41 +349,52 @@ PageModel::SaveResult PageModel::save()
         if (!isFilled(i))
             continue;
         const int k = listIndex(i);
-        edits << renaming::NameEdit{renaming::slotLabel(i, m_files.at(k)), filePath(i), name(i)};
+        edits << renaming::NameEdit{renaming::slotLabel(i, fileName(k)), filePath(i), name(i)};
         indexOf << k;
     }
     // Names typed for pictures that a new layout moved off the page are saved
     // too: the next page display would drop them without a word.
-    QList<int> offPage = m_typed.keys();
-    std::sort(offPage.begin(), offPage.end());
-    for (const int k : offPage) {
-        if (indexOf.contains(k) || k >= m_files.size())
+    for (int k = 0; k < m_pictures.size() && m_typedCount > 0; ++k) {
+        const pages::Picture &p = m_pictures.at(k);
+        if (!p.typed || indexOf.contains(k))
             continue;
-        edits << renaming::NameEdit{QStringLiteral("„%1“ (nicht auf dieser Seite)").arg(m_files.at(k)),
-                                    platform::joinPath(m_dir, m_files.at(k)), m_typed.value(k)};
+        edits << renaming::NameEdit{QStringLiteral("„%1“ (nicht auf dieser Seite)").arg(p.fileName),
+                                    pathOf(k), *p.typed};
         indexOf << k;
     }
 
-    result.plan = renaming::planNameEdits(m_dir, edits);
-    if (!result.plan.ok()) {
+    const renaming::Plan plan = renaming::planNameEdits(m_dir, edits);
+    if (!plan.ok()) {
         result.status = SaveResult::Refused;
+        for (const renaming::Refusal &r : plan.refusals)
+            result.concerned << plan.requests.at(r.request).label;
+        result.message = renaming::refusalMessage(plan);
         return result;
     }
-    result.run = renaming::runPlan(result.plan);
-    result.status = result.run.ok() ? SaveResult::Saved : SaveResult::Failed;
+    const renaming::RunResult run = renaming::runPlan(plan);
+    if (!run.ok()) {
+        result.status = SaveResult::Failed;
+        result.rolledBack = run.status == renaming::RunStatus::RolledBack;
+        if (run.failed.request >= 0 && run.failed.request < plan.requests.size())
+            result.concerned << plan.requests.at(run.failed.request).label;
+        result.message = renaming::failureMessage(plan, run);
+    }
 
     // The list takes a name only when the file really has it; a typed name
     // stays until its file carries it.
     for (int e = 0; e < edits.size(); ++e) {
         const int k = indexOf.at(e);
-        const QString now = platform::fileNameOf(result.run.current.at(e));
-        if (m_files.at(k) != now) {
-            m_files[k] = now;
+        pages::Picture &p = m_pictures[k];
+        const QString now = platform::fileNameOf(run.current.at(e));
+        if (p.fileName != now) {
+            p.fileName = now;
             result.listChanged = true;
+            ++result.renamed;
         }
-        const auto typed = m_typed.constFind(k);
-        if (typed != m_typed.cend() && *typed == shownName(now))
-            m_typed.remove(k);
+        if (p.typed && *p.typed == shownName(now)) {
+            p.typed.reset();
+            --m_typedCount;
+        }
     }
     return result;
 }

@@ -1,9 +1,8 @@
 #pragma once
 
-#include "core/renaming/RenamePlan.h"
-#include "core/renaming/RenameRun.h"
+#include "core/pages/Grid.h"
+#include "core/pages/Picture.h"
 
-#include <QHash>
 #include <QList>
 #include <QObject>
 #include <QString>
@@ -16,16 +15,15 @@
 // it out anew, set a name, the bulk tools, save); the widgets follow its
 // signals and hand it what the user types.
 //
-// Slot i of page p shows list entry p x (lastSlot + 1) + i. A name typed for a
-// picture belongs to the picture, not to the slot: it follows the picture when
-// a new layout moves it to another slot or off the page, and it is dropped only
-// by a display that reloads the page, a new listing, or a save that gave the
-// file that name.
+// Each picture is a record (pages::Picture) in list order. Slot i of page p
+// shows list entry p x (lastSlot + 1) + i; listIndex() and slotOf() are the one
+// place that says so. A name typed for a picture belongs to its record, not to
+// the slot: it follows the picture when a new layout moves it to another slot
+// or off the page, and it is dropped only by a display that reloads the page,
+// a new listing, or a save that gave the file that name.
 class PageModel : public QObject {
     Q_OBJECT
 public:
-    static constexpr int SlotCount = 53; // slots 0..52 take part in a page
-
     explicit PageModel(QObject *parent = nullptr);
 
     // ---- the directory and its pictures ----
@@ -43,8 +41,10 @@ public:
     // could not be listed.
     QString directoryCaption() const;
 
-    int fileCount() const { return int(m_files.size()); }
-    const QStringList &fileNames() const { return m_files; }
+    int fileCount() const { return int(m_pictures.size()); }
+    const QList<pages::Picture> &pictures() const { return m_pictures; }
+    // The file names in list order.
+    QStringList fileNames() const;
     QString fileName(int listIndex) const;
     // The full path of list entry listIndex; empty outside the list.
     QString pathOf(int listIndex) const;
@@ -58,7 +58,18 @@ public:
     void setPageIndex(int pageIndex);
     // The highest slot in use; -1 when not even one slot fits.
     int lastSlot() const { return m_lastSlot; }
-    int listIndex(int slot) const { return m_pageIndex * (m_lastSlot + 1) + slot; }
+    // The list entry slot shows on the page shown (beyond the list for an empty
+    // slot), and on page of the same layout.
+    int listIndex(int slot) const { return listIndex(m_pageIndex, slot); }
+    int listIndex(int page, int slot) const { return page * (m_lastSlot + 1) + slot; }
+    // The slot that showed list entry listIndex at the last display; -1 when it
+    // was not on the page.
+    int slotOf(int listIndex) const;
+    // Whether the last display gave slot another picture than the display
+    // before it (or a picture of another listing), so what it showed must go.
+    bool slotChanged(int slot) const;
+    // The full paths of the pictures of page, in slot order.
+    QStringList pagePaths(int page) const;
     // Whether slot shows a picture.
     bool isFilled(int slot) const;
     // The full path of the picture in slot; empty for an empty slot.
@@ -95,6 +106,9 @@ public:
     QString pictureName(int listIndex) const;
     // The user typed text into slot's box.
     void setName(int slot, const QString &text);
+    // What the head of list entry listIndex's file told (reported by whoever
+    // read it: the thumbnails).
+    void setHeadFacts(int listIndex, const exif::HeadFacts &facts);
     // The names of slots 0..lastSlot and which of them show a picture.
     QStringList names() const;
     QList<bool> filled() const;
@@ -122,6 +136,7 @@ public:
 
     // ---- save ----
 
+    // What a save did, in the terms the window reports it in.
     struct SaveResult {
         enum Status {
             Saved,      // every file has its typed name
@@ -130,16 +145,14 @@ public:
             Failed,     // the renaming failed; the list shows where the files are now
         };
         Status status = Saved;
-        QStringList duplicates;
-        renaming::Plan plan;
-        renaming::RunResult run;
+        QStringList duplicates;   // Duplicates: the names the rule lists
+        QStringList concerned;    // Refused, Failed: the pictures concerned, as messages name them
+        QString message;          // Refused, Failed: what happened and why, for the user
+        int renamed = 0;          // files that now carry their typed name
+        bool rolledBack = false;  // Failed: every file has its old name again
         bool listChanged = false; // a list entry now names another file name
         bool ok() const { return status == Saved; }
     };
-    // Checks the duplicate rule, plans the renames of the page's names (and of
-    // names typed for pictures a new layout moved off it), runs them all or
-    // nothing, and applies the real outcome to the list. Does not show the page:
-    // the caller reports the outcome first.
     SaveResult save();
 
 signals:
@@ -153,20 +166,33 @@ signals:
 
 private:
     void setNameQuietly(int slot, const QString &text);
+    void setTyped(int listIndex, const QString &text);
+    void dropTyped();
     void setAllNames(const QStringList &names);
+    void recordDisplay();
+
+    // What a display put on the page: the first list entry, how many slots
+    // were filled, and of which listing.
+    struct Display {
+        int first = 0;
+        int filled = 0;
+        quint64 listing = 0;
+        int entry(int slot) const { return slot >= 0 && slot < filled ? first + slot : -1; }
+    };
 
     QString m_dir;
     QString m_listError;
-    QStringList m_files;
+    QList<pages::Picture> m_pictures;
+    quint64 m_listing = 0; // moves on with every load
+    int m_typedCount = 0;  // records that hold a typed name
     int m_pageIndex = 0;
-    int m_lastSlot = 52;
+    int m_lastSlot = grid::HighestSlot;
     quint64 m_generation = 0;
     bool m_nextEnabled = false;
     bool m_backEnabled = false;
-    // The name typed for a picture, by list index, when it differs from the
-    // picture's shown name.
-    QHash<int, QString> m_typed;
+    Display m_shown;       // the last display
+    Display m_shownBefore; // the display before it
     // What the boxes of slots without a picture hold (tools write them too).
-    std::array<QString, SlotCount> m_emptySlotNames;
+    std::array<QString, grid::SlotCount> m_emptySlotNames;
     QString m_startNumber = QStringLiteral("01");
 };

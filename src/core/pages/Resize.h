@@ -1,5 +1,7 @@
 #pragma once
 
+#include "core/pages/Grid.h"
+
 #include <QString>
 
 // What a change of the window's size does to the bars around the thumbnail grid,
@@ -50,10 +52,10 @@ struct Result {
 // between the two widths they stay as they are.
 Result arrange(const Input &in);
 
-// Whether slot i is shown for a page of lastSlot + 1 slots; slot 53 never is.
+// Whether slot i is shown for a page of lastSlot + 1 slots.
 inline bool slotVisible(int slot, int lastSlot)
 {
-    return slot <= lastSlot && slot <= 52;
+    return slot <= lastSlot && slot <= grid::HighestSlot;
 }
 
 } // namespace resizing

@@ -84,6 +84,16 @@ struct JpegInfo {
     bool swapsSides() const { return orientation >= 5 && orientation <= 8; }
 };
 
+// What the head tells about the picture itself, kept with the picture once read.
+struct HeadFacts {
+    int orientation = 1;      // EXIF orientation 1..8
+    QString dateTimeOriginal; // as stored ("YYYY:MM:DD HH:MM:SS"), empty when absent
+};
+inline HeadFacts factsOf(const JpegInfo &info)
+{
+    return HeadFacts{info.orientation, info.dateTimeOriginal};
+}
+
 // Parses the first bytes of a file (at most HeadSize are looked at). Never reads
 // outside head; damaged or hostile blocks are skipped, never followed in loops.
 JpegInfo parseHead(const QByteArray &head);

@@ -23,25 +23,6 @@ bool isDigit(char16_t c)
     return c >= u'0' && c <= u'9';
 }
 
-void appendUtf8(std::string &key, char32_t c)
-{
-    if (c < 0x80) {
-        key += char(c);
-    } else if (c < 0x800) {
-        key += char(0xC0 | (c >> 6));
-        key += char(0x80 | (c & 0x3F));
-    } else if (c < 0x10000) {
-        key += char(0xE0 | (c >> 12));
-        key += char(0x80 | ((c >> 6) & 0x3F));
-        key += char(0x80 | (c & 0x3F));
-    } else {
-        key += char(0xF0 | (c >> 18));
-        key += char(0x80 | ((c >> 12) & 0x3F));
-        key += char(0x80 | ((c >> 6) & 0x3F));
-        key += char(0x80 | (c & 0x3F));
-    }
-}
-
 // The letters a character counts as in the list order, the way German users
 // and their file managers alphabetise names (DIN 5007, variant 1): case folded,
 // canonical decomposition with its accents dropped (Ä is A, é is e, also when
@@ -56,7 +37,7 @@ void appendBase(std::string &key, char32_t c)
     // Hangul syllables decompose into jamo in the order the syllables already
     // have; keeping them whole saves a decomposition per character.
     if (c >= 0xAC00 && c <= 0xD7A3) {
-        appendUtf8(key, c);
+        platform::appendUtf8(key, c);
         return;
     }
     c = QChar::toCaseFolded(c);
@@ -78,7 +59,7 @@ void appendBase(std::string &key, char32_t c)
         key += "ss";
         return;
     }
-    appendUtf8(key, c);
+    platform::appendUtf8(key, c);
 }
 
 // appendBase for the alphabets up to U+1FFF (Latin, Greek, Cyrillic and their

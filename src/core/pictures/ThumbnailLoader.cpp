@@ -103,9 +103,11 @@ void ThumbnailLoader::start(quint64 generation, const QList<Picture> &pictures)
                 QFile file;
                 if (exif::openPicture(file, p.path) != 0 || fileKeyOf(file.handle()) != p.key)
                     return;
-                Result r = fromEmbedded(exif::readHead(file), p.box);
-                if (r.ok() && !pass->cancelled)
-                    post(Delivery{pass, n, Stage::Embedded, std::move(r)});
+                const exif::FileHead head = exif::readHead(file);
+                Result r = fromEmbedded(head, p.box);
+                // What the head told goes back also when it holds no thumbnail.
+                if (!pass->cancelled)
+                    post(Delivery{pass, n, Stage::Embedded, std::move(r), exif::factsOf(head.info)});
             },
             EmbeddedPriority);
     }
@@ -117,7 +119,7 @@ void ThumbnailLoader::start(quint64 generation, const QList<Picture> &pictures)
                     return;
                 Result r = decodeFile(p.path, p.box, {&m_budget, &pass->cancelled, &p.key});
                 if (!pass->cancelled)
-                    post(Delivery{pass, n, Stage::Decoded, std::move(r)});
+                    post(Delivery{pass, n, Stage::Decoded, std::move(r), std::nullopt});
             },
             DecodedPriority);
     }
@@ -238,6 +240,11 @@ void ThumbnailLoader::deliver(const Delivery &d)
     if (!m_pass || d.pass != m_pass || d.index < 0 || d.index >= m_pictures.size())
         return;
     const quint64 generation = m_generation;
+    if (d.head)
+        emit headRead(generation, d.index, *d.head);
+    // A receiver may have started another pass meanwhile.
+    if (d.pass != m_pass)
+        return;
     if (d.stage == Stage::Embedded) {
         if (m_shown[d.index] < Stage::Embedded && d.result.ok()) {
             m_shown[d.index] = Stage::Embedded;

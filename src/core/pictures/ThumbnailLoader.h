@@ -10,6 +10,7 @@
 #include <QThreadPool>
 #include <atomic>
 #include <memory>
+#include <optional>
 
 namespace thumbs {
 
@@ -65,6 +66,8 @@ signals:
     // Picture index of the pass of generation shows stage now; image is null
     // for Placeholder.
     void pictureReady(quint64 generation, int index, thumbs::Stage stage, const QImage &image);
+    // The head of picture index's file was read: what it told of the picture.
+    void headRead(quint64 generation, int index, const exif::HeadFacts &facts);
     // Every picture of that pass has its final stage.
     void passFinished(quint64 generation);
     // The prefetch has made what it was asked for.
@@ -79,6 +82,7 @@ private:
         int index;
         Stage stage;
         Result result;
+        std::optional<exif::HeadFacts> head; // the first stage's reading of the head
     };
 
     void post(Delivery d);

@@ -21,6 +21,27 @@ namespace platform {
 QString decodeName(const QByteArray &name);
 QByteArray encodeName(const QString &name);
 
+// Appends code point c as UTF-8 to out (a QByteArray or a std::string): the
+// one encoder of the program.
+template <typename Bytes> void appendUtf8(Bytes &out, char32_t c)
+{
+    if (c < 0x80) {
+        out += char(c);
+    } else if (c < 0x800) {
+        out += char(0xC0 | (c >> 6));
+        out += char(0x80 | (c & 0x3F));
+    } else if (c < 0x10000) {
+        out += char(0xE0 | (c >> 12));
+        out += char(0x80 | ((c >> 6) & 0x3F));
+        out += char(0x80 | (c & 0x3F));
+    } else {
+        out += char(0xF0 | (c >> 18));
+        out += char(0x80 | ((c >> 12) & 0x3F));
+        out += char(0x80 | ((c >> 6) & 0x3F));
+        out += char(0x80 | (c & 0x3F));
+    }
+}
+
 // True when name holds a character that stands for a byte that is not valid
 // UTF-8: Qt's own file functions (QFile, QDir, QImageReader) cannot reach such a
 // file; only encodeName with POSIX calls can.

@@ -36,7 +36,7 @@ QString quoted(const QString &s)
 const QString JournalPrefix = QStringLiteral("rename-");
 const QString JournalSuffix = QStringLiteral(".json");
 const QString LockSuffix = QStringLiteral(".lock");
-// A page of 53 takes a few KiB, a shift of 10,000 files about 2 MB.
+// A full page takes a few KiB, a shift of 10,000 files about 2 MB.
 constexpr qint64 MaxJournalBytes = 64 * 1024 * 1024;
 
 bool exists(const QString &path)

@@ -1,12 +1,12 @@
 #include "ui/chooser/DirChooser.h"
 
-#include "ui/window/Controls.h"
+#include "core/pages/PageModel.h"
+#include "core/platform/FileNames.h"
 #include "core/settings/Settings.h"
+#include "ui/pages/UnsavedNames.h"
+#include "ui/window/Controls.h"
 #include "ui/window/Twips.h"
 #include "ui/window/Widgets.h"
-#include "core/pages/PageModel.h"
-#include "ui/pages/UnsavedNames.h"
-#include "core/platform/FileNames.h"
 
 #include <QComboBox>
 #include <QDir>

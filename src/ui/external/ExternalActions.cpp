@@ -1,16 +1,16 @@
 #include "ui/external/ExternalActions.h"
 
-#include "ui/window/Controls.h"
+#include "core/pages/PageModel.h"
+#include "core/platform/Process.h"
+#include "core/platform/Viewer.h"
 #include "core/settings/Settings.h"
-#include "ui/window/Widgets.h"
 #include "core/update/UpdateManifest.h"
 #include "core/update/UpdaterFetch.h"
-#include "core/platform/Viewer.h"
 #include "core/update/WWWUpdate.h"
-#include "core/pages/PageModel.h"
 #include "ui/pages/UnsavedNames.h"
+#include "ui/window/Controls.h"
 #include "ui/window/Dialogs.h"
-#include "core/platform/Process.h"
+#include "ui/window/Widgets.h"
 
 #include <QCoreApplication>
 #include <QFileInfo>
@@ -35,7 +35,7 @@ ExternalActions::ExternalActions(QWidget &window, Controls &controls, PageModel 
 {
     endProgram = [] { QCoreApplication::exit(0); };
 
-    for (int i = 0; i < PageModel::SlotCount; ++i)
+    for (int i = 0; i < grid::SlotCount; ++i)
         connect(m_c.Picture1[i], &PictureBox::clicked, this, [this, i] { Picture1_Click(i); });
     connect(m_c.Label1, &ClickLabel::clicked, this, &ExternalActions::Label1_Click);
 }

@@ -1,11 +1,11 @@
 #include "ui/names/NameEditing.h"
 
-#include "ui/window/Controls.h"
-#include "core/settings/Settings.h"
-#include "ui/window/Widgets.h"
+#include "core/pages/PageModel.h"
 #include "core/platform/text.h"
 #include "core/renaming/NameTools.h"
-#include "core/pages/PageModel.h"
+#include "core/settings/Settings.h"
+#include "ui/window/Controls.h"
+#include "ui/window/Widgets.h"
 
 #include <QFocusEvent>
 #include <QKeyEvent>
@@ -43,7 +43,7 @@ void setTextIfChanged(QLineEdit *box, const QString &text)
 NameEditing::NameEditing(Controls &controls, PageModel &model, Settings &settings, QObject *parent)
     : QObject(parent), m_c(controls), m_model(model), m_settings(settings)
 {
-    for (int i = 0; i < Controls::ArraySize; ++i) {
+    for (int i = 0; i < grid::SlotCount; ++i) {
         m_c.Text1[i]->installEventFilter(this);
         connect(m_c.Command3[i], &QPushButton::clicked, this, [this, i] { Command3_Click(i); });
     }
@@ -72,7 +72,7 @@ NameEditing::NameEditing(Controls &controls, PageModel &model, Settings &setting
     connect(m_c.NummerTxt, &QLineEdit::textChanged, &m_model, &PageModel::setStartNumber);
     connect(&m_model, &PageModel::startNumberChanged, this,
             [this](const QString &text) { setTextIfChanged(m_c.NummerTxt, text); });
-    m_model.setStartNumber(m_c.NummerTxt->text());
+    setTextIfChanged(m_c.NummerTxt, m_model.startNumber());
     connect(&m_model, &PageModel::pageShown, this, &NameEditing::pageShown);
 }
 
@@ -129,7 +129,7 @@ bool NameEditing::eventFilter(QObject *watched, QEvent *event)
 
 int NameEditing::slotOf(QObject *watched) const
 {
-    for (int i = 0; i < Controls::ArraySize; ++i) {
+    for (int i = 0; i < grid::SlotCount; ++i) {
         if (m_c.Text1[i] == watched)
             return i;
     }
@@ -209,7 +209,7 @@ void NameEditing::Text1_KeyPress(int index)
 {
     // No wrap-around: Enter in the last box of the page, or before a slot without
     // a picture, leaves the focus where it is.
-    if (index + 1 < Controls::ArraySize)
+    if (index + 1 < grid::SlotCount)
         focusIfPossible(m_c.Text1[index + 1]);
 }
 

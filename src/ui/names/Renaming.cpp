@@ -1,8 +1,8 @@
 #include "ui/names/Renaming.h"
 
+#include "core/pages/PageModel.h"
 #include "core/renaming/RenamePlan.h"
 #include "core/renaming/RenameRun.h"
-#include "core/pages/PageModel.h"
 #include "ui/window/Dialogs.h"
 
 #include <QPushButton>
@@ -26,10 +26,10 @@ bool Renaming::Speichern_Click()
                          Cancelled);
         return false;
     case PageModel::SaveResult::Refused:
-        platform::MsgBox(&m_window, renaming::refusalMessage(r.plan), platform::OkCritical, Cancelled);
+        platform::MsgBox(&m_window, r.message, platform::OkCritical, Cancelled);
         return false;
     case PageModel::SaveResult::Failed:
-        platform::MsgBox(&m_window, renaming::failureMessage(r.plan, r.run), platform::OkCritical, Cancelled);
+        platform::MsgBox(&m_window, r.message, platform::OkCritical, Cancelled);
         // The page shows where the files are now; the typed names stay.
         if (r.listChanged)
             m_model.showPage(false);

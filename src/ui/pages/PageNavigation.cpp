@@ -1,8 +1,8 @@
 #include "ui/pages/PageNavigation.h"
 
-#include "ui/window/Controls.h"
 #include "core/pages/PageModel.h"
 #include "ui/pages/UnsavedNames.h"
+#include "ui/window/Controls.h"
 
 #include <QPushButton>
 

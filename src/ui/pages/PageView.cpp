@@ -1,11 +1,11 @@
 #include "ui/pages/PageView.h"
 
-#include "ui/window/Controls.h"
-#include "ui/window/Twips.h"
-#include "ui/window/Widgets.h"
 #include "core/pages/Grid.h"
 #include "core/pages/PageModel.h"
 #include "core/pages/Resize.h"
+#include "ui/window/Controls.h"
+#include "ui/window/Twips.h"
+#include "ui/window/Widgets.h"
 
 #include <QFrame>
 #include <QLabel>
@@ -19,7 +19,7 @@ PageView::PageView(QWidget &window, Controls &controls, PageModel &model, QObjec
     connect(&model, &PageModel::pageShown, this, &PageView::pageShown);
     connect(&model, &PageModel::nameChanged, this, &PageView::showName);
     connect(&model, &PageModel::namesChanged, this, &PageView::showNames);
-    for (int i = 0; i < PageModel::SlotCount; ++i)
+    for (int i = 0; i < grid::SlotCount; ++i)
         connect(m_c.Text1[i], &QPlainTextEdit::textChanged, this, [this, i] { boxEdited(i); });
 }
 
@@ -31,7 +31,7 @@ void PageView::boxEdited(int slot)
 
 void PageView::showName(int slot)
 {
-    if (slot < 0 || slot >= PageModel::SlotCount)
+    if (slot < 0 || slot >= grid::SlotCount)
         return;
     QPlainTextEdit *box = m_c.Text1[slot];
     const QString text = m_model.name(slot);
@@ -76,7 +76,7 @@ void PageView::pageShown()
 void PageView::holdSlots()
 {
     m_revealLimit = 0;
-    for (int i = 0; i < PageModel::SlotCount; ++i)
+    for (int i = 0; i < grid::SlotCount; ++i)
         setSlotVisible(i, false);
 }
 
@@ -105,7 +105,7 @@ void PageView::revealMore()
 
 void PageView::showSlotsUpTo(int lastSlot)
 {
-    for (int i = 0; i < PageModel::SlotCount; ++i)
+    for (int i = 0; i < grid::SlotCount; ++i)
         setSlotVisible(i, resizing::slotVisible(i, lastSlot));
 }
 

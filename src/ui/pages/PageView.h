@@ -20,11 +20,11 @@ public:
     // slot that fits. When not even one row fits nothing moves.
     void LayoutThumbnails();
 
-    // Shows slots 0..lastSlot and hides the others (slot 53 never shows).
+    // Shows slots 0..lastSlot and hides the others.
     void showSlotsUpTo(int lastSlot);
 
     // The window's first paint also loads what painting needs the first time;
-    // painting all 53 slots with it would be one long stretch. So at start-up
+    // painting every slot with it would be one long stretch. So at start-up
     // the slots are held back while the window is shown, then revealed a group
     // a turn of the event loop.
     void holdSlots();

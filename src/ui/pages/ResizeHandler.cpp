@@ -1,12 +1,12 @@
 #include "ui/pages/ResizeHandler.h"
 
-#include "ui/window/Controls.h"
+#include "core/pages/PageModel.h"
+#include "core/pages/Resize.h"
 #include "core/settings/Settings.h"
+#include "ui/pages/PageView.h"
+#include "ui/window/Controls.h"
 #include "ui/window/Twips.h"
 #include "ui/window/Widgets.h"
-#include "core/pages/PageModel.h"
-#include "ui/pages/PageView.h"
-#include "core/pages/Resize.h"
 
 #include <QFrame>
 #include <QPlainTextEdit>

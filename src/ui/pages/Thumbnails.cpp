@@ -1,26 +1,26 @@
 #include "ui/pages/Thumbnails.h"
 
-#include "ui/window/Controls.h"
-#include "core/settings/Settings.h"
-#include "ui/window/Widgets.h"
 #include "core/pages/PageModel.h"
+#include "core/settings/Settings.h"
+#include "ui/window/Artwork.h"
+#include "ui/window/Controls.h"
+#include "ui/window/Widgets.h"
 
 #include <QCheckBox>
-#include <QLabel>
-#include <QPixmap>
 #include <QSignalBlocker>
 
 Thumbnails::Thumbnails(QWidget &window, Controls &controls, PageModel &model, Settings &settings,
                        QObject *parent)
-    : QObject(parent), m_window(window), m_c(controls), m_model(model), m_settings(settings)
+    : QObject(parent), m_window(window), m_c(controls), m_model(model), m_settings(settings),
+      m_placeholder(artwork::placeholder())
 {
-    m_slotIndex.fill(-1);
     // Every slot starts with the placeholder.
     for (PictureBox *box : m_c.Picture1)
-        box->setPicture(m_c.NoImage->pixmap());
+        box->setPicture(m_placeholder);
 
     connect(&model, &PageModel::pageShown, this, &Thumbnails::pageShown);
     connect(&m_loader, &thumbs::ThumbnailLoader::pictureReady, this, &Thumbnails::pictureReady);
+    connect(&m_loader, &thumbs::ThumbnailLoader::headRead, this, &Thumbnails::headRead);
     connect(&m_loader, &thumbs::ThumbnailLoader::passFinished, this, [this](quint64 generation) {
         if (generation != m_model.generation() || m_closing)
             return;
@@ -32,17 +32,20 @@ Thumbnails::Thumbnails(QWidget &window, Controls &controls, PageModel &model, Se
         if (isIdle())
             emit idle();
     });
-    // toggled rather than clicked: the handler runs on every change of the value,
-    // by the user or by the program, as it always has; the page display holds the
-    // box's signals while it sets the value from the settings, and the setting is
-    // written only while the box is shown.
+    // toggled rather than clicked: whoever changes the box's value, the setting
+    // follows it, so the box and the setting never disagree.
     connect(m_c.BilderAnzeigen, &QCheckBox::toggled, this, &Thumbnails::BilderAnzeigen_Click);
+}
+
+bool Thumbnails::shown() const
+{
+    return m_settings.bilderAnzeigen();
 }
 
 void Thumbnails::BilderAnzeigen_Click()
 {
     const bool checked = m_c.BilderAnzeigen->isChecked();
-    if (m_c.BilderAnzeigen->isVisibleTo(&m_window))
+    if (checked != m_settings.bilderAnzeigen())
         m_settings.setBilderAnzeigen(checked);
     // Nothing is drawn on checking: thumbnails come with the next display that
     // reloads. Unchecking leaves the slots not yet reached with the placeholder.
@@ -64,54 +67,48 @@ void Thumbnails::cancelPass()
 
 void Thumbnails::pageShown(bool reload)
 {
-    // Setting the box from the settings must not write the setting back.
+    // The box shows the setting; showing it is no change by the user.
     {
         const QSignalBlocker block(m_c.BilderAnzeigen);
-        m_c.BilderAnzeigen->setChecked(m_settings.bilderAnzeigen());
+        m_c.BilderAnzeigen->setChecked(shown());
     }
     if (reload)
         cancelPass();
 
-    const QPixmap placeholder = m_c.NoImage->pixmap();
+    // A display without reload keeps a slot's picture only while the slot still
+    // shows the same list entry: a relayout moves entries to other slots, a
+    // renaming does not.
     bool moved = false;
-    bool renamed = false;
-    for (int i = 0; i < PageModel::SlotCount; ++i) {
-        if (i > m_model.lastSlot() || m_closing) {
-            m_slotIndex[i] = -1;
-            m_slotPath[i].clear();
-            continue;
+    for (int i = 0; i <= m_model.lastSlot() && !m_closing; ++i) {
+        if (reload || m_model.slotChanged(i)) {
+            m_c.Picture1[i]->setPicture(m_placeholder);
+            moved = moved || (!reload && m_model.isFilled(i));
         }
-        const qint64 shown = m_model.isFilled(i) ? m_model.listIndex(i) : -1;
-        const QString path = m_model.filePath(i);
-        if (reload || shown != m_slotIndex[i]) {
-            // The slot now shows another picture: its old thumbnail must go.
-            m_c.Picture1[i]->setPicture(placeholder);
-            moved = moved || (!reload && shown >= 0);
-        } else if (path != m_slotPath[i]) {
-            renamed = true;
-        }
-        m_slotIndex[i] = shown;
-        m_slotPath[i] = path;
     }
+    // A save that renamed a picture keeps its slot and its thumbnail, but the
+    // decodes of the pass still running go by the old names.
+    bool renamed = false;
+    for (const Item &item : std::as_const(m_items))
+        renamed = renamed || m_model.pathOf(item.listIndex) != item.path;
 
     // Pictures already decoded come from the cache at once, so a pass after a
     // relayout only decodes the pictures new to the page. After a renaming a
     // running pass is begun again under the new names.
-    if (m_c.BilderAnzeigen->isChecked() && !m_closing && (reload || moved || (renamed && m_loader.running())))
+    if (shown() && !m_closing && (reload || moved || (renamed && m_loader.running())))
         startPass();
 }
 
 void Thumbnails::startPass()
 {
     cancelPass();
-    if (m_closing || !m_c.BilderAnzeigen->isChecked())
+    if (m_closing || !shown())
         return;
     QList<thumbs::ThumbnailLoader::Picture> pictures;
     for (int i = 0; i <= m_model.lastSlot(); ++i) {
         const QString path = m_model.filePath(i);
         if (path.isEmpty())
             continue;
-        m_items << Item{i, m_model.listIndex(i)};
+        m_items << Item{m_model.listIndex(i), path};
         pictures << thumbs::ThumbnailLoader::Picture{path, thumbs::fileKey(path),
                                                      m_c.Picture1[i]->devicePixelSize()};
     }
@@ -122,36 +119,16 @@ void Thumbnails::startPrefetch()
 {
     // The next page first, then the previous one: the way users page.
     QList<thumbs::ThumbnailLoader::Picture> pictures;
-    const int perPage = m_model.lastSlot() + 1;
-    if (m_prefetch && !m_closing && perPage > 0 && m_c.BilderAnzeigen->isChecked()) {
+    if (m_prefetch && !m_closing && m_model.lastSlot() >= 0 && shown()) {
         const QSize box = m_c.Picture1[0]->devicePixelSize();
         for (const int page : {m_model.pageIndex() + 1, m_model.pageIndex() - 1}) {
-            for (int i = 0; page >= 0 && i < perPage; ++i) {
-                const QString path = m_model.pathOf(page * perPage + i);
-                if (path.isEmpty())
-                    break;
-                // The file's key is taken by the job, off this thread.
+            // The file's key is taken by the job, off this thread.
+            for (const QString &path : m_model.pagePaths(page))
                 pictures << thumbs::ThumbnailLoader::Picture{path, thumbs::FileKey{}, box};
-            }
         }
     }
     // Emits prefetchFinished at once when there is nothing to make.
     m_loader.prefetch(pictures);
-}
-
-int Thumbnails::currentSlotOf(const Item &item) const
-{
-    // A list entry is one file for the whole pass: a save renames the file under
-    // the same entry, and whatever gives a slot another entry (a new layout, a
-    // new listing, another page) starts a new pass. Names are no guide: a save
-    // may give one picture the name another had.
-    const int last = qMin(m_model.lastSlot(), int(m_slotIndex.size()) - 1);
-    if (item.slot <= last && m_slotIndex[item.slot] == item.listIndex)
-        return item.slot;
-    for (int i = 0; i <= last; ++i)
-        if (m_slotIndex[i] == item.listIndex)
-            return i;
-    return -1;
 }
 
 void Thumbnails::pictureReady(quint64 generation, int index, thumbs::Stage stage, const QImage &image)
@@ -159,12 +136,23 @@ void Thumbnails::pictureReady(quint64 generation, int index, thumbs::Stage stage
     // Anything of an earlier page, or after the window began to close, is dropped.
     if (generation != m_model.generation() || m_closing || index < 0 || index >= m_items.size())
         return;
-    const int slot = currentSlotOf(m_items.at(index));
+    // A list entry is one file for the whole pass: a save renames the file under
+    // the same entry, and whatever gives a slot another entry (a new layout, a
+    // new listing, another page) starts a new pass. Names are no guide: a save
+    // may give one picture the name another had.
+    const int slot = m_model.slotOf(m_items.at(index).listIndex);
     if (slot < 0)
         return;
     if (stage == thumbs::Stage::Placeholder)
-        m_c.Picture1[slot]->setPicture(m_c.NoImage->pixmap());
+        m_c.Picture1[slot]->setPicture(m_placeholder);
     else
         m_c.Picture1[slot]->setPicture(QPixmap::fromImage(image));
     emit pictureShown(slot, int(stage));
+}
+
+void Thumbnails::headRead(quint64 generation, int index, const exif::HeadFacts &facts)
+{
+    if (generation != m_model.generation() || m_closing || index < 0 || index >= m_items.size())
+        return;
+    m_model.setHeadFacts(m_items.at(index).listIndex, facts);
 }

@@ -4,7 +4,7 @@
 
 #include <QList>
 #include <QObject>
-#include <array>
+#include <QPixmap>
 
 class PageModel;
 class QWidget;
@@ -14,17 +14,19 @@ struct Controls;
 // Puts the thumbnails of the page shown into the slots' picture boxes: the
 // placeholder when a display reloads the page or a slot shows another picture,
 // then what the loader reports for the page's generation. A result lands in
-// the slot its picture has when it arrives, so a relayout or a renaming in the
-// meantime never puts a picture into another picture's slot. Also owns the
-// check box "Bilder Anzeigen". The only writer of the picture boxes.
+// the slot the model gives its picture when it arrives, so a relayout or a
+// renaming in the meantime never puts a picture into another picture's slot.
+// What the loader read of a file's head goes to the picture's record. Also
+// binds the check box "Bilder Anzeigen" to its setting. The only writer of the
+// picture boxes.
 class Thumbnails : public QObject {
     Q_OBJECT
 public:
     Thumbnails(QWidget &window, Controls &controls, PageModel &model, Settings &settings,
                QObject *parent = nullptr);
 
-    // The check box changed its value: remember it while the box is shown, and
-    // stop a running pass when it was unchecked.
+    // The check box changed its value: the setting takes it, and a running pass
+    // stops when it was unchecked.
     void BilderAnzeigen_Click();
     // The window is closing: no more work.
     void windowClosing();
@@ -40,7 +42,6 @@ public:
     // Whether the pool may make the thumbnails of the next and the previous page
     // once the page shown has all of its own (on by default).
     void setPrefetchEnabled(bool on) { m_prefetch = on; }
-    bool prefetchEnabled() const { return m_prefetch; }
     // Nothing is being decoded: neither the page shown nor its neighbours.
     bool isIdle() const { return !m_loader.running() && !m_loader.prefetching(); }
     thumbs::ThumbnailCache &cache() { return m_loader.cache(); }
@@ -56,9 +57,10 @@ signals:
     void idle();
 
 private:
+    // A picture of the running pass.
     struct Item {
-        int slot;
-        qint64 listIndex; // the list entry the slot showed when the pass began
+        int listIndex; // its list entry, one file for the whole pass
+        QString path;  // its path when the pass began
     };
 
     void pageShown(bool reload);
@@ -66,7 +68,8 @@ private:
     void startPrefetch();
     void cancelPass();
     void pictureReady(quint64 generation, int index, thumbs::Stage stage, const QImage &image);
-    int currentSlotOf(const Item &item) const;
+    void headRead(quint64 generation, int index, const exif::HeadFacts &facts);
+    bool shown() const;
 
     QWidget &m_window;
     Controls &m_c;
@@ -76,12 +79,5 @@ private:
     bool m_closing = false;
     bool m_prefetch = true;
     QList<Item> m_items; // the pictures of the running pass
-    // The list index each slot showed at the last display, -1 for none. A display
-    // without reload keeps a slot's picture only while the slot still shows the
-    // same list entry: a relayout moves entries to other slots, a renaming does not.
-    std::array<qint64, 53> m_slotIndex;
-    // The path each slot showed at the last display: a save that renamed a
-    // picture keeps its slot and its thumbnail, but the decodes of the pass
-    // still running go by the old names.
-    std::array<QString, 53> m_slotPath;
+    QPixmap m_placeholder;
 };

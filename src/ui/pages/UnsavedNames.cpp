@@ -1,7 +1,7 @@
 #include "ui/pages/UnsavedNames.h"
 
-#include "ui/names/Renaming.h"
 #include "core/pages/PageModel.h"
+#include "ui/names/Renaming.h"
 #include "ui/window/Dialogs.h"
 
 UnsavedNames::UnsavedNames(QWidget &window, PageModel &model, Renaming &renaming)

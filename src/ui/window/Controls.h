@@ -1,5 +1,7 @@
 #pragma once
 
+#include "core/pages/Grid.h"
+
 #include <array>
 
 class QCheckBox;
@@ -8,7 +10,6 @@ class QFrame;
 class QGroupBox;
 class QLabel;
 class QLineEdit;
-class QListWidget;
 class QPlainTextEdit;
 class QPushButton;
 class QTreeView;
@@ -18,8 +19,6 @@ class PictureBox;
 // Every control of the window, by the names the whole program uses for them.
 // Each also carries its name as objectName ("ZurückBtn" keeps its umlaut there).
 struct Controls {
-    static constexpr int ArraySize = 54; // slots 0..53; 53 never takes part
-
     // First tool bar: date prefix and suffix.
     QFrame *TopFrame1 = nullptr;
     QLineEdit *JahrText = nullptr;
@@ -60,12 +59,12 @@ struct Controls {
     QPushButton *PfadSpeichern = nullptr; // "Speichern"
     QPushButton *Command2 = nullptr;      // "Abbruch"
 
-    // Hidden helpers: the placeholder picture and the (never shown) file list.
+    // The placeholder picture, hidden: never shown (the slots take theirs from
+    // the artwork).
     QLabel *NoImage = nullptr;
-    QListWidget *File1 = nullptr;
 
     // Thumbnail slots: picture box, name box, "X" button.
-    std::array<PictureBox *, ArraySize> Picture1{};
-    std::array<QPlainTextEdit *, ArraySize> Text1{};
-    std::array<QPushButton *, ArraySize> Command3{};
+    std::array<PictureBox *, grid::SlotCount> Picture1{};
+    std::array<QPlainTextEdit *, grid::SlotCount> Text1{};
+    std::array<QPushButton *, grid::SlotCount> Command3{};
 };

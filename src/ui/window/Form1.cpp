@@ -1,23 +1,23 @@
 #include "ui/window/Form1.h"
 
-#include "ui/window/Artwork.h"
+#include "core/pages/PageModel.h"
+#include "core/platform/FileNames.h"
 #include "core/settings/Settings.h"
-#include "ui/window/Startup.h"
-#include "ui/window/Twips.h"
-#include "ui/window/Widgets.h"
+#include "core/update/WWWUpdate.h"
 #include "ui/chooser/DirChooser.h"
 #include "ui/external/ExternalActions.h"
-#include "core/update/WWWUpdate.h"
 #include "ui/names/NameEditing.h"
 #include "ui/names/Renaming.h"
-#include "core/pages/PageModel.h"
 #include "ui/pages/PageNavigation.h"
 #include "ui/pages/PageView.h"
 #include "ui/pages/ResizeHandler.h"
 #include "ui/pages/Thumbnails.h"
 #include "ui/pages/UnsavedNames.h"
+#include "ui/window/Artwork.h"
 #include "ui/window/Dialogs.h"
-#include "core/platform/FileNames.h"
+#include "ui/window/Startup.h"
+#include "ui/window/Twips.h"
+#include "ui/window/Widgets.h"
 
 #include <QCheckBox>
 #include <QCloseEvent>
@@ -28,7 +28,6 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
-#include <QListWidget>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTreeView>
@@ -248,12 +247,10 @@ void Form1::createControls()
     c.NoImage = make<QLabel>(this, "NoImage", 14040, 8400, 2295, 1455);
     c.NoImage->setPixmap(artwork::placeholder());
     c.NoImage->hide();
-    c.File1 = make<QListWidget>(this, "File1", 11640, 9000, 2895, 870);
-    c.File1->hide();
 
     // Slots 0..19 stand in a 5 x 4 grid, column by column; the others are parked at
     // the right edge until the layout places them.
-    for (int i = 0; i < Controls::ArraySize; ++i) {
+    for (int i = 0; i < grid::SlotCount; ++i) {
         double l = 22875, t = 720;
         if (i < 20) {
             l = 120 + (i / 4) * 4560;
@@ -277,7 +274,7 @@ void Form1::createControls()
     for (int i = 1; i < 20; ++i)
         setTabOrder(c.Text1[i - 1], c.Text1[i]);
     QWidget *previous = c.Text1[19];
-    for (int i = 20; i < Controls::ArraySize; ++i) {
+    for (int i = 20; i < grid::SlotCount; ++i) {
         setTabOrder(previous, c.Command3[i]);
         setTabOrder(c.Command3[i], c.Text1[i]);
         previous = c.Text1[i];

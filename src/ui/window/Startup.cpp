@@ -1,10 +1,10 @@
 #include "ui/window/Startup.h"
 
+#include "core/pages/PageModel.h"
+#include "core/platform/FileNames.h"
 #include "core/settings/Settings.h"
 #include "ui/names/Renaming.h"
-#include "core/pages/PageModel.h"
 #include "ui/pages/PageView.h"
-#include "core/platform/FileNames.h"
 
 #include <QWidget>
 
@@ -25,7 +25,7 @@ void Startup::Form_Load()
 void Startup::prepare()
 {
     m_settings.load();
-    m_model.setLastSlot(52);
+    m_model.setLastSlot(grid::HighestSlot);
     m_model.setPageIndex(0);
 
     const QString given = m_commandLine.trimmed();

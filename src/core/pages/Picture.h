@@ -1,0 +1,18 @@
+#pragma once
+
+#include "core/pictures/Exif.h"
+
+#include <QString>
+#include <optional>
+
+namespace pages {
+
+// One picture of the open directory: its file, the name typed for it and what
+// its file's head told. Whatever else is learnt about a picture belongs here.
+struct Picture {
+    QString fileName;                    // as on disk, through the file-name codec
+    std::optional<QString> typed;        // the new name typed for it, when it differs from its shown name
+    std::optional<exif::HeadFacts> head; // once the head was read (by the thumbnails)
+};
+
+} // namespace pages
