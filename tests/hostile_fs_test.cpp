@@ -1,11 +1,12 @@
 // Listing and renaming on directories that other programs change or that hold
 // what Qt cannot name: real directories, raw bytes, many files.
-#include "core/renaming/RenamePlan.h"
-#include "core/renaming/RenameRun.h"
 #include "core/pictures/PictureList.h"
 #include "core/platform/FileNames.h"
 #include "core/platform/Rename.h"
 #include "core/platform/SystemError.h"
+#include "core/renaming/RenamePlan.h"
+#include "core/renaming/RenameRun.h"
+#include "support/RawFiles.h"
 
 #include <QDir>
 #include <QFile>
@@ -19,28 +20,8 @@
 
 using namespace pages;
 
-namespace {
-bool touchRaw(const QByteArray &path, const QByteArray &content)
-{
-    const int fd = ::open(path.constData(), O_WRONLY | O_CREAT | O_EXCL, 0644);
-    if (fd < 0)
-        return false;
-    const bool ok = ::write(fd, content.constData(), size_t(content.size())) == content.size();
-    ::close(fd);
-    return ok;
-}
-
-QByteArray readRaw(const QByteArray &path)
-{
-    const int fd = ::open(path.constData(), O_RDONLY);
-    if (fd < 0)
-        return "<missing>";
-    char buf[64];
-    const ssize_t n = ::read(fd, buf, sizeof buf);
-    ::close(fd);
-    return QByteArray(buf, n < 0 ? 0 : n);
-}
-} // namespace
+using testing::readRaw;
+using testing::writeRaw;
 
 class HostileFsTest : public QObject {
     Q_OBJECT
@@ -87,8 +68,8 @@ void HostileFsTest::nonUtf8NameRenamesOnlyItsOwnFile()
     // rename must move the first one and leave the second alone.
     QTemporaryDir dir;
     const QByteArray d = QFile::encodeName(dir.path()) + '/';
-    QVERIFY(touchRaw(d + "caf\xE9.jpg", "latin1"));
-    QVERIFY(touchRaw(d + "caf\xEF\xBF\xBD.jpg", "replacement"));
+    QVERIFY(writeRaw(d + "caf\xE9.jpg", "latin1"));
+    QVERIFY(writeRaw(d + "caf\xEF\xBF\xBD.jpg", "replacement"));
     const PictureListing r = listPictures(dir.path());
     QVERIFY(r.ok);
     QCOMPARE(r.names.size(), 2);
@@ -181,7 +162,7 @@ void HostileFsTest::fullDiskRefusesRenamingBeforeAnyRename()
     QList<renaming::NameEdit> edits;
     for (int i = 0; i < 60; ++i) {
         const QString name = QStringLiteral("Urlaub am Meer, Tag %1, Bild %2.jpg").arg(i / 10).arg(i);
-        QVERIFY(touchRaw(QFile::encodeName(d + name), name.toUtf8()));
+        QVERIFY(writeRaw(QFile::encodeName(d + name), name.toUtf8()));
         edits << renaming::NameEdit{renaming::slotLabel(i, name), d + name,
                                     QStringLiteral("2024-07 Sommerferien an der See %1").arg(i)};
     }
