@@ -16,6 +16,7 @@
 #include <cerrno>
 #include <fcntl.h>
 #include <sys/mount.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 using namespace pages;
@@ -29,6 +30,8 @@ private slots:
     void directoryDeletedWhileShownListsNothing();
     void readOnlyDirectoryIsListed();
     void nonUtf8NameRenamesOnlyItsOwnFile();
+    void existenceAndRemovalReachTheEntryItself_data();
+    void existenceAndRemovalReachTheEntryItself();
     void hundredThousandFilesListInNaturalOrder();
     void fullDiskRefusesRenamingBeforeAnyRename();
 };
@@ -86,6 +89,47 @@ void HostileFsTest::nonUtf8NameRenamesOnlyItsOwnFile()
     QCOMPARE(readRaw(d + "caf\xEF\xBF\xBD.jpg"), QByteArray("replacement"));
     QCOMPARE(readRaw(d + "caf\xE9.jpg"), QByteArray("<missing>"));
     QVERIFY(platform::fileId(dir.path() + QLatin1Char('/') + raw) == std::nullopt);
+}
+
+void HostileFsTest::existenceAndRemovalReachTheEntryItself_data()
+{
+    QTest::addColumn<QByteArray>("name");
+    QTest::addColumn<bool>("followed");    // counts with Links::Followed
+    QTest::addColumn<bool>("notFollowed"); // counts with Links::NotFollowed
+    QTest::addColumn<bool>("removed");     // gone after removeFile
+    QTest::newRow("file") << QByteArray("a.jpg") << true << true << true;
+    QTest::newRow("name that is not UTF-8") << QByteArray("caf\xE9.jpg") << true << true << true;
+    QTest::newRow("link to a file") << QByteArray("link.jpg") << true << true << true;
+    QTest::newRow("link whose target is gone") << QByteArray("dangling.jpg") << false << true << true;
+    QTest::newRow("directory") << QByteArray("folder") << true << true << false;
+    QTest::newRow("nothing") << QByteArray("none.jpg") << false << false << true;
+}
+
+void HostileFsTest::existenceAndRemovalReachTheEntryItself()
+{
+    QFETCH(QByteArray, name);
+    QFETCH(bool, followed);
+    QFETCH(bool, notFollowed);
+    QFETCH(bool, removed);
+    QTemporaryDir dir;
+    const QByteArray d = QFile::encodeName(dir.path()) + '/';
+    QVERIFY(writeRaw(d + "a.jpg", "a"));
+    QVERIFY(writeRaw(d + "target.jpg", "target"));
+    // Qt's own encoding would make the next name this one.
+    QVERIFY(writeRaw(d + "caf\xEF\xBF\xBD.jpg", "replacement"));
+    QVERIFY(writeRaw(d + "caf\xE9.jpg", "latin1"));
+    QCOMPARE(::symlink("target.jpg", (d + "link.jpg").constData()), 0);
+    QCOMPARE(::symlink("gone.jpg", (d + "dangling.jpg").constData()), 0);
+    QCOMPARE(::mkdir((d + "folder").constData(), 0700), 0);
+    const QString path = platform::decodeName(d + name);
+
+    QCOMPARE(platform::pathExists(path, platform::Links::Followed), followed);
+    QCOMPARE(platform::pathExists(path, platform::Links::NotFollowed), notFollowed);
+    platform::removeFile(path);
+    QCOMPARE(platform::pathExists(path, platform::Links::NotFollowed), !removed);
+    // Only the entry itself goes: never a link's target, never the twin name.
+    QCOMPARE(readRaw(d + "target.jpg"), QByteArray("target"));
+    QCOMPARE(readRaw(d + "caf\xEF\xBF\xBD.jpg"), QByteArray("replacement"));
 }
 
 void HostileFsTest::hundredThousandFilesListInNaturalOrder()

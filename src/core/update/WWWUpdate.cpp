@@ -112,9 +112,7 @@ QString JoinPath(const QString &directory, const QString &name)
 
 bool PathExists(const QString &path)
 {
-    const QByteArray p = platform::encodeName(path);
-    struct stat st;
-    return !p.isEmpty() && ::stat(p.constData(), &st) == 0;
+    return platform::pathExists(path, platform::Links::Followed);
 }
 
 bool isNormalFile(const QString &path)
@@ -133,13 +131,6 @@ QString downloadTarget(const QUrl &address, const QString &destination)
     if (platform::isDirectory(target))
         return JoinPath(target, address.fileName());
     return target;
-}
-
-void removeFile(const QString &path)
-{
-    const QByteArray p = platform::encodeName(path);
-    if (!p.isEmpty())
-        ::unlink(p.constData());
 }
 
 // A file that comes into being all at once: written under a temporary name beside

@@ -124,9 +124,6 @@ struct WriteResult {
 // the whole new one. Through the file-name codec.
 WriteResult writeFileAtomically(const QString &path, const QByteArray &data, int mode);
 
-// Removes the file at path (through the file-name codec); missing is fine.
-void removeFile(const QString &path);
-
 class PendingFile;
 
 // Downloads one file, bounded in size and time. The data goes to a temporary file
