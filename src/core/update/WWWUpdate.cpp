@@ -103,11 +103,14 @@ AddressCheck checkRedirect(const QUrl &origin, const QUrl &target)
 
 QString JoinPath(const QString &directory, const QString &name)
 {
-    if (directory.isEmpty())
-        return name;
-    if (directory.endsWith(QLatin1Char('/')) || directory.endsWith(QDir::separator()))
-        return directory + name;
-    return directory + QDir::separator() + name;
+#ifdef Q_OS_WIN
+    // Windows also ends a directory with its own separator, and the updater's
+    // path is given with it.
+    if (!directory.isEmpty() && !directory.endsWith(QLatin1Char('/')))
+        return directory.endsWith(QDir::separator()) ? directory + name
+                                                     : directory + QDir::separator() + name;
+#endif
+    return platform::joinPath(directory, name);
 }
 
 bool PathExists(const QString &path)
