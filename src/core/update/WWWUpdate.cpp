@@ -19,7 +19,6 @@
 
 namespace wwwupdate {
 
-const QString ServerKey = QStringLiteral("UpdateServer");
 const QString DefaultServer = QStringLiteral("https://update.namora.example");
 const QString ProgramServerPath = QStringLiteral("/Namora/Namora.exe");
 const QString UpdaterServerPath = QStringLiteral("/Update.exe");

@@ -19,11 +19,10 @@ class QTimer;
 // updater, the address rules, and the download of the updater itself.
 namespace wwwupdate {
 
-// The setting that names the update server, and the address used without it.
-// The default lies under a reserved name that never resolves: an invented real
-// domain could be registered by anyone, who would then serve us code to run.
-// Whoever ships the program sets the real server here.
-extern const QString ServerKey;     // "UpdateServer" in "Einstellungen"
+// The address of the update server when the settings name none. It lies under a
+// reserved name that never resolves: an invented real domain could be registered
+// by anyone, who would then serve us code to run. Whoever ships the program sets
+// the real server here.
 extern const QString DefaultServer; // "https://update.namora.example"
 
 // Where the new program file and the updater lie on the server.
