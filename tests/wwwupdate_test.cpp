@@ -1,6 +1,6 @@
 #include "core/settings/Ini.h"
 #include "ui/window/Widgets.h"
-#include "ui/external/ExternalActions.h"
+#include "ui/external/UpdateActions.h"
 #include "core/update/UpdateManifest.h"
 #include "core/update/UpdaterFetch.h"
 #include "core/update/WWWUpdate.h"
@@ -33,7 +33,7 @@ extern "C" const char *__asan_default_options()
 }
 #endif
 
-using Outcome = ExternalActions::UpdateOutcome;
+using Outcome = UpdateActions::UpdateOutcome;
 Q_DECLARE_METATYPE(wwwupdate::AddressCheck)
 Q_DECLARE_METATYPE(wwwupdate::DownloadStatus)
 Q_DECLARE_METATYPE(wwwupdate::ManifestStatus)
@@ -326,14 +326,14 @@ private:
     struct Run {
         testing::FormFixture fixture;
         testing::MessageBoxes boxes;
-        ExternalActions *actions = nullptr;
+        UpdateActions *actions = nullptr;
         int ended = 0;
         QString programDir;
 
         Run()
         {
             fixture.start(QString());
-            actions = fixture.form->findChild<ExternalActions *>();
+            actions = fixture.form->findChild<UpdateActions *>();
             actions->endProgram = [this] { ++ended; };
             actions->setDownloadTimeout(5000);
             // A blank and a quote in the program's directory must not split or
@@ -348,7 +348,7 @@ private:
         // Runs the update to its final outcome.
         Outcome update(const wwwupdate::UpdateValues &v)
         {
-            QSignalSpy done(actions, &ExternalActions::updateFinished);
+            QSignalSpy done(actions, &UpdateActions::updateFinished);
             const Outcome first =
                 actions->OnlineUpdate(v.programUrl, v.programFile, v.updaterPath, v.updaterUrl, v.extra);
             if (first != Outcome::Downloading)
@@ -650,7 +650,7 @@ void WWWUpdateTest::cancelledDownloadLeavesNoFile()
     Run run;
     StartRecorder recorder;
     const auto v = run.values(server.base());
-    QSignalSpy done(run.actions, &ExternalActions::updateFinished);
+    QSignalSpy done(run.actions, &UpdateActions::updateFinished);
 
     QCOMPARE(run.actions->OnlineUpdate(v.programUrl, v.programFile, v.updaterPath, v.updaterUrl, v.extra),
              Outcome::Downloading);
@@ -803,7 +803,7 @@ void WWWUpdateTest::typedNamesAreAskedAboutBeforeTheProgramEnds()
     StartRecorder recorder;
     Publisher publisher;
     Form1 &form = fixture.start();
-    auto *actions = form.findChild<ExternalActions *>();
+    auto *actions = form.findChild<UpdateActions *>();
     int ended = 0;
     actions->endProgram = [&] { ++ended; };
     form.controls().Text1[0]->setPlainText(QStringLiteral("Urlaub"));
@@ -876,7 +876,7 @@ void WWWUpdateTest::clickOnLabelUsesTheConfiguredServer()
     testing::MessageBoxes boxes;
     StartRecorder recorder;
     fixture.start(QString());
-    auto *actions = fixture.form->findChild<ExternalActions *>();
+    auto *actions = fixture.form->findChild<UpdateActions *>();
     int ended = 0;
     actions->endProgram = [&] { ++ended; };
     // A reader that cannot read this file is a fault, not a reason to skip.
