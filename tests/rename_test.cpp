@@ -21,6 +21,16 @@
 using namespace renaming;
 using namespace testing;
 
+namespace {
+// Five pictures renamed by a shift by one and a swap: chain steps and temporary names.
+const QStringList ShiftAndSwapFiles{u"1.jpg"_qs, u"2.jpg"_qs, u"3.jpg"_qs, u"A.jpg"_qs, u"B.jpg"_qs};
+const Edits ShiftAndSwap{{u"1.jpg"_qs, u"2"_qs},
+                         {u"2.jpg"_qs, u"3"_qs},
+                         {u"3.jpg"_qs, u"4"_qs},
+                         {u"A.jpg"_qs, u"B"_qs},
+                         {u"B.jpg"_qs, u"A"_qs}};
+} // namespace
+
 class RenameTest : public QObject {
     Q_OBJECT
 private slots:
@@ -290,18 +300,12 @@ void RenameTest::invalidNameRefusesWholePlan()
 
 void RenameTest::failingRenameRestoresDirectoryAndNamesFile()
 {
-    const QStringList files{u"1.jpg"_qs, u"2.jpg"_qs, u"3.jpg"_qs, u"A.jpg"_qs, u"B.jpg"_qs};
+    const QStringList &files = ShiftAndSwapFiles;
     const PictureDir p(files);
-    // A shift by one and a swap: chain steps and temporary names.
-    const Edits edits{{u"1.jpg"_qs, u"2"_qs},
-                      {u"2.jpg"_qs, u"3"_qs},
-                      {u"3.jpg"_qs, u"4"_qs},
-                      {u"A.jpg"_qs, u"B"_qs},
-                      {u"B.jpg"_qs, u"A"_qs}};
-    const int steps = int(p.plan(edits).steps.size());
+    const int steps = int(p.plan(ShiftAndSwap).steps.size());
     QVERIFY(steps >= 6);
     for (int k = 1; k <= steps; ++k) {
-        const Plan plan = p.plan(edits);
+        const Plan plan = p.plan(ShiftAndSwap);
         RunResult run;
         {
             FailingRename failing(k);
@@ -362,15 +366,10 @@ void RenameTest::journalExistsOnlyWhileRunning()
 
 void RenameTest::killedRunIsRolledBackAtNextStart()
 {
-    const PictureDir p({u"1.jpg"_qs, u"2.jpg"_qs, u"3.jpg"_qs, u"A.jpg"_qs, u"B.jpg"_qs});
-    const Edits edits{{u"1.jpg"_qs, u"2"_qs},
-                      {u"2.jpg"_qs, u"3"_qs},
-                      {u"3.jpg"_qs, u"4"_qs},
-                      {u"A.jpg"_qs, u"B"_qs},
-                      {u"B.jpg"_qs, u"A"_qs}};
-    const int steps = int(p.plan(edits).steps.size());
+    const PictureDir p(ShiftAndSwapFiles);
+    const int steps = int(p.plan(ShiftAndSwap).steps.size());
     for (int k = 1; k < steps; ++k) {
-        runAndKillAfter(p.plan(edits), k);
+        runAndKillAfter(p.plan(ShiftAndSwap), k);
         QVERIFY(p.now() != p.before);
         QCOMPARE(QDir(m_journals->path()).entryList({u"rename-*.json"_qs}, QDir::Files).size(), 1);
 
