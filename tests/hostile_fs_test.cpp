@@ -1,11 +1,12 @@
 // Listing and renaming on directories that other programs change or that hold
 // what Qt cannot name: real directories, raw bytes, many files.
-#include "core/renaming/RenamePlan.h"
-#include "core/renaming/RenameRun.h"
 #include "core/pictures/PictureList.h"
 #include "core/platform/FileNames.h"
 #include "core/platform/Rename.h"
 #include "core/platform/SystemError.h"
+#include "core/renaming/RenamePlan.h"
+#include "core/renaming/RenameRun.h"
+#include "support/RawFiles.h"
 
 #include <QDir>
 #include <QFile>
@@ -15,32 +16,13 @@
 #include <cerrno>
 #include <fcntl.h>
 #include <sys/mount.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 using namespace pages;
 
-namespace {
-bool touchRaw(const QByteArray &path, const QByteArray &content)
-{
-    const int fd = ::open(path.constData(), O_WRONLY | O_CREAT | O_EXCL, 0644);
-    if (fd < 0)
-        return false;
-    const bool ok = ::write(fd, content.constData(), size_t(content.size())) == content.size();
-    ::close(fd);
-    return ok;
-}
-
-QByteArray readRaw(const QByteArray &path)
-{
-    const int fd = ::open(path.constData(), O_RDONLY);
-    if (fd < 0)
-        return "<missing>";
-    char buf[64];
-    const ssize_t n = ::read(fd, buf, sizeof buf);
-    ::close(fd);
-    return QByteArray(buf, n < 0 ? 0 : n);
-}
-} // namespace
+using testing::readRaw;
+using testing::writeRaw;
 
 class HostileFsTest : public QObject {
     Q_OBJECT
@@ -48,6 +30,8 @@ private slots:
     void directoryDeletedWhileShownListsNothing();
     void readOnlyDirectoryIsListed();
     void nonUtf8NameRenamesOnlyItsOwnFile();
+    void existenceAndRemovalReachTheEntryItself_data();
+    void existenceAndRemovalReachTheEntryItself();
     void hundredThousandFilesListInNaturalOrder();
     void fullDiskRefusesRenamingBeforeAnyRename();
 };
@@ -87,8 +71,8 @@ void HostileFsTest::nonUtf8NameRenamesOnlyItsOwnFile()
     // rename must move the first one and leave the second alone.
     QTemporaryDir dir;
     const QByteArray d = QFile::encodeName(dir.path()) + '/';
-    QVERIFY(touchRaw(d + "caf\xE9.jpg", "latin1"));
-    QVERIFY(touchRaw(d + "caf\xEF\xBF\xBD.jpg", "replacement"));
+    QVERIFY(writeRaw(d + "caf\xE9.jpg", "latin1"));
+    QVERIFY(writeRaw(d + "caf\xEF\xBF\xBD.jpg", "replacement"));
     const PictureListing r = listPictures(dir.path());
     QVERIFY(r.ok);
     QCOMPARE(r.names.size(), 2);
@@ -105,6 +89,47 @@ void HostileFsTest::nonUtf8NameRenamesOnlyItsOwnFile()
     QCOMPARE(readRaw(d + "caf\xEF\xBF\xBD.jpg"), QByteArray("replacement"));
     QCOMPARE(readRaw(d + "caf\xE9.jpg"), QByteArray("<missing>"));
     QVERIFY(platform::fileId(dir.path() + QLatin1Char('/') + raw) == std::nullopt);
+}
+
+void HostileFsTest::existenceAndRemovalReachTheEntryItself_data()
+{
+    QTest::addColumn<QByteArray>("name");
+    QTest::addColumn<bool>("followed");    // counts with Links::Followed
+    QTest::addColumn<bool>("notFollowed"); // counts with Links::NotFollowed
+    QTest::addColumn<bool>("removed");     // gone after removeFile
+    QTest::newRow("file") << QByteArray("a.jpg") << true << true << true;
+    QTest::newRow("name that is not UTF-8") << QByteArray("caf\xE9.jpg") << true << true << true;
+    QTest::newRow("link to a file") << QByteArray("link.jpg") << true << true << true;
+    QTest::newRow("link whose target is gone") << QByteArray("dangling.jpg") << false << true << true;
+    QTest::newRow("directory") << QByteArray("folder") << true << true << false;
+    QTest::newRow("nothing") << QByteArray("none.jpg") << false << false << true;
+}
+
+void HostileFsTest::existenceAndRemovalReachTheEntryItself()
+{
+    QFETCH(QByteArray, name);
+    QFETCH(bool, followed);
+    QFETCH(bool, notFollowed);
+    QFETCH(bool, removed);
+    QTemporaryDir dir;
+    const QByteArray d = QFile::encodeName(dir.path()) + '/';
+    QVERIFY(writeRaw(d + "a.jpg", "a"));
+    QVERIFY(writeRaw(d + "target.jpg", "target"));
+    // Qt's own encoding would make the next name this one.
+    QVERIFY(writeRaw(d + "caf\xEF\xBF\xBD.jpg", "replacement"));
+    QVERIFY(writeRaw(d + "caf\xE9.jpg", "latin1"));
+    QCOMPARE(::symlink("target.jpg", (d + "link.jpg").constData()), 0);
+    QCOMPARE(::symlink("gone.jpg", (d + "dangling.jpg").constData()), 0);
+    QCOMPARE(::mkdir((d + "folder").constData(), 0700), 0);
+    const QString path = platform::decodeName(d + name);
+
+    QCOMPARE(platform::pathExists(path, platform::Links::Followed), followed);
+    QCOMPARE(platform::pathExists(path, platform::Links::NotFollowed), notFollowed);
+    platform::removeFile(path);
+    QCOMPARE(platform::pathExists(path, platform::Links::NotFollowed), !removed);
+    // Only the entry itself goes: never a link's target, never the twin name.
+    QCOMPARE(readRaw(d + "target.jpg"), QByteArray("target"));
+    QCOMPARE(readRaw(d + "caf\xEF\xBF\xBD.jpg"), QByteArray("replacement"));
 }
 
 void HostileFsTest::hundredThousandFilesListInNaturalOrder()
@@ -181,7 +206,7 @@ void HostileFsTest::fullDiskRefusesRenamingBeforeAnyRename()
     QList<renaming::NameEdit> edits;
     for (int i = 0; i < 60; ++i) {
         const QString name = QStringLiteral("Urlaub am Meer, Tag %1, Bild %2.jpg").arg(i / 10).arg(i);
-        QVERIFY(touchRaw(QFile::encodeName(d + name), name.toUtf8()));
+        QVERIFY(writeRaw(QFile::encodeName(d + name), name.toUtf8()));
         edits << renaming::NameEdit{renaming::slotLabel(i, name), d + name,
                                     QStringLiteral("2024-07 Sommerferien an der See %1").arg(i)};
     }

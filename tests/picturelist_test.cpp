@@ -1,6 +1,7 @@
 #include "core/pictures/PictureList.h"
 #include "core/platform/FileNames.h"
 #include "support/PermissionOverride.h"
+#include "support/RawFiles.h"
 
 #include <QDir>
 #include <QFile>
@@ -9,11 +10,12 @@
 #include <QtTest>
 
 #include <algorithm>
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 using namespace pages;
+using testing::readRaw;
+using testing::writeRaw;
 
 namespace {
 QStringList utf8(std::initializer_list<const char *> list)
@@ -31,28 +33,6 @@ void touch(const QString &path, const QByteArray &content = "x")
     f.write(content);
 }
 
-// Creates a file whose name is given as raw bytes, bypassing every Qt encoding.
-bool touchRaw(const QByteArray &dir, const QByteArray &name, const QByteArray &content)
-{
-    const QByteArray path = dir + '/' + name;
-    const int fd = ::open(path.constData(), O_WRONLY | O_CREAT | O_EXCL, 0644);
-    if (fd < 0)
-        return false;
-    const bool ok = ::write(fd, content.constData(), size_t(content.size())) == content.size();
-    ::close(fd);
-    return ok;
-}
-
-QByteArray readRaw(const QByteArray &path)
-{
-    const int fd = ::open(path.constData(), O_RDONLY);
-    if (fd < 0)
-        return "<cannot open>";
-    char buf[256];
-    const ssize_t n = ::read(fd, buf, sizeof buf);
-    ::close(fd);
-    return n < 0 ? QByteArray("<cannot read>") : QByteArray(buf, n);
-}
 } // namespace
 
 class PictureListTest : public QObject {
@@ -286,10 +266,10 @@ void PictureListTest::nonUtf8NameMapsBackToItsOwnFile()
     // "caf\xE9.jpg" is Latin-1, not UTF-8; Qt's own decoding would turn it into the
     // name of the second file, which holds a real U+FFFD.
     QTemporaryDir dir;
-    const QByteArray d = QFile::encodeName(dir.path());
-    QVERIFY(touchRaw(d, "caf\xE9.jpg", "latin1"));
-    QVERIFY(touchRaw(d, "caf\xEF\xBF\xBD.jpg", "replacement"));
-    QVERIFY(touchRaw(d, "\xFF\xFE.JPG", "garbage"));
+    const QByteArray d = QFile::encodeName(dir.path()) + '/';
+    QVERIFY(writeRaw(d + "caf\xE9.jpg", "latin1"));
+    QVERIFY(writeRaw(d + "caf\xEF\xBF\xBD.jpg", "replacement"));
+    QVERIFY(writeRaw(d + "\xFF\xFE.JPG", "garbage"));
 
     const PictureListing r = listPictures(dir.path());
     QVERIFY(r.ok);

@@ -1,257 +1,34 @@
-#include "core/renaming/RenamePlan.h"
-#include "core/renaming/RenameRun.h"
-#include "core/platform/Rename.h"
-
 #include "core/platform/FileNames.h"
+#include "core/platform/Rename.h"
 #include "core/platform/SystemCalls.h"
 #include "core/platform/SystemError.h"
+#include "core/renaming/RenamePlan.h"
+#include "core/renaming/RenameRun.h"
+#include "support/RawFiles.h"
+#include "support/RenameScenario.h"
 
 #include <QDir>
-#include <QDirIterator>
 #include <QFile>
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
-#include <QLockFile>
 #include <QMap>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <QtTest>
 
 #include <cerrno>
-#include <csignal>
-#include <dirent.h>
-#include <fcntl.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 using namespace renaming;
+using namespace testing;
 
 namespace {
-
-using Snapshot = QMap<QString, QByteArray>; // file name -> content
-
-Snapshot snapshot(const QString &dir)
-{
-    Snapshot s;
-    const QDir d(dir);
-    for (const QString &name : d.entryList(QDir::Files | QDir::Hidden | QDir::System)) {
-        QFile f(d.filePath(name));
-        if (f.open(QIODevice::ReadOnly))
-            s.insert(name, f.readAll());
-    }
-    return s;
-}
-
-void writeFiles(const QString &dir, const QStringList &names)
-{
-    for (const QString &name : names) {
-        QFile f(QDir(dir).filePath(name));
-        QVERIFY(f.open(QIODevice::WriteOnly));
-        f.write("content of " + name.toUtf8());
-    }
-}
-
-QString base(const QString &name)
-{
-    return name.left(name.size() - 4);
-}
-
-// Plans name edits of all listed files (name -> typed new name) in dir.
-Plan planFor(const QString &dir, const QList<QPair<QString, QString>> &edits)
-{
-    QList<NameEdit> list;
-    for (int i = 0; i < edits.size(); ++i)
-        list << NameEdit{slotLabel(i, edits[i].first), dir + edits[i].first, edits[i].second};
-    return planNameEdits(dir, list);
-}
-
-// Makes the k-th rename (counted from 1) fail while it lives, and optionally
-// also the m-th.
-struct FailingRename {
-    int calls = 0;
-    FailingRename(int k, int m = -1)
-    {
-        platform::setRenameHandler([this, k, m](const QString &from, const QString &to) {
-            ++calls;
-            if (calls == k || calls == m) {
-                platform::RenameResult r;
-                r.status = platform::RenameStatus::Failed;
-                r.error = EACCES;
-                r.reason = QStringLiteral("Keine Berechtigung");
-                return r;
-            }
-            return platform::systemRenameNoReplace(from, to);
-        });
-    }
-    ~FailingRename() { platform::setRenameHandler({}); }
-};
-
-// Imitates a file system that ignores letter case (as on memory cards and other
-// systems) on top of a real directory: a name finds the entry that equals it
-// regardless of case, and a rename onto any such entry, even the file's own, is
-// refused as taken.
-struct CaseBlindFileSystem {
-    static QString entry(const QString &path)
-    {
-        const QFileInfo info(path);
-        const QStringList names = info.dir().entryList(QDir::Files | QDir::Hidden | QDir::System);
-        for (const QString &n : names)
-            if (n.compare(info.fileName(), Qt::CaseInsensitive) == 0)
-                return info.dir().filePath(n);
-        return QString();
-    }
-    CaseBlindFileSystem()
-    {
-        platform::setFileIdHandler([](const QString &path) -> std::optional<platform::FileId> {
-            const QString real = entry(path);
-            return real.isEmpty() ? std::nullopt : platform::systemFileId(real);
-        });
-        platform::setRenameHandler([](const QString &from, const QString &to) {
-            const QString real = entry(from);
-            if (!entry(to).isEmpty()) {
-                platform::RenameResult r;
-                r.status = platform::RenameStatus::TargetExists;
-                r.reason = QStringLiteral("File exists");
-                return r;
-            }
-            return platform::systemRenameNoReplace(real.isEmpty() ? from : real, to);
-        });
-    }
-    ~CaseBlindFileSystem()
-    {
-        platform::setFileIdHandler({});
-        platform::setRenameHandler({});
-    }
-};
-
-bool hasTemporary(const Snapshot &s)
-{
-    for (auto it = s.cbegin(); it != s.cend(); ++it)
-        if (it.key().startsWith(temporaryPrefix()))
-            return true;
-    return false;
-}
-
-// The entries of a directory by their bytes on disk (names that are not UTF-8
-// included) with their content.
-QMap<QByteArray, QByteArray> rawSnapshot(const QByteArray &dir)
-{
-    QMap<QByteArray, QByteArray> s;
-    DIR *d = ::opendir(dir.constData());
-    if (!d)
-        return s;
-    while (const dirent *e = ::readdir(d)) {
-        const QByteArray name(e->d_name);
-        if (name == "." || name == "..")
-            continue;
-        QByteArray content;
-        const int fd = ::open((dir + '/' + name).constData(), O_RDONLY);
-        if (fd >= 0) {
-            char buf[256];
-            ssize_t n;
-            while ((n = ::read(fd, buf, sizeof buf)) > 0)
-                content.append(buf, n);
-            ::close(fd);
-        }
-        s.insert(name, content);
-    }
-    ::closedir(d);
-    return s;
-}
-
-bool writeRaw(const QByteArray &path, const QByteArray &content, mode_t mode = 0644)
-{
-    const int fd = ::open(path.constData(), O_WRONLY | O_CREAT | O_EXCL, mode);
-    if (fd < 0)
-        return false;
-    const bool ok = ::write(fd, content.constData(), size_t(content.size())) == content.size();
-    return ::fchmod(fd, mode) == 0 && ::close(fd) == 0 && ok;
-}
-
-// Replaces some system calls while it lives.
-struct InjectedCalls {
-    explicit InjectedCalls(const std::function<void(platform::SystemCalls &)> &change)
-    {
-        platform::SystemCalls calls = platform::realSystemCalls();
-        change(calls);
-        platform::setSystemCalls(calls);
-    }
-    ~InjectedCalls() { platform::resetSystemCalls(); }
-};
-
-// Every file below dir (hidden ones included), by relative path, with content.
-QMap<QString, QByteArray> treeSnapshot(const QString &dir)
-{
-    QMap<QString, QByteArray> s;
-    QDirIterator it(dir, QDir::Files | QDir::Hidden | QDir::System, QDirIterator::Subdirectories);
-    while (it.hasNext()) {
-        const QString path = it.next();
-        QFile f(path);
-        s.insert(QDir(dir).relativeFilePath(path),
-                 f.open(QIODevice::ReadOnly) ? f.readAll() : "<unreadable>");
-    }
-    return s;
-}
-
-// A journal as an older build wrote it (format 1: full paths as text).
-struct JournalMove {
-    QString from;
-    QString to;
-    QStringList temps;
-    platform::FileId id;
-};
-
-QByteArray journalVersion1(const QList<JournalMove> &moves)
-{
-    QJsonArray list;
-    for (const JournalMove &m : moves) {
-        QJsonObject o;
-        o[u"from"_qs] = m.from;
-        o[u"to"_qs] = m.to;
-        o[u"temps"_qs] = QJsonArray::fromStringList(m.temps);
-        o[u"device"_qs] = QString::number(m.id.device);
-        o[u"inode"_qs] = QString::number(m.id.inode);
-        list.append(o);
-    }
-    return QJsonDocument(QJsonObject{{u"version"_qs, 1}, {u"moves"_qs, list}}).toJson();
-}
-
-QStringList journalsIn(const QString &dir)
-{
-    return QDir(dir).entryList({u"rename-*.json"_qs}, QDir::Files | QDir::System | QDir::Hidden);
-}
-
-// Restores the working directory when it ends.
-struct WorkingDirectory {
-    QString saved = QDir::currentPath();
-    ~WorkingDirectory() { QDir::setCurrent(saved); }
-};
-
-// Sets the file-mode mask while it lives.
-struct Umask {
-    mode_t saved;
-    explicit Umask(mode_t mask) : saved(::umask(mask)) {}
-    ~Umask() { ::umask(saved); }
-};
-
-// Where a journal was set aside: the one other entry beside it whose name
-// begins with the journal's name and a dot.
-QString setAsideOf(const QString &journal)
-{
-    const QFileInfo info(journal);
-    const QStringList found =
-        info.dir().entryList({info.fileName() + u".*"_qs}, QDir::AllEntries | QDir::System | QDir::Hidden);
-    return found.size() == 1 ? info.dir().filePath(found[0]) : QString();
-}
-
-int modeOf(const QString &path)
-{
-    struct stat st;
-    return ::lstat(QFile::encodeName(path).constData(), &st) == 0 ? int(st.st_mode & 07777) : -1;
-}
-
+// Five pictures renamed by a shift by one and a swap: chain steps and temporary names.
+const QStringList ShiftAndSwapFiles{u"1.jpg"_qs, u"2.jpg"_qs, u"3.jpg"_qs, u"A.jpg"_qs, u"B.jpg"_qs};
+const Edits ShiftAndSwap{{u"1.jpg"_qs, u"2"_qs},
+                         {u"2.jpg"_qs, u"3"_qs},
+                         {u"3.jpg"_qs, u"4"_qs},
+                         {u"A.jpg"_qs, u"B"_qs},
+                         {u"B.jpg"_qs, u"A"_qs}};
 } // namespace
 
 class RenameTest : public QObject {
@@ -396,19 +173,15 @@ void RenameTest::unusableNamesAreRefused()
 
 void RenameTest::noReplaceRenameNeverOverwrites()
 {
-    QTemporaryDir dir;
-    writeFiles(dir.path(), {u"a.jpg"_qs, u"b.jpg"_qs});
-    const Snapshot before = snapshot(dir.path());
-    const platform::RenameResult r =
-        platform::renameNoReplace(dir.filePath(u"a.jpg"_qs), dir.filePath(u"b.jpg"_qs));
+    const PictureDir p({u"a.jpg"_qs, u"b.jpg"_qs});
+    const platform::RenameResult r = platform::renameNoReplace(p.d + u"a.jpg"_qs, p.d + u"b.jpg"_qs);
     QCOMPARE(r.status, platform::RenameStatus::TargetExists);
     QVERIFY(!r.reason.isEmpty());
-    QCOMPARE(snapshot(dir.path()), before);
-    const platform::RenameResult missing =
-        platform::renameNoReplace(dir.filePath(u"gone.jpg"_qs), dir.filePath(u"c.jpg"_qs));
+    QCOMPARE(p.now(), p.before);
+    const platform::RenameResult missing = platform::renameNoReplace(p.d + u"gone.jpg"_qs, p.d + u"c.jpg"_qs);
     QCOMPARE(missing.status, platform::RenameStatus::SourceMissing);
-    QVERIFY(platform::renameNoReplace(dir.filePath(u"a.jpg"_qs), dir.filePath(u"c.jpg"_qs)).ok());
-    QCOMPARE(snapshot(dir.path()).value(u"c.jpg"_qs), before.value(u"a.jpg"_qs));
+    QVERIFY(platform::renameNoReplace(p.d + u"a.jpg"_qs, p.d + u"c.jpg"_qs).ok());
+    QCOMPARE(p.now().value(u"c.jpg"_qs), p.before.value(u"a.jpg"_qs));
 }
 
 void RenameTest::plansCarryOutChainsSwapsAndCycles_data()
@@ -438,24 +211,21 @@ void RenameTest::plansCarryOutChainsSwapsAndCycles()
 {
     QFETCH(QStringList, files);
     QFETCH(QStringList, typed);
-    QTemporaryDir dir;
-    const QString d = dir.path() + u'/';
-    writeFiles(d, files);
-    const Snapshot before = snapshot(d);
-    QList<QPair<QString, QString>> edits;
+    const PictureDir p(files);
+    Edits edits;
     for (int i = 0; i < files.size(); ++i)
         edits << qMakePair(files[i], typed[i]);
-    const Plan plan = planFor(d, edits);
+    const Plan plan = p.plan(edits);
     QVERIFY2(plan.ok(), qPrintable(refusalMessage(plan)));
     const RunResult run = runPlan(plan);
     QVERIFY2(run.ok(), qPrintable(failureMessage(plan, run)));
 
     Snapshot expected;
     for (int i = 0; i < files.size(); ++i)
-        expected.insert(fileNameFor(typed[i]), before.value(files[i]));
-    QCOMPARE(snapshot(d), expected);
+        expected.insert(fileNameFor(typed[i]), p.before.value(files[i]));
+    QCOMPARE(p.now(), expected);
     for (int i = 0; i < files.size(); ++i)
-        QCOMPARE(run.current[i], d + fileNameFor(typed[i]));
+        QCOMPARE(run.current[i], p.d + fileNameFor(typed[i]));
 }
 
 void RenameTest::caseOnlyRenamesWorkWhereCaseIsIgnored_data()
@@ -478,36 +248,30 @@ void RenameTest::caseOnlyRenamesWorkWhereCaseIsIgnored()
     QFETCH(QStringList, files);
     QFETCH(QStringList, typed);
     QFETCH(bool, refused);
-    QTemporaryDir dir;
-    const QString d = dir.path() + u'/';
-    writeFiles(d, files);
-    const Snapshot before = snapshot(d);
+    const PictureDir p(files);
     CaseBlindFileSystem caseBlind;
-    QList<QPair<QString, QString>> edits;
+    Edits edits;
     // The last file of the "taken" row stands outside the plan.
     for (int i = 0; i < files.size() - (refused ? 1 : 0); ++i)
         edits << qMakePair(files[i], typed[i]);
-    const Plan plan = planFor(d, edits);
+    const Plan plan = p.plan(edits);
     QCOMPARE(!plan.ok(), refused);
     const RunResult run = runPlan(plan);
-    Snapshot expected = before;
+    Snapshot expected = p.before;
     if (!refused) {
         QVERIFY2(run.ok(), qPrintable(failureMessage(plan, run)));
         expected.clear();
         for (int i = 0; i < files.size(); ++i)
-            expected.insert(fileNameFor(typed[i]), before.value(files[i]));
+            expected.insert(fileNameFor(typed[i]), p.before.value(files[i]));
     }
-    QCOMPARE(snapshot(d), expected);
+    QCOMPARE(p.now(), expected);
 }
 
 void RenameTest::takenTargetRefusesWholePlanAndNamesSlot()
 {
-    QTemporaryDir dir;
-    const QString d = dir.path() + u'/';
     // C.jpg stands for a picture on another page: not part of the plan.
-    writeFiles(d, {u"A.jpg"_qs, u"B.jpg"_qs, u"C.jpg"_qs});
-    const Snapshot before = snapshot(d);
-    const Plan plan = planFor(d, {{u"A.jpg"_qs, u"X"_qs}, {u"B.jpg"_qs, u"C"_qs}});
+    const PictureDir p({u"A.jpg"_qs, u"B.jpg"_qs, u"C.jpg"_qs});
+    const Plan plan = p.plan({{u"A.jpg"_qs, u"X"_qs}, {u"B.jpg"_qs, u"C"_qs}});
     QVERIFY(!plan.ok());
     QCOMPARE(plan.refusals.size(), 1);
     QCOMPARE(plan.refusals[0].request, 1);
@@ -515,52 +279,40 @@ void RenameTest::takenTargetRefusesWholePlanAndNamesSlot()
     const QString message = refusalMessage(plan);
     QVERIFY2(message.contains(u"Bild 2 (B.jpg)"_qs) && message.contains(u"„C.jpg“"_qs), qPrintable(message));
     QCOMPARE(runPlan(plan).status, RunStatus::NotStarted);
-    QCOMPARE(snapshot(d), before);
+    QCOMPARE(p.now(), p.before);
 }
 
 void RenameTest::invalidNameRefusesWholePlan()
 {
-    QTemporaryDir dir;
-    const QString d = dir.path() + u'/';
-    QVERIFY(QDir(d).mkdir(u"sub"_qs));
-    writeFiles(d, {u"A.jpg"_qs, u"B.jpg"_qs, u"C.jpg"_qs});
-    const Snapshot before = snapshot(d);
+    const PictureDir p({u"A.jpg"_qs, u"B.jpg"_qs, u"C.jpg"_qs});
+    QVERIFY(QDir(p.d).mkdir(u"sub"_qs));
     const Plan plan =
-        planFor(d, {{u"A.jpg"_qs, u"Neu"_qs}, {u"B.jpg"_qs, u"sub/B"_qs}, {u"C.jpg"_qs, QString()}});
+        p.plan({{u"A.jpg"_qs, u"Neu"_qs}, {u"B.jpg"_qs, u"sub/B"_qs}, {u"C.jpg"_qs, QString()}});
     QCOMPARE(plan.refusals.size(), 2);
     const QString message = refusalMessage(plan);
     QVERIFY2(message.contains(u"Bild 2 (B.jpg)"_qs) && message.contains(u"Bild 3 (C.jpg)"_qs) &&
                  !message.contains(u"Bild 1"_qs),
              qPrintable(message));
     runPlan(plan);
-    QCOMPARE(snapshot(d), before);
-    QVERIFY(QDir(d + u"sub"_qs).isEmpty());
+    QCOMPARE(p.now(), p.before);
+    QVERIFY(QDir(p.d + u"sub"_qs).isEmpty());
 }
 
 void RenameTest::failingRenameRestoresDirectoryAndNamesFile()
 {
-    QTemporaryDir dir;
-    const QString d = dir.path() + u'/';
-    const QStringList files{u"1.jpg"_qs, u"2.jpg"_qs, u"3.jpg"_qs, u"A.jpg"_qs, u"B.jpg"_qs};
-    writeFiles(d, files);
-    const Snapshot before = snapshot(d);
-    // A shift by one and a swap: chain steps and temporary names.
-    const QList<QPair<QString, QString>> edits{{u"1.jpg"_qs, u"2"_qs},
-                                               {u"2.jpg"_qs, u"3"_qs},
-                                               {u"3.jpg"_qs, u"4"_qs},
-                                               {u"A.jpg"_qs, u"B"_qs},
-                                               {u"B.jpg"_qs, u"A"_qs}};
-    const int steps = int(planFor(d, edits).steps.size());
+    const QStringList &files = ShiftAndSwapFiles;
+    const PictureDir p(files);
+    const int steps = int(p.plan(ShiftAndSwap).steps.size());
     QVERIFY(steps >= 6);
     for (int k = 1; k <= steps; ++k) {
-        const Plan plan = planFor(d, edits);
+        const Plan plan = p.plan(ShiftAndSwap);
         RunResult run;
         {
             FailingRename failing(k);
             run = runPlan(plan);
         }
         QCOMPARE(run.status, RunStatus::RolledBack);
-        QCOMPARE(snapshot(d), before);
+        QCOMPARE(p.now(), p.before);
         const QString message = failureMessage(plan, run);
         QVERIFY2(message.contains(u"„"_qs + QFileInfo(plan.requests[run.failed.request].from).fileName() +
                                   u"“"_qs) &&
@@ -568,18 +320,15 @@ void RenameTest::failingRenameRestoresDirectoryAndNamesFile()
                      message.contains(plan.requests[run.failed.request].label),
                  qPrintable(message));
         for (int i = 0; i < files.size(); ++i)
-            QCOMPARE(run.current[i], d + files[i]);
+            QCOMPARE(run.current[i], p.d + files[i]);
         QVERIFY(QDir(m_journals->path()).isEmpty());
     }
 }
 
 void RenameTest::failedRollbackLeavesEveryFileVisible()
 {
-    QTemporaryDir dir;
-    const QString d = dir.path() + u'/';
-    writeFiles(d, {u"A.jpg"_qs, u"B.jpg"_qs, u"C.jpg"_qs});
-    const Snapshot before = snapshot(d);
-    const Plan plan = planFor(d, {{u"A.jpg"_qs, u"B"_qs}, {u"B.jpg"_qs, u"C"_qs}, {u"C.jpg"_qs, u"A"_qs}});
+    const PictureDir p({u"A.jpg"_qs, u"B.jpg"_qs, u"C.jpg"_qs});
+    const Plan plan = p.plan({{u"A.jpg"_qs, u"B"_qs}, {u"B.jpg"_qs, u"C"_qs}, {u"C.jpg"_qs, u"A"_qs}});
     QCOMPARE(plan.steps.size(), 4); // park one, two chain steps, unpark
     RunResult run;
     {
@@ -588,23 +337,21 @@ void RenameTest::failedRollbackLeavesEveryFileVisible()
         run = runPlan(plan);
     }
     QCOMPARE(run.status, RunStatus::Incomplete);
-    const Snapshot after = snapshot(d);
+    const Snapshot after = p.now();
     QVERIFY(!hasTemporary(after));
     QCOMPARE(QSet<QByteArray>(after.cbegin(), after.cend()),
-             QSet<QByteArray>(before.cbegin(), before.cend()));
+             QSet<QByteArray>(p.before.cbegin(), p.before.cend()));
     // What the run reports is what the disk holds.
     for (int i = 0; i < 3; ++i)
         QCOMPARE(after.value(QFileInfo(run.current[i]).fileName()),
-                 before.value(QFileInfo(plan.requests[i].from).fileName()));
+                 p.before.value(QFileInfo(plan.requests[i].from).fileName()));
     QVERIFY(failureMessage(plan, run).contains(u"heißt jetzt"_qs));
 }
 
 void RenameTest::journalExistsOnlyWhileRunning()
 {
-    QTemporaryDir dir;
-    const QString d = dir.path() + u'/';
-    writeFiles(d, {u"A.jpg"_qs, u"B.jpg"_qs});
-    const Plan plan = planFor(d, {{u"A.jpg"_qs, u"B"_qs}, {u"B.jpg"_qs, u"A"_qs}});
+    const PictureDir p({u"A.jpg"_qs, u"B.jpg"_qs});
+    const Plan plan = p.plan({{u"A.jpg"_qs, u"B"_qs}, {u"B.jpg"_qs, u"A"_qs}});
     QStringList seen;
     platform::setRenameHandler([&](const QString &from, const QString &to) {
         seen << QDir(m_journals->path()).entryList({u"rename-*.json"_qs}, QDir::Files);
@@ -617,83 +364,45 @@ void RenameTest::journalExistsOnlyWhileRunning()
     QVERIFY(QDir(m_journals->path()).isEmpty());
 }
 
-namespace {
-
-// Runs the plan in a child process that is killed right after its k-th rename,
-// as a crash or a kill would leave it.
-void runAndKillAfter(const Plan &plan, int k)
-{
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-        int calls = 0;
-        platform::setRenameHandler([&calls, k](const QString &from, const QString &to) {
-            const platform::RenameResult r = platform::systemRenameNoReplace(from, to);
-            if (++calls == k)
-                ::kill(::getpid(), SIGKILL);
-            return r;
-        });
-        runPlan(plan);
-        ::_exit(0);
-    }
-    QVERIFY(pid > 0);
-    int status = 0;
-    QCOMPARE(::waitpid(pid, &status, 0), pid);
-    QVERIFY(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL);
-}
-
-} // namespace
-
 void RenameTest::killedRunIsRolledBackAtNextStart()
 {
-    QTemporaryDir dir;
-    const QString d = dir.path() + u'/';
-    writeFiles(d, {u"1.jpg"_qs, u"2.jpg"_qs, u"3.jpg"_qs, u"A.jpg"_qs, u"B.jpg"_qs});
-    const Snapshot before = snapshot(d);
-    const QList<QPair<QString, QString>> edits{{u"1.jpg"_qs, u"2"_qs},
-                                               {u"2.jpg"_qs, u"3"_qs},
-                                               {u"3.jpg"_qs, u"4"_qs},
-                                               {u"A.jpg"_qs, u"B"_qs},
-                                               {u"B.jpg"_qs, u"A"_qs}};
-    const int steps = int(planFor(d, edits).steps.size());
+    const PictureDir p(ShiftAndSwapFiles);
+    const int steps = int(p.plan(ShiftAndSwap).steps.size());
     for (int k = 1; k < steps; ++k) {
-        runAndKillAfter(planFor(d, edits), k);
-        QVERIFY(snapshot(d) != before);
+        runAndKillAfter(p.plan(ShiftAndSwap), k);
+        QVERIFY(p.now() != p.before);
         QCOMPARE(QDir(m_journals->path()).entryList({u"rename-*.json"_qs}, QDir::Files).size(), 1);
 
         const QList<Recovery> recovered = recoverJournals();
         QCOMPARE(recovered.size(), 1);
         QVERIFY2(recovered[0].problems.isEmpty(), qPrintable(recovered[0].problems.join(u'\n')));
-        QCOMPARE(recovered[0].directory, d);
+        QCOMPARE(recovered[0].directory, p.d);
         QVERIFY(recovered[0].restored > 0);
-        QCOMPARE(snapshot(d), before);
+        QCOMPARE(p.now(), p.before);
         QVERIFY(QDir(m_journals->path()).isEmpty());
         const QString message = recoveryMessage(recovered);
-        QVERIFY2(message.contains(d) && message.contains(u"rückgängig"_qs), qPrintable(message));
+        QVERIFY2(message.contains(p.d) && message.contains(u"rückgängig"_qs), qPrintable(message));
     }
     QVERIFY(recoverJournals().isEmpty());
 }
 
 void RenameTest::killedRunAfterLastRenameKeepsNewNames()
 {
-    QTemporaryDir dir;
-    const QString d = dir.path() + u'/';
-    writeFiles(d, {u"A.jpg"_qs, u"B.jpg"_qs});
-    const Plan plan = planFor(d, {{u"A.jpg"_qs, u"B"_qs}, {u"B.jpg"_qs, u"A"_qs}});
+    const PictureDir p({u"A.jpg"_qs, u"B.jpg"_qs});
+    const Plan plan = p.plan({{u"A.jpg"_qs, u"B"_qs}, {u"B.jpg"_qs, u"A"_qs}});
     runAndKillAfter(plan, int(plan.steps.size()));
-    const Snapshot renamed = snapshot(d);
+    const Snapshot renamed = p.now();
     const QList<Recovery> recovered = recoverJournals();
     QCOMPARE(recovered.size(), 1);
     QVERIFY(recovered[0].completed);
-    QCOMPARE(snapshot(d), renamed);
+    QCOMPARE(p.now(), renamed);
     QVERIFY(QDir(m_journals->path()).isEmpty());
 }
 
 void RenameTest::journalOfRunningProgramIsLeftAlone()
 {
-    QTemporaryDir dir;
-    const QString d = dir.path() + u'/';
-    writeFiles(d, {u"A.jpg"_qs, u"B.jpg"_qs});
-    const Plan plan = planFor(d, {{u"A.jpg"_qs, u"B"_qs}, {u"B.jpg"_qs, u"A"_qs}});
+    const PictureDir p({u"A.jpg"_qs, u"B.jpg"_qs});
+    const Plan plan = p.plan({{u"A.jpg"_qs, u"B"_qs}, {u"B.jpg"_qs, u"A"_qs}});
     // While the first rename runs, another start looks for journals.
     QList<Recovery> seenMeanwhile{Recovery{}};
     platform::setRenameHandler([&](const QString &from, const QString &to) {
@@ -704,7 +413,7 @@ void RenameTest::journalOfRunningProgramIsLeftAlone()
     QVERIFY(runPlan(plan).ok());
     platform::setRenameHandler({});
     QVERIFY(seenMeanwhile.isEmpty());
-    QCOMPARE(snapshot(d).value(u"A.jpg"_qs), QByteArray("content of B.jpg"));
+    QCOMPARE(p.now().value(u"A.jpg"_qs), QByteArray("content of B.jpg"));
 }
 
 void RenameTest::unreadableJournalIsSetAside()
@@ -782,7 +491,7 @@ void RenameTest::randomPagesNeverLoseOrDuplicateFiles()
         const int pageSize = 1 + rng.bounded(int(pictures.size()));
         const QStringList page = pictures.mid(0, pageSize);
 
-        QList<QPair<QString, QString>> edits;
+        Edits edits;
         const int mode = rng.bounded(4);
         for (int i = 0; i < page.size(); ++i) {
             const QString old = base(page[i]);
@@ -978,7 +687,7 @@ void RenameTest::nonUtf8NamesAreRecoveredExactly()
     const auto before = rawSnapshot(raw);
     const QString d = platform::decodeName(raw) + u'/';
     // A cycle: every file takes the next one's name.
-    QList<QPair<QString, QString>> edits;
+    Edits edits;
     for (int i = 0; i < files.size(); ++i) {
         const QString next = platform::decodeName(files[(i + 1) % files.size()]);
         edits << qMakePair(platform::decodeName(files[i]), base(next));
@@ -998,21 +707,18 @@ void RenameTest::nonUtf8NamesAreRecoveredExactly()
 
 void RenameTest::recoveryCountsOnlyFilesPutBack()
 {
-    QTemporaryDir dir;
-    const QString d = dir.path() + u'/';
     QStringList files;
-    QList<QPair<QString, QString>> edits;
+    Edits edits;
     for (int i = 0; i < 12; ++i) {
         files << QStringLiteral("P%1.jpg").arg(i);
         edits << qMakePair(files.last(), QStringLiteral("Q%1").arg(i));
     }
-    writeFiles(d, files);
-    const Snapshot before = snapshot(d);
-    runAndKillAfter(planFor(d, edits), 5);
+    const PictureDir p(files);
+    runAndKillAfter(p.plan(edits), 5);
     const QList<Recovery> recovered = recoverJournals();
     QCOMPARE(recovered.size(), 1);
     QCOMPARE(recovered[0].restored, 5);
-    QCOMPARE(snapshot(d), before);
+    QCOMPARE(p.now(), p.before);
     const QString message = recoveryMessage(recovered);
     QVERIFY2(message.contains(u"5 Datei(en)"_qs), qPrintable(message));
 }
@@ -1158,10 +864,8 @@ void RenameTest::noReplaceFallbacksNeverOverwrite()
     QFETCH(int, unlinkError);
     QFETCH(bool, taken);
     QFETCH(int, status);
-    QTemporaryDir dir;
-    writeFiles(dir.path(), taken ? QStringList{u"a.jpg"_qs, u"b.jpg"_qs} : QStringList{u"a.jpg"_qs});
-    const Snapshot before = snapshot(dir.path());
-    const QByteArray source = QFile::encodeName(dir.filePath(u"a.jpg"_qs));
+    const PictureDir p(taken ? QStringList{u"a.jpg"_qs, u"b.jpg"_qs} : QStringList{u"a.jpg"_qs});
+    const QByteArray source = QFile::encodeName(p.d + u"a.jpg"_qs);
     int flagCalls = 0, linkCalls = 0, plainRenames = 0;
     platform::RenameResult r;
     {
@@ -1190,7 +894,7 @@ void RenameTest::noReplaceFallbacksNeverOverwrite()
                 return std::rename(from, to);
             };
         });
-        r = platform::renameNoReplace(dir.filePath(u"a.jpg"_qs), dir.filePath(u"b.jpg"_qs));
+        r = platform::renameNoReplace(p.d + u"a.jpg"_qs, p.d + u"b.jpg"_qs);
     }
     QCOMPARE(int(r.status), status);
     // Each fallback was really taken.
@@ -1198,10 +902,10 @@ void RenameTest::noReplaceFallbacksNeverOverwrite()
     QCOMPARE(linkCalls, 1);
     QCOMPARE(plainRenames, linkError && !taken ? 1 : 0);
     if (r.ok()) {
-        QCOMPARE(snapshot(dir.path()), Snapshot({{u"b.jpg"_qs, before.value(u"a.jpg"_qs)}}));
+        QCOMPARE(p.now(), Snapshot({{u"b.jpg"_qs, p.before.value(u"a.jpg"_qs)}}));
     } else {
         // Byte for byte as before: the taken picture is not overwritten.
-        QCOMPARE(snapshot(dir.path()), before);
+        QCOMPARE(p.now(), p.before);
         QCOMPARE(r.reason, platform::errorText(taken ? EEXIST : unlinkError));
     }
 }
@@ -1222,11 +926,8 @@ void RenameTest::journalWriteFailureRefusesSave()
 {
     QFETCH(int, fault);
     QFETCH(QString, reason);
-    QTemporaryDir dir;
-    const QString d = dir.path() + u'/';
-    writeFiles(d, {u"A.jpg"_qs, u"B.jpg"_qs, u"C.jpg"_qs});
-    const Snapshot before = snapshot(d);
-    const Plan plan = planFor(d, {{u"A.jpg"_qs, u"B"_qs}, {u"B.jpg"_qs, u"C"_qs}, {u"C.jpg"_qs, u"D"_qs}});
+    const PictureDir p({u"A.jpg"_qs, u"B.jpg"_qs, u"C.jpg"_qs});
+    const Plan plan = p.plan({{u"A.jpg"_qs, u"B"_qs}, {u"B.jpg"_qs, u"C"_qs}, {u"C.jpg"_qs, u"D"_qs}});
     QVERIFY(plan.ok());
     int renames = 0;
     platform::setRenameHandler([&renames](const QString &from, const QString &to) {
@@ -1272,7 +973,7 @@ void RenameTest::journalWriteFailureRefusesSave()
     }
     QCOMPARE(run.status, RunStatus::NotStarted);
     QCOMPARE(renames, 0);
-    QCOMPARE(snapshot(d), before);
+    QCOMPARE(p.now(), p.before);
     const QString message = failureMessage(plan, run);
     QVERIFY2(message.contains(reason) && message.contains(u"keine Datei wurde umbenannt"_qs),
              qPrintable(message));
@@ -1293,9 +994,7 @@ void RenameTest::journalFilesArePrivateWhateverTheUmask_data()
 void RenameTest::journalFilesArePrivateWhateverTheUmask()
 {
     QFETCH(int, mask);
-    QTemporaryDir dir;
-    const QString d = dir.path() + u'/';
-    writeFiles(d, {u"A.jpg"_qs, u"B.jpg"_qs});
+    const PictureDir p({u"A.jpg"_qs, u"B.jpg"_qs});
     const QString journals = m_journals->path() + u"/neu/protokolle"_qs;
     setJournalDirectory(journals);
     const Umask open{mode_t(mask)};
@@ -1313,7 +1012,7 @@ void RenameTest::journalFilesArePrivateWhateverTheUmask()
         }
         return platform::systemRenameNoReplace(from, to);
     });
-    const Plan plan = planFor(d, {{u"A.jpg"_qs, u"B"_qs}, {u"B.jpg"_qs, u"A"_qs}});
+    const Plan plan = p.plan({{u"A.jpg"_qs, u"B"_qs}, {u"B.jpg"_qs, u"A"_qs}});
     QVERIFY(runPlan(plan).ok());
     QCOMPARE(dirMode, 0700);
     QCOMPARE(journalMode, 0600);
@@ -1340,10 +1039,7 @@ void RenameTest::sharedJournalDirectoryIsClosedOrRefused()
     QFETCH(int, mode);
     QFETCH(bool, otherOwner);
     QFETCH(bool, link);
-    QTemporaryDir dir;
-    const QString d = dir.path() + u'/';
-    writeFiles(d, {u"A.jpg"_qs, u"B.jpg"_qs});
-    const Snapshot before = snapshot(d);
+    const PictureDir p({u"A.jpg"_qs, u"B.jpg"_qs});
     const QByteArray journals = QFile::encodeName(m_journals->path());
     QCOMPARE(::chmod(journals.constData(), mode_t(mode)), 0);
     if (otherOwner)
@@ -1356,7 +1052,7 @@ void RenameTest::sharedJournalDirectoryIsClosedOrRefused()
     }
     const bool refused = otherOwner || link;
 
-    const Plan plan = planFor(d, {{u"A.jpg"_qs, u"B"_qs}, {u"B.jpg"_qs, u"A"_qs}});
+    const Plan plan = p.plan({{u"A.jpg"_qs, u"B"_qs}, {u"B.jpg"_qs, u"A"_qs}});
     const RunResult run = runPlan(plan);
     QVERIFY(QDir(m_journals->path()).isEmpty());
     struct stat st;
@@ -1367,7 +1063,7 @@ void RenameTest::sharedJournalDirectoryIsClosedOrRefused()
         return;
     }
     QCOMPARE(run.status, RunStatus::NotStarted);
-    QCOMPARE(snapshot(d), before);
+    QCOMPARE(p.now(), p.before);
     QCOMPARE(int(st.st_mode & 07777), mode);
     const QString message = failureMessage(plan, run);
     QVERIFY2(message.contains(u"keine Datei wurde umbenannt"_qs), qPrintable(message));

@@ -15,27 +15,7 @@
 #include <cstdio>
 #include <cstdlib>
 
-namespace {
-
-struct Start {
-    QString program;
-    QStringList args;
-};
-
-class StartRecorder {
-public:
-    StartRecorder()
-    {
-        platform::setStartHandler([this](const QString &p, const QStringList &a) {
-            starts << Start{p, a};
-            return true;
-        });
-    }
-    ~StartRecorder() { platform::setStartHandler({}); }
-    QList<Start> starts;
-};
-
-} // namespace
+using testing::StartRecorder;
 
 class ViewerTest : public QObject {
     Q_OBJECT

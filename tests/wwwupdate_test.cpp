@@ -1,14 +1,11 @@
 #include "core/settings/Ini.h"
-#include "ui/window/Widgets.h"
-#include "ui/external/ExternalActions.h"
 #include "core/update/UpdateManifest.h"
 #include "core/update/UpdaterFetch.h"
 #include "core/update/WWWUpdate.h"
-#include "core/pages/PageModel.h"
-#include "core/platform/Process.h"
-#include "support/TestSupport.h"
+#include "support/RawFiles.h"
+#include "support/UpdateScenario.h"
+#include "ui/window/Widgets.h"
 
-#include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -33,229 +30,13 @@ extern "C" const char *__asan_default_options()
 }
 #endif
 
-using Outcome = ExternalActions::UpdateOutcome;
+using namespace testing;
+using Outcome = UpdateScenario::Outcome;
 Q_DECLARE_METATYPE(wwwupdate::AddressCheck)
 Q_DECLARE_METATYPE(wwwupdate::DownloadStatus)
 Q_DECLARE_METATYPE(wwwupdate::ManifestStatus)
 
 namespace {
-
-// A small HTTP/1.1 server on 127.0.0.1 that answers each path as told, by hand,
-// so that tests can also misbehave in ways a real server library would not.
-class TinyServer : public QObject {
-public:
-    struct Route {
-        QByteArray status = "200 OK";
-        QByteArray body;
-        qint64 claimedLength = -1; // Content-Length sent; -1: the body's real size; Unannounced: none
-        QByteArray extraHeaders;   // complete lines, each ending in \r\n
-        bool stall = false;        // never finish: no answer at all, or the body and no more
-    };
-
-    // No Content-Length: the body ends where the server closes the connection.
-    static constexpr qint64 Unannounced = -2;
-
-    TinyServer()
-    {
-        m_server.listen(QHostAddress::LocalHost);
-        connect(&m_server, &QTcpServer::newConnection, this, [this] {
-            while (QTcpSocket *socket = m_server.nextPendingConnection()) {
-                socket->setParent(this);
-                connect(socket, &QTcpSocket::readyRead, this, [this, socket] { serve(socket); });
-            }
-        });
-    }
-
-    QString base() const { return QStringLiteral("http://127.0.0.1:%1").arg(m_server.serverPort()); }
-    void route(const QByteArray &path, const Route &r) { m_routes.insert(path, r); }
-    const QList<QByteArray> &requested() const { return m_requested; }
-
-private:
-    void serve(QTcpSocket *socket)
-    {
-        QByteArray &buffer = m_buffers[socket];
-        buffer += socket->readAll();
-        if (!buffer.contains("\r\n\r\n"))
-            return;
-        const QByteArray path = buffer.split(' ').value(1);
-        buffer.clear();
-        m_requested << path;
-        const Route r = m_routes.value(path, Route{"404 Not Found", "no such file", -1, {}, false});
-        if (r.stall && r.body.isEmpty())
-            return;
-        const qint64 length = r.claimedLength >= 0 ? r.claimedLength : r.body.size();
-        const QByteArray lengthLine = r.claimedLength == Unannounced
-                                          ? QByteArray()
-                                          : "Content-Length: " + QByteArray::number(length) + "\r\n";
-        socket->write("HTTP/1.1 " + r.status + "\r\n" + lengthLine + "Connection: close\r\n" +
-                      r.extraHeaders + "\r\n" + r.body);
-        if (!r.stall)
-            socket->disconnectFromHost();
-    }
-
-    QTcpServer m_server;
-    QHash<QByteArray, Route> m_routes;
-    QHash<QTcpSocket *, QByteArray> m_buffers;
-    QList<QByteArray> m_requested;
-};
-
-// The updater the server hands out: writes its arguments, one a line, beside itself.
-const QByteArray UpdaterScript = "#!/bin/sh\n"
-                                 "out=\"$(dirname \"$0\")/args.txt\"\n"
-                                 ": > \"$out\"\n"
-                                 "for a in \"$@\"; do printf '%s\\n' \"$a\" >> \"$out\"; done\n";
-
-struct Start {
-    QString program;
-    QStringList args;
-    QByteArray content; // the program file's bytes at the moment of the start
-};
-
-QByteArray contentOf(const QString &path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
-// Records every program start instead of starting it.
-class StartRecorder {
-public:
-    explicit StartRecorder(bool succeed = true)
-    {
-        platform::setStartHandler([this, succeed](const QString &p, const QStringList &a) {
-            starts << Start{p, a, contentOf(p)};
-            return succeed;
-        });
-    }
-    ~StartRecorder() { platform::setStartHandler({}); }
-    QList<Start> starts;
-};
-
-QStringList filesIn(const QString &dir)
-{
-    return QDir(dir).entryList(QDir::Files | QDir::Hidden | QDir::System);
-}
-
-void writeFile(const QString &path, const QByteArray &content)
-{
-    QFile f(path);
-    QVERIFY2(f.open(QIODevice::WriteOnly | QIODevice::Truncate), qPrintable(path));
-    QCOMPARE(f.write(content), content.size());
-}
-
-int modeOf(const QString &path)
-{
-    struct stat st;
-    return ::stat(QFile::encodeName(path).constData(), &st) == 0 ? int(st.st_mode & 07777) : -1;
-}
-
-// The stored pair after a successful fetch, in the order entryList gives.
-QStringList storedPair()
-{
-    return {wwwupdate::UpdaterFileName, wwwupdate::ManifestFileName};
-}
-
-// A version above any this program will reach, and below or at the running one.
-const QString Newer = QStringLiteral("99.0");
-const QString Running = QStringLiteral(NAMORA_VERSION);
-const QString Older = QStringLiteral("0.9");
-
-// A publisher with its own key pair; while it lives the program checks updates
-// with its public key.
-class Publisher {
-public:
-    // Someone else's key pair is made with Trusted::No: the program does not know it.
-    enum class Trusted { Yes, No };
-    explicit Publisher(Trusted trusted = Trusted::Yes) : key(wwwupdate::makeSigningKey()), m_trusted(trusted)
-    {
-        if (m_trusted == Trusted::Yes)
-            wwwupdate::setUpdatePublicKey(key.publicKey);
-    }
-    ~Publisher()
-    {
-        if (m_trusted == Trusted::Yes)
-            wwwupdate::resetUpdatePublicKey();
-    }
-
-    static wwwupdate::FileFacts facts(const QByteArray &content)
-    {
-        return {content.size(), QCryptographicHash::hash(content, QCryptographicHash::Sha256)};
-    }
-    QByteArray manifest(const QByteArray &updater, const QString &version = Newer) const
-    {
-        wwwupdate::Manifest m;
-        m.version = version;
-        m.updater = facts(updater);
-        m.program = facts("the new program");
-        return wwwupdate::signManifest(m, key.seed);
-    }
-    // The server offers updater as the release version.
-    void serve(TinyServer &server, const QByteArray &updater, const QString &version = Newer) const
-    {
-        server.route("/Update.manifest", {"200 OK", manifest(updater, version), -1, {}, false});
-        server.route("/Update.exe", {"200 OK", updater, -1, {}, false});
-    }
-    // The program's directory holds updater with its manifest.
-    void store(const QString &updaterPath, const QByteArray &updater, const QString &version = Newer) const
-    {
-        writeFile(updaterPath, updater);
-        writeFile(wwwupdate::manifestPathFor(updaterPath), manifest(updater, version));
-    }
-
-    wwwupdate::SigningKey key;
-
-private:
-    Trusted m_trusted;
-};
-
-// A server that answers every request with a body of the given size, produced as
-// it is sent and never held: at most about a megabyte waits in its socket.
-class FloodServer : public QObject {
-public:
-    FloodServer(qint64 size, bool announce) : m_size(size), m_announce(announce), m_chunk(256 * 1024, 'z')
-    {
-        m_server.listen(QHostAddress::LocalHost);
-        connect(&m_server, &QTcpServer::newConnection, this, [this] {
-            while (QTcpSocket *socket = m_server.nextPendingConnection()) {
-                socket->setParent(this);
-                connect(socket, &QTcpSocket::readyRead, this, [this, socket] {
-                    if (!socket->readAll().contains("\r\n\r\n") || m_socket)
-                        return;
-                    m_socket = socket;
-                    QByteArray head = "HTTP/1.1 200 OK\r\nConnection: close\r\n";
-                    if (m_announce)
-                        head += "Content-Length: " + QByteArray::number(m_size) + "\r\n";
-                    socket->write(head + "\r\n");
-                    pump();
-                });
-                connect(socket, &QTcpSocket::bytesWritten, this, [this] { pump(); });
-            }
-        });
-    }
-    QString base() const { return QStringLiteral("http://127.0.0.1:%1").arg(m_server.serverPort()); }
-    qint64 sent() const { return m_sent; }
-
-private:
-    void pump()
-    {
-        if (!m_socket || m_socket->state() != QAbstractSocket::ConnectedState)
-            return;
-        while (m_sent < m_size && m_socket->bytesToWrite() < 1024 * 1024) {
-            const qint64 n = qMin<qint64>(m_chunk.size(), m_size - m_sent);
-            m_socket->write(m_chunk.constData(), n);
-            m_sent += n;
-        }
-        if (m_sent == m_size)
-            m_socket->disconnectFromHost();
-    }
-
-    QTcpServer m_server;
-    qint64 m_size;
-    bool m_announce;
-    QByteArray m_chunk;
-    QTcpSocket *m_socket = nullptr;
-    qint64 m_sent = 0;
-};
 
 // A figure of /proc/self/status in bytes ("VmRSS", "VmHWM").
 qint64 memoryFigure(const char *name)
@@ -321,43 +102,6 @@ private slots:
     void unexpectedBytesAreNeverPutInPlace();
     void storedFilesAreOwnerOnlyWhateverTheUmask();
     void tricklingServerMeetsTheDeadline();
-
-private:
-    struct Run {
-        testing::FormFixture fixture;
-        testing::MessageBoxes boxes;
-        ExternalActions *actions = nullptr;
-        int ended = 0;
-        QString programDir;
-
-        Run()
-        {
-            fixture.start(QString());
-            actions = fixture.form->findChild<ExternalActions *>();
-            actions->endProgram = [this] { ++ended; };
-            actions->setDownloadTimeout(5000);
-            // A blank and a quote in the program's directory must not split or
-            // break the updater's path.
-            programDir = fixture.programDir.path() + QStringLiteral("/my 'prog' dir");
-            QDir().mkpath(programDir);
-        }
-        wwwupdate::UpdateValues values(const QString &server) const
-        {
-            return wwwupdate::updateValues(server, programDir, QStringLiteral("namora"));
-        }
-        // Runs the update to its final outcome.
-        Outcome update(const wwwupdate::UpdateValues &v)
-        {
-            QSignalSpy done(actions, &ExternalActions::updateFinished);
-            const Outcome first =
-                actions->OnlineUpdate(v.programUrl, v.programFile, v.updaterPath, v.updaterUrl, v.extra);
-            if (first != Outcome::Downloading)
-                return first;
-            if (!done.wait(15000))
-                return Outcome::Busy;
-            return done.first().first().value<Outcome>();
-        }
-    };
 };
 
 void WWWUpdateTest::joinPath_data()
@@ -462,7 +206,7 @@ void WWWUpdateTest::serverAddressWithTrailingSlashGivesNoDoubleSlash()
 void WWWUpdateTest::downloadIntoDirectoryUsesTheAddressFileName()
 {
     TinyServer server;
-    server.route("/files/tool.bin", {"200 OK", "payload", -1, {}, false});
+    server.route("/files/tool.bin", {"200 OK", "payload"});
     QTemporaryDir dir;
     wwwupdate::URLDownload download;
     QSignalSpy done(&download, &wwwupdate::URLDownload::finished);
@@ -519,13 +263,13 @@ void WWWUpdateTest::downloadNamesWhyItFailed()
     QFETCH(wwwupdate::DownloadStatus, expected);
     TinyServer server;
     TinyServer other;
-    other.route("/real", {"200 OK", "real", -1, {}, false});
+    other.route("/real", {"200 OK", "real"});
     headers.replace("{other}", QByteArray::number(QUrl(other.base()).port()));
     server.route("/U", {status, body, claimed, headers, stall});
-    server.route("/real", {"200 OK", "real", -1, {}, false});
+    server.route("/real", {"200 OK", "real"});
     for (int i = 1; i <= 20; ++i)
         server.route("/c" + QByteArray::number(i),
-                     {"302 Found", {}, -1, "Location: /c" + QByteArray::number(i + 1) + "\r\n", false});
+                     {"302 Found", {}, -1, "Location: /c" + QByteArray::number(i + 1) + "\r\n"});
     QTemporaryDir dir;
     wwwupdate::URLDownload download;
     download.setTimeout(300);
@@ -541,35 +285,31 @@ void WWWUpdateTest::downloadNamesWhyItFailed()
 
 void WWWUpdateTest::missingUpdaterIsFetchedMadeExecutableAndStarted()
 {
-    TinyServer server;
+    UpdateScenario s;
     // Large enough to arrive in several pieces.
     const QByteArray body = UpdaterScript + "#" + QByteArray(300000, 'x') + "\n";
-    Publisher publisher;
-    publisher.serve(server, body);
-    Run run;
-    StartRecorder recorder;
-    const auto v = run.values(server.base());
+    s.publisher.serve(*s.server, body);
 
-    QCOMPARE(run.update(v), Outcome::Started);
-    QCOMPARE(run.ended, 1);
-    QVERIFY(run.boxes.shown().isEmpty());
-    QCOMPARE(filesIn(run.programDir), storedPair());
-    QCOMPARE(contentOf(v.updaterPath), body);
-    QCOMPARE(contentOf(wwwupdate::manifestPathFor(v.updaterPath)), publisher.manifest(body));
-    QVERIFY(QFileInfo(v.updaterPath).isExecutable());
-    QVERIFY(!run.fixture.form->findChild<QProgressDialog *>(QStringLiteral("UpdateProgress")) ||
-            !run.fixture.form->findChild<QProgressDialog *>(QStringLiteral("UpdateProgress"))->isVisible());
+    QCOMPARE(s.update(), Outcome::Started);
+    QCOMPARE(s.ended, 1);
+    QVERIFY(s.boxes.shown().isEmpty());
+    QCOMPARE(filesIn(s.programDir), storedPair());
+    QCOMPARE(contentOf(s.v.updaterPath), body);
+    QCOMPARE(contentOf(wwwupdate::manifestPathFor(s.v.updaterPath)), s.publisher.manifest(body));
+    QVERIFY(QFileInfo(s.v.updaterPath).isExecutable());
+    const auto *progress = s.fixture.form->findChild<QProgressDialog *>(QStringLiteral("UpdateProgress"));
+    QVERIFY(!progress || !progress->isVisible());
 
-    QCOMPARE(recorder.starts.size(), 1);
-    QCOMPARE(recorder.starts[0].program, v.updaterPath);
-    QCOMPARE(recorder.starts[0].content, body);
-    const QStringList expected{QStringLiteral("[URL]") + server.base() + QStringLiteral("/Namora/Namora.exe"),
+    QCOMPARE(s.recorder.starts.size(), 1);
+    QCOMPARE(s.recorder.starts[0].program, s.v.updaterPath);
+    QCOMPARE(s.recorder.starts[0].content, body);
+    const QStringList expected{QStringLiteral("[URL]") + s.base + QStringLiteral("/Namora/Namora.exe"),
                                QStringLiteral("[PATH]namora")};
-    QCOMPARE(recorder.starts[0].args, expected);
+    QCOMPARE(s.recorder.starts[0].args, expected);
 
     // The fetched file really runs and receives exactly these arguments.
-    QCOMPARE(QProcess::execute(v.updaterPath, expected), 0);
-    QFile out(run.programDir + QStringLiteral("/args.txt"));
+    QCOMPARE(QProcess::execute(s.v.updaterPath, expected), 0);
+    QFile out(s.programDir + QStringLiteral("/args.txt"));
     QVERIFY(out.open(QIODevice::ReadOnly));
     QCOMPARE(QString::fromUtf8(out.readAll()), expected.join(QLatin1Char('\n')) + QLatin1Char('\n'));
 }
@@ -592,111 +332,95 @@ void WWWUpdateTest::failedDownloadLeavesNoFileAndReports_data()
 void WWWUpdateTest::failedDownloadLeavesNoFileAndReports()
 {
     QFETCH(QString, kind);
-    Publisher publisher;
-    auto server = std::make_unique<TinyServer>();
-    QString base = server->base();
+    UpdateScenario s;
+    TinyServer &server = *s.server;
     // The manifest is in order; the updater's download is what fails.
-    publisher.serve(*server, UpdaterScript);
     if (kind == QLatin1String("404"))
-        server->route("/Update.exe", {"404 Not Found", "no such file", -1, {}, false});
+        server.route("/Update.exe", {"404 Not Found", "no such file"});
     else if (kind == QLatin1String("500"))
-        server->route("/Update.exe", {"500 Internal Server Error", UpdaterScript, -1, {}, false});
+        server.route("/Update.exe", {"500 Internal Server Error", UpdaterScript});
     else if (kind == QLatin1String("stall"))
-        server->route("/Update.exe", {"200 OK", {}, -1, {}, true});
+        server.route("/Update.exe", {"200 OK", {}, -1, {}, true});
     else if (kind == QLatin1String("short")) {
         // The signed file is long; the server announces it whole and closes early.
         const QByteArray whole = UpdaterScript + QByteArray(5000, '#');
-        server->route("/Update.manifest", {"200 OK", publisher.manifest(whole), -1, {}, false});
-        server->route("/Update.exe", {"200 OK", UpdaterScript, whole.size(), {}, false});
+        server.route("/Update.manifest", {"200 OK", s.publisher.manifest(whole)});
+        server.route("/Update.exe", {"200 OK", UpdaterScript, whole.size()});
     } else if (kind == QLatin1String("empty"))
-        server->route("/Update.exe", {"200 OK", {}, -1, {}, false});
+        server.route("/Update.exe", {"200 OK", {}});
     else if (kind == QLatin1String("redirect"))
-        server->route("/Update.exe",
-                      {"302 Found", {}, -1, "Location: http://update.example.org/Update.exe\r\n", false});
+        server.route("/Update.exe",
+                     {"302 Found", {}, -1, "Location: http://update.example.org/Update.exe\r\n"});
     else if (kind == QLatin1String("manifest500"))
-        server->route("/Update.manifest", {"500 Internal Server Error", "oops", -1, {}, false});
+        server.route("/Update.manifest", {"500 Internal Server Error", "oops"});
     else if (kind == QLatin1String("manifeststall"))
-        server->route("/Update.manifest", {"200 OK", {}, -1, {}, true});
+        server.route("/Update.manifest", {"200 OK", {}, -1, {}, true});
     else if (kind == QLatin1String("refused"))
-        server.reset(); // nobody listens on that port any more
+        s.stopServer();
+    else if (kind == QLatin1String("nodir"))
+        QVERIFY(QDir(s.programDir).removeRecursively());
+    s.actions->setDownloadTimeout(300);
 
-    Run run;
-    StartRecorder recorder;
-    run.actions->setDownloadTimeout(300);
-    const auto v = run.values(base);
-    if (kind == QLatin1String("nodir"))
-        QVERIFY(QDir(run.programDir).removeRecursively());
+    QCOMPARE(s.update(), Outcome::DownloadFailed);
 
-    QCOMPARE(run.update(v), Outcome::DownloadFailed);
-
-    QCOMPARE(filesIn(run.programDir), QStringList());
-    QVERIFY(recorder.starts.isEmpty());
-    QCOMPARE(run.ended, 0);
-    QCOMPARE(run.boxes.shown().size(), 1);
-    QCOMPARE(run.boxes.shown()[0].prompt, v.updaterPath + QStringLiteral("\n\nDownload Failed! "));
-    QCOMPARE(run.boxes.shown()[0].style, int(platform::OkCritical));
-    QVERIFY(run.boxes.shown()[0].title.isEmpty());
+    QCOMPARE(filesIn(s.programDir), QStringList());
+    QVERIFY(s.recorder.starts.isEmpty());
+    QCOMPARE(s.ended, 0);
+    QCOMPARE(s.boxes.shown().size(), 1);
+    QCOMPARE(s.boxes.shown()[0].prompt, s.v.updaterPath + QStringLiteral("\n\nDownload Failed! "));
+    QCOMPARE(s.boxes.shown()[0].style, int(platform::OkCritical));
+    QVERIFY(s.boxes.shown()[0].title.isEmpty());
     // The next click tries again rather than finding a broken updater.
-    QVERIFY(!run.actions->isUpdating());
+    QVERIFY(!s.actions->isUpdating());
 }
 
 void WWWUpdateTest::cancelledDownloadLeavesNoFile()
 {
-    TinyServer server;
-    Publisher publisher;
+    UpdateScenario s;
     // A quarter of the signed file arrives, then the server keeps the line open.
-    server.route("/Update.manifest", {"200 OK", publisher.manifest(QByteArray(4000, '#')), -1, {}, false});
-    server.route("/Update.exe", {"200 OK", QByteArray(1000, '#'), 4000, {}, true});
-    Run run;
-    StartRecorder recorder;
-    const auto v = run.values(server.base());
-    QSignalSpy done(run.actions, &ExternalActions::updateFinished);
+    s.server->route("/Update.manifest", {"200 OK", s.publisher.manifest(QByteArray(4000, '#'))});
+    s.server->route("/Update.exe", {"200 OK", QByteArray(1000, '#'), 4000, {}, true});
+    QSignalSpy done(s.actions, &UpdateActions::updateFinished);
 
-    QCOMPARE(run.actions->OnlineUpdate(v.programUrl, v.programFile, v.updaterPath, v.updaterUrl, v.extra),
-             Outcome::Downloading);
+    QCOMPARE(s.begin(), Outcome::Downloading);
     // The click has returned while the download runs; the dialog offers cancel.
-    auto *dialog = run.fixture.form->findChild<QProgressDialog *>(QStringLiteral("UpdateProgress"));
+    auto *dialog = s.fixture.form->findChild<QProgressDialog *>(QStringLiteral("UpdateProgress"));
     QVERIFY(dialog);
     QTRY_VERIFY(dialog->isVisible());
-    QTRY_COMPARE(server.requested().size(), 2);
+    QTRY_COMPARE(s.server->requested().size(), 2);
     auto *bar = dialog->findChild<QProgressBar *>();
     QVERIFY(bar);
     QTRY_COMPARE(bar->value(), 250);
     QCOMPARE(bar->maximum(), 1000);
-    QCOMPARE(run.actions->OnlineUpdate(v.programUrl, v.programFile, v.updaterPath, v.updaterUrl, v.extra),
-             Outcome::Busy);
+    QCOMPARE(s.begin(), Outcome::Busy);
     auto *cancel = dialog->findChild<QPushButton *>();
     QVERIFY(cancel);
     QTest::mouseClick(cancel, Qt::LeftButton);
 
     QVERIFY(done.count() == 1 || done.wait(5000));
     QCOMPARE(done.first().first().value<Outcome>(), Outcome::DownloadFailed);
-    QCOMPARE(filesIn(run.programDir), QStringList());
-    QVERIFY(recorder.starts.isEmpty());
-    QCOMPARE(run.ended, 0);
-    QCOMPARE(run.boxes.shown().size(), 1);
-    QCOMPARE(run.boxes.shown()[0].prompt, v.updaterPath + QStringLiteral("\n\nDownload Failed! "));
+    QCOMPARE(filesIn(s.programDir), QStringList());
+    QVERIFY(s.recorder.starts.isEmpty());
+    QCOMPARE(s.ended, 0);
+    QCOMPARE(s.boxes.shown().size(), 1);
+    QCOMPARE(s.boxes.shown()[0].prompt, s.v.updaterPath + QStringLiteral("\n\nDownload Failed! "));
 }
 
 void WWWUpdateTest::presentUpdaterIsStartedWithoutDownload()
 {
     // A stored updater that its signed manifest still describes, for a release
     // newer than this program, is started as it is: the server is not asked.
-    TinyServer server;
-    Publisher publisher;
-    publisher.serve(server, "newer");
-    Run run;
-    StartRecorder recorder;
-    const auto v = run.values(server.base());
-    publisher.store(v.updaterPath, "old updater");
+    UpdateScenario s;
+    s.publisher.serve(*s.server, "newer");
+    s.publisher.store(s.v.updaterPath, "old updater");
 
-    QCOMPARE(run.update(v), Outcome::Started);
-    QVERIFY(server.requested().isEmpty());
-    QCOMPARE(recorder.starts.size(), 1);
-    QCOMPARE(recorder.starts[0].program, v.updaterPath);
-    QCOMPARE(recorder.starts[0].content, QByteArray("old updater"));
-    QCOMPARE(run.ended, 1);
-    QCOMPARE(contentOf(v.updaterPath), QByteArray("old updater"));
+    QCOMPARE(s.update(), Outcome::Started);
+    QVERIFY(s.server->requested().isEmpty());
+    QCOMPARE(s.recorder.starts.size(), 1);
+    QCOMPARE(s.recorder.starts[0].program, s.v.updaterPath);
+    QCOMPARE(s.recorder.starts[0].content, QByteArray("old updater"));
+    QCOMPARE(s.ended, 1);
+    QCOMPARE(contentOf(s.v.updaterPath), QByteArray("old updater"));
 }
 
 void WWWUpdateTest::insecureAddressIsRefusedBeforeAnything_data()
@@ -714,21 +438,19 @@ void WWWUpdateTest::insecureAddressIsRefusedBeforeAnything()
 {
     QFETCH(QString, server);
     QFETCH(bool, updaterPresent);
-    Publisher publisher;
-    Run run;
-    StartRecorder recorder;
-    const auto v = run.values(server);
+    UpdateScenario s;
+    s.v = s.values(server);
     if (updaterPresent)
-        publisher.store(v.updaterPath, UpdaterScript);
+        s.publisher.store(s.v.updaterPath, UpdaterScript);
 
-    QCOMPARE(run.update(v), Outcome::Refused);
-    QVERIFY(recorder.starts.isEmpty());
-    QCOMPARE(run.ended, 0);
-    QVERIFY(!run.actions->isUpdating());
-    QCOMPARE(filesIn(run.programDir).size(), updaterPresent ? 2 : 0);
-    QCOMPARE(run.boxes.shown().size(), 1);
-    QVERIFY(run.boxes.shown()[0].prompt.contains(QLatin1String("https")));
-    QCOMPARE(run.boxes.shown()[0].style, int(platform::OkCritical));
+    QCOMPARE(s.update(), Outcome::Refused);
+    QVERIFY(s.recorder.starts.isEmpty());
+    QCOMPARE(s.ended, 0);
+    QVERIFY(!s.actions->isUpdating());
+    QCOMPARE(filesIn(s.programDir).size(), updaterPresent ? 2 : 0);
+    QCOMPARE(s.boxes.shown().size(), 1);
+    QVERIFY(s.boxes.shown()[0].prompt.contains(QLatin1String("https")));
+    QCOMPARE(s.boxes.shown()[0].style, int(platform::OkCritical));
 }
 
 void WWWUpdateTest::unsavedNamesAnswerDecidesWhetherTheProgramEnds_data()
@@ -748,37 +470,25 @@ void WWWUpdateTest::unsavedNamesAnswerDecidesWhetherTheProgramEnds()
     QFETCH(int, answer);
     QFETCH(bool, downloaded);
     QFETCH(Outcome, outcome);
-    TinyServer server;
-    Publisher publisher;
-    publisher.serve(server, UpdaterScript);
-    Run run;
-    StartRecorder recorder;
-    const auto v = run.values(server.base());
+    UpdateScenario s;
     if (!downloaded)
-        publisher.store(v.updaterPath, UpdaterScript);
+        s.publisher.store(s.v.updaterPath, UpdaterScript);
     // A picture on the page, with a typed name unless nothing is to be asked.
-    testing::writePictures(run.fixture.programDir.path(), {QStringLiteral("a.jpg")});
-    Form1 &form = *run.fixture.form;
-    form.model().reload();
-    form.model().showPage(true);
-    if (answer != 0)
-        form.controls().Text1[0]->setPlainText(QStringLiteral("Urlaub"));
+    s.pictureOnPage(answer != 0 ? QStringLiteral("Urlaub") : QString());
     int asked = 0;
-    platform::setMessageHandler([&](const platform::MessageRequest &r) {
-        if (r.style != platform::YesNoCancelQuestion)
-            return int(platform::AnswerOk);
+    s.onQuestion([&] {
         ++asked;
         // Nothing may have been started before the user has answered.
-        [&] { QVERIFY(recorder.starts.isEmpty()); }();
+        [&] { QVERIFY(s.recorder.starts.isEmpty()); }();
         return answer;
     });
 
-    QCOMPARE(run.update(v), outcome);
+    QCOMPARE(s.update(), outcome);
     QCOMPARE(asked, answer != 0 ? 1 : 0);
     const bool started = outcome == Outcome::Started;
-    QCOMPARE(recorder.starts.size(), started ? 1 : 0);
-    QCOMPARE(run.ended, started ? 1 : 0);
-    QCOMPARE(QFile::exists(run.fixture.programDir.filePath(QStringLiteral("Urlaub.jpg"))),
+    QCOMPARE(s.recorder.starts.size(), started ? 1 : 0);
+    QCOMPARE(s.ended, started ? 1 : 0);
+    QCOMPARE(QFile::exists(s.fixture.programDir.filePath(QStringLiteral("Urlaub.jpg"))),
              answer == platform::AnswerYes);
 }
 
@@ -797,125 +507,96 @@ void WWWUpdateTest::typedNamesAreAskedAboutBeforeTheProgramEnds()
     QFETCH(int, answer);
     QFETCH(bool, started);
     QFETCH(QString, fileAfter);
-    testing::FormFixture fixture;
-    testing::writePictures(fixture.pictureDir.path(), {QStringLiteral("a.jpg")});
-    testing::MessageBoxes boxes;
-    StartRecorder recorder;
-    Publisher publisher;
-    Form1 &form = fixture.start();
-    auto *actions = form.findChild<ExternalActions *>();
-    int ended = 0;
-    actions->endProgram = [&] { ++ended; };
-    form.controls().Text1[0]->setPlainText(QStringLiteral("Urlaub"));
-    const auto v = wwwupdate::updateValues(QStringLiteral("https://update.example.org"),
-                                           fixture.programDir.path(), QStringLiteral("namora"));
-    publisher.store(v.updaterPath, UpdaterScript);
-    boxes.answer(answer);
+    // The window starts on a directory with a picture whose name is then typed.
+    UpdateScenario s(UpdateScenario::Window::NotYet);
+    writePictures(s.fixture.pictureDir.path(), {QStringLiteral("a.jpg")});
+    s.startWindow(QStringLiteral("<pictures>"));
+    s.fixture.form->controls().Text1[0]->setPlainText(QStringLiteral("Urlaub"));
+    s.v = s.values(UnaskedServer);
+    s.publisher.store(s.v.updaterPath, UpdaterScript);
+    s.boxes.answer(answer);
 
-    actions->OnlineUpdate(v.programUrl, v.programFile, v.updaterPath, v.updaterUrl, v.extra);
-    QVERIFY(!boxes.shown().isEmpty());
-    QCOMPARE(boxes.shown()[0].style, int(platform::YesNoCancelQuestion));
-    QCOMPARE(recorder.starts.size(), started ? 1 : 0);
-    QCOMPARE(ended, started ? 1 : 0);
-    QVERIFY(QFile::exists(fixture.pictureDir.filePath(fileAfter)));
+    s.begin();
+    QVERIFY(!s.boxes.shown().isEmpty());
+    QCOMPARE(s.boxes.shown()[0].style, int(platform::YesNoCancelQuestion));
+    QCOMPARE(s.recorder.starts.size(), started ? 1 : 0);
+    QCOMPARE(s.ended, started ? 1 : 0);
+    QVERIFY(QFile::exists(s.fixture.pictureDir.filePath(fileAfter)));
 }
 
 void WWWUpdateTest::vanishedUpdaterIsReportedNotFound()
 {
-    Publisher publisher;
-    Run run;
-    StartRecorder recorder;
-    const auto v = run.values(QStringLiteral("https://update.example.org"));
-    publisher.store(v.updaterPath, UpdaterScript);
+    UpdateScenario s;
+    s.v = s.values(UnaskedServer);
+    s.publisher.store(s.v.updaterPath, UpdaterScript);
     // The updater goes away while the user answers the question.
-    testing::writePictures(run.fixture.programDir.path(), {QStringLiteral("a.jpg")});
-    run.fixture.form->model().reload();
-    run.fixture.form->model().showPage(true);
-    run.fixture.form->controls().Text1[0]->setPlainText(QStringLiteral("getippt"));
-    QList<platform::MessageRequest> shown;
-    platform::setMessageHandler([&](const platform::MessageRequest &r) {
-        shown << r;
-        if (r.style != platform::YesNoCancelQuestion)
-            return int(platform::AnswerOk);
-        QFile::remove(v.updaterPath);
+    s.pictureOnPage(QStringLiteral("getippt"));
+    s.onQuestion([&] {
+        QFile::remove(s.v.updaterPath);
         return int(platform::AnswerNo);
     });
 
-    QCOMPARE(run.update(v), Outcome::NotFound);
-    QVERIFY(recorder.starts.isEmpty());
-    QCOMPARE(run.ended, 0);
+    QCOMPARE(s.update(), Outcome::NotFound);
+    QVERIFY(s.recorder.starts.isEmpty());
+    QCOMPARE(s.ended, 0);
+    const QList<platform::MessageRequest> &shown = s.boxes.shown();
     QCOMPARE(shown.size(), 2);
-    QCOMPARE(shown[1].prompt, v.updaterPath + QStringLiteral(" not found!\nUpdate Cancled!"));
+    QCOMPARE(shown[1].prompt, s.v.updaterPath + QStringLiteral(" not found!\nUpdate Cancled!"));
     QCOMPARE(shown[1].title, QStringLiteral("File not found!"));
     QCOMPARE(shown[1].style, int(platform::OkCritical));
 }
 
 void WWWUpdateTest::updaterThatCannotStartKeepsTheProgramRunning()
 {
-    Publisher publisher;
-    Run run;
-    StartRecorder recorder(false);
-    const auto v = run.values(QStringLiteral("https://update.example.org"));
-    publisher.store(v.updaterPath, UpdaterScript);
+    UpdateScenario s;
+    s.recorder.succeed = false;
+    s.v = s.values(UnaskedServer);
+    s.publisher.store(s.v.updaterPath, UpdaterScript);
 
-    QCOMPARE(run.update(v), Outcome::StartFailed);
-    QCOMPARE(recorder.starts.size(), 1);
-    QCOMPARE(run.ended, 0);
-    QCOMPARE(run.boxes.shown().size(), 1);
-    QVERIFY(run.boxes.shown()[0].prompt.startsWith(v.updaterPath));
+    QCOMPARE(s.update(), Outcome::StartFailed);
+    QCOMPARE(s.recorder.starts.size(), 1);
+    QCOMPARE(s.ended, 0);
+    QCOMPARE(s.boxes.shown().size(), 1);
+    QVERIFY(s.boxes.shown()[0].prompt.startsWith(s.v.updaterPath));
 }
 
 void WWWUpdateTest::clickOnLabelUsesTheConfiguredServer()
 {
-    TinyServer server;
-    Publisher publisher;
-    publisher.serve(server, UpdaterScript);
-    testing::FormFixture fixture;
-    fixture.writeSettings(QStringLiteral("[Einstellungen]\r\nUpdateServer=") + server.base() +
-                          QStringLiteral("/\r\n"));
-    testing::MessageBoxes boxes;
-    StartRecorder recorder;
-    fixture.start(QString());
-    auto *actions = fixture.form->findChild<ExternalActions *>();
-    int ended = 0;
-    actions->endProgram = [&] { ++ended; };
+    UpdateScenario s(UpdateScenario::Window::NotYet);
+    s.fixture.writeSettings(QStringLiteral("[Einstellungen]\r\nUpdateServer=") + s.base +
+                            QStringLiteral("/\r\n"));
+    s.startWindow();
     // A reader that cannot read this file is a fault, not a reason to skip.
-    QCOMPARE(ini::IniRead(QStringLiteral("Einstellungen"), QStringLiteral("UpdateServer"), fixture.iniPath(),
-                          QString()),
-             server.base() + QLatin1Char('/'));
+    QCOMPARE(ini::IniRead(QStringLiteral("Einstellungen"), QStringLiteral("UpdateServer"),
+                          s.fixture.iniPath(), QString()),
+             s.base + QLatin1Char('/'));
 
-    QTest::mouseClick(fixture.form->controls().Label1, Qt::LeftButton);
-    QTRY_COMPARE_WITH_TIMEOUT(ended, 1, 10000);
-    const QString updater = fixture.programDir.path() + QLatin1Char('/') + wwwupdate::UpdaterFileName;
+    QTest::mouseClick(s.fixture.form->controls().Label1, Qt::LeftButton);
+    QTRY_COMPARE_WITH_TIMEOUT(s.ended, 1, 10000);
+    const QString updater = s.fixture.programDir.path() + QLatin1Char('/') + wwwupdate::UpdaterFileName;
     QVERIFY(QFileInfo(updater).isExecutable());
-    QCOMPARE(recorder.starts.size(), 1);
-    QCOMPARE(recorder.starts[0].program, updater);
-    QCOMPARE(recorder.starts[0].args,
+    QCOMPARE(s.recorder.starts.size(), 1);
+    QCOMPARE(s.recorder.starts[0].program, updater);
+    QCOMPARE(s.recorder.starts[0].args,
              QStringList(
-                 {QStringLiteral("[URL]") + server.base() + QStringLiteral("/Namora/Namora.exe"),
+                 {QStringLiteral("[URL]") + s.base + QStringLiteral("/Namora/Namora.exe"),
                   QStringLiteral("[PATH]") + QFileInfo(QCoreApplication::applicationFilePath()).fileName()}));
-    QVERIFY(boxes.shown().isEmpty());
+    QVERIFY(s.boxes.shown().isEmpty());
 }
 
 void WWWUpdateTest::closingTheWindowDuringDownloadLeavesNoFile()
 {
-    TinyServer server;
-    Publisher publisher;
-    publisher.serve(server, UpdaterScript);
-    server.route("/Update.exe", {"200 OK", {}, -1, {}, true});
-    Run run;
-    StartRecorder recorder;
-    const auto v = run.values(server.base());
-    QCOMPARE(run.actions->OnlineUpdate(v.programUrl, v.programFile, v.updaterPath, v.updaterUrl, v.extra),
-             Outcome::Downloading);
-    QTRY_COMPARE(server.requested().size(), 2);
+    UpdateScenario s;
+    s.server->route("/Update.exe", {"200 OK", {}, -1, {}, true});
+    QCOMPARE(s.begin(), Outcome::Downloading);
+    QTRY_COMPARE(s.server->requested().size(), 2);
 
-    run.fixture.form->close();
-    QVERIFY(!run.actions->isUpdating());
-    QCOMPARE(filesIn(run.programDir), QStringList());
-    QVERIFY(run.boxes.shown().isEmpty());
-    QVERIFY(recorder.starts.isEmpty());
-    QCOMPARE(run.ended, 0);
+    s.fixture.form->close();
+    QVERIFY(!s.actions->isUpdating());
+    QCOMPARE(filesIn(s.programDir), QStringList());
+    QVERIFY(s.boxes.shown().isEmpty());
+    QVERIFY(s.recorder.starts.isEmpty());
+    QCOMPARE(s.ended, 0);
 }
 
 void WWWUpdateTest::redirectNeverLeadsToPlainHttp_data()
@@ -1096,17 +777,16 @@ void WWWUpdateTest::releaseThatIsNotSignedNewerAndExactIsRefused()
     QFETCH(QString, kind);
     QFETCH(Outcome, outcome);
     QFETCH(QString, text);
-    Publisher publisher;
-    TinyServer server;
-    publisher.serve(server, UpdaterScript);
-    const QByteArray good = publisher.manifest(UpdaterScript);
+    UpdateScenario s;
+    TinyServer &server = *s.server;
+    const QByteArray good = s.publisher.manifest(UpdaterScript);
     if (kind == QLatin1String("nomanifest")) {
-        server.route("/Update.manifest", {"404 Not Found", "no such file", -1, {}, false});
+        server.route("/Update.manifest", {"404 Not Found", "no such file"});
     } else if (kind == QLatin1String("unsigned")) {
-        server.route("/Update.manifest", {"200 OK", good.left(good.indexOf("signature ")), -1, {}, false});
+        server.route("/Update.manifest", {"200 OK", good.left(good.indexOf("signature "))});
     } else if (kind == QLatin1String("otherkey")) {
         const Publisher other(Publisher::Trusted::No);
-        server.route("/Update.manifest", {"200 OK", other.manifest(UpdaterScript), -1, {}, false});
+        server.route("/Update.manifest", {"200 OK", other.manifest(UpdaterScript)});
     } else if (kind == QLatin1String("tampered")) {
         // Another updater's size and hash put into the signed lines.
         QByteArray changed = good;
@@ -1114,38 +794,34 @@ void WWWUpdateTest::releaseThatIsNotSignedNewerAndExactIsRefused()
         changed.replace(Publisher::facts(UpdaterScript).sha256.toHex(), evil.sha256.toHex());
         changed.replace(" " + QByteArray::number(UpdaterScript.size()) + " ",
                         " " + QByteArray::number(evil.size) + " ");
-        server.route("/Update.manifest", {"200 OK", changed, -1, {}, false});
-        server.route("/Update.exe", {"200 OK", "#!/bin/sh\nrm -rf ~\n", -1, {}, false});
+        server.route("/Update.manifest", {"200 OK", changed});
+        server.route("/Update.exe", {"200 OK", "#!/bin/sh\nrm -rf ~\n"});
     } else if (kind == QLatin1String("hugemanifest")) {
-        server.route("/Update.manifest", {"200 OK", good + QByteArray(2000000, '#'), -1, {}, false});
+        server.route("/Update.manifest", {"200 OK", good + QByteArray(2000000, '#')});
     } else if (kind == QLatin1String("older")) {
-        publisher.serve(server, UpdaterScript, Older);
+        s.publisher.serve(server, UpdaterScript, Older);
     } else if (kind == QLatin1String("running")) {
-        publisher.serve(server, UpdaterScript, Running);
+        s.publisher.serve(server, UpdaterScript, Running);
     } else if (kind == QLatin1String("longer")) {
-        server.route("/Update.exe", {"200 OK", UpdaterScript + "echo more\n", -1, {}, false});
+        server.route("/Update.exe", {"200 OK", UpdaterScript + "echo more\n"});
     } else if (kind == QLatin1String("longerquiet")) {
         // No length announced: the body runs on past the signed size.
-        server.route("/Update.exe",
-                     {"200 OK", UpdaterScript + "echo more\n", TinyServer::Unannounced, {}, false});
+        server.route("/Update.exe", {"200 OK", UpdaterScript + "echo more\n", TinyServer::Unannounced});
     } else if (kind == QLatin1String("shorter")) {
-        server.route("/Update.exe", {"200 OK", UpdaterScript.left(20), -1, {}, false});
+        server.route("/Update.exe", {"200 OK", UpdaterScript.left(20)});
     } else if (kind == QLatin1String("otherbytes")) {
         QByteArray changed = UpdaterScript;
         changed[changed.size() - 2] = 'X';
-        server.route("/Update.exe", {"200 OK", changed, -1, {}, false});
+        server.route("/Update.exe", {"200 OK", changed});
     }
-    Run run;
-    StartRecorder recorder;
-    run.actions->setDownloadTimeout(2000);
-    const auto v = run.values(server.base());
+    s.actions->setDownloadTimeout(2000);
 
-    QCOMPARE(run.update(v), outcome);
-    QCOMPARE(filesIn(run.programDir), QStringList());
-    QVERIFY(recorder.starts.isEmpty());
-    QCOMPARE(run.ended, 0);
-    QCOMPARE(run.boxes.shown().size(), 1);
-    const auto &box = run.boxes.shown()[0];
+    QCOMPARE(s.update(), outcome);
+    QCOMPARE(filesIn(s.programDir), QStringList());
+    QVERIFY(s.recorder.starts.isEmpty());
+    QCOMPARE(s.ended, 0);
+    QCOMPARE(s.boxes.shown().size(), 1);
+    const auto &box = s.boxes.shown()[0];
     if (outcome == Outcome::NotNewer) {
         QCOMPARE(box.prompt,
                  QStringLiteral("Kein Update: Der Server bietet Version %1 an, die nicht neuer ist "
@@ -1157,7 +833,7 @@ void WWWUpdateTest::releaseThatIsNotSignedNewerAndExactIsRefused()
         QVERIFY2(box.prompt.endsWith(QLatin1String("\n\n") + text), qPrintable(box.prompt));
         QCOMPARE(box.style, int(platform::OkCritical));
     }
-    QVERIFY(!run.actions->isUpdating());
+    QVERIFY(!s.actions->isUpdating());
 }
 
 void WWWUpdateTest::buildWithoutKeyRefusesToUpdate_data()
@@ -1170,23 +846,18 @@ void WWWUpdateTest::buildWithoutKeyRefusesToUpdate_data()
 void WWWUpdateTest::buildWithoutKeyRefusesToUpdate()
 {
     QFETCH(bool, updaterStored);
-    Publisher publisher;
-    TinyServer server;
-    publisher.serve(server, UpdaterScript);
-    Run run;
-    StartRecorder recorder;
-    const auto v = run.values(server.base());
+    UpdateScenario s;
     if (updaterStored)
-        publisher.store(v.updaterPath, UpdaterScript);
+        s.publisher.store(s.v.updaterPath, UpdaterScript);
     wwwupdate::setUpdatePublicKey(QByteArray());
 
-    QCOMPARE(run.update(v), Outcome::NoKey);
-    QVERIFY(server.requested().isEmpty());
-    QVERIFY(recorder.starts.isEmpty());
-    QCOMPARE(run.ended, 0);
-    QCOMPARE(filesIn(run.programDir).size(), updaterStored ? 2 : 0);
-    QCOMPARE(run.boxes.shown().size(), 1);
-    QCOMPARE(run.boxes.shown()[0].prompt,
+    QCOMPARE(s.update(), Outcome::NoKey);
+    QVERIFY(s.server->requested().isEmpty());
+    QVERIFY(s.recorder.starts.isEmpty());
+    QCOMPARE(s.ended, 0);
+    QCOMPARE(filesIn(s.programDir).size(), updaterStored ? 2 : 0);
+    QCOMPARE(s.boxes.shown().size(), 1);
+    QCOMPARE(s.boxes.shown()[0].prompt,
              QStringLiteral("Diese Ausgabe von Namora kann sich nicht selbst aktualisieren: Ihr wurde kein "
                             "Schlüssel zur Prüfung von Updates mitgegeben."));
 }
@@ -1209,20 +880,15 @@ void WWWUpdateTest::storedUpdaterFailingItsManifestIsNeverStarted()
 {
     QFETCH(QString, kind);
     QFETCH(bool, serverUp);
-    Publisher publisher;
-    auto server = std::make_unique<TinyServer>();
-    const QString base = server->base();
+    UpdateScenario s;
     const QByteArray fresh = UpdaterScript + "# release " + Newer.toLatin1() + "\n";
-    publisher.serve(*server, fresh);
+    s.publisher.serve(*s.server, fresh);
     if (!serverUp)
-        server.reset();
-    Run run;
-    StartRecorder recorder;
-    run.actions->setDownloadTimeout(2000);
-    const auto v = run.values(base);
-    const QString manifestPath = wwwupdate::manifestPathFor(v.updaterPath);
+        s.stopServer();
+    s.actions->setDownloadTimeout(2000);
+    const QString manifestPath = wwwupdate::manifestPathFor(s.v.updaterPath);
     const QByteArray stored = UpdaterScript;
-    publisher.store(v.updaterPath, stored);
+    s.publisher.store(s.v.updaterPath, stored);
     QByteArray planted = stored;
     if (kind == QLatin1String("bytes changed")) {
         planted[planted.size() - 2] = 'X';
@@ -1238,64 +904,56 @@ void WWWUpdateTest::storedUpdaterFailingItsManifestIsNeverStarted()
         m.replace("version " + Newer.toLatin1(), "version 98.0");
         writeFile(manifestPath, m);
     } else if (kind == QLatin1String("release already installed")) {
-        publisher.store(v.updaterPath, stored, Running);
+        s.publisher.store(s.v.updaterPath, stored, Running);
     } else if (kind == QLatin1String("legacy updater without manifest")) {
         QVERIFY(QFile::remove(manifestPath));
         planted = "legacy updater";
     }
-    writeFile(v.updaterPath, planted);
-    const QStringList before = filesIn(run.programDir);
+    writeFile(s.v.updaterPath, planted);
+    const QStringList before = filesIn(s.programDir);
     const QByteArray manifestBefore = contentOf(manifestPath);
 
-    const Outcome outcome = run.update(v);
-    for (const Start &start : std::as_const(recorder.starts))
+    const Outcome outcome = s.update();
+    for (const Start &start : std::as_const(s.recorder.starts))
         QVERIFY2(start.content != planted, "the stored updater that failed its check was started");
     if (serverUp) {
         // Replaced by the verified release, which alone is started.
         QCOMPARE(outcome, Outcome::Started);
-        QCOMPARE(recorder.starts.size(), 1);
-        QCOMPARE(recorder.starts[0].content, fresh);
-        QCOMPARE(filesIn(run.programDir), storedPair());
-        QCOMPARE(contentOf(manifestPath), publisher.manifest(fresh));
-        QCOMPARE(run.ended, 1);
+        QCOMPARE(s.recorder.starts.size(), 1);
+        QCOMPARE(s.recorder.starts[0].content, fresh);
+        QCOMPARE(filesIn(s.programDir), storedPair());
+        QCOMPARE(contentOf(manifestPath), s.publisher.manifest(fresh));
+        QCOMPARE(s.ended, 1);
     } else {
         // Nothing started; what was there stays as it was.
         QCOMPARE(outcome, Outcome::DownloadFailed);
-        QVERIFY(recorder.starts.isEmpty());
-        QCOMPARE(filesIn(run.programDir), before);
-        QCOMPARE(contentOf(v.updaterPath), planted);
+        QVERIFY(s.recorder.starts.isEmpty());
+        QCOMPARE(filesIn(s.programDir), before);
+        QCOMPARE(contentOf(s.v.updaterPath), planted);
         QCOMPARE(contentOf(manifestPath), manifestBefore);
-        QCOMPARE(run.ended, 0);
+        QCOMPARE(s.ended, 0);
     }
 }
 
 void WWWUpdateTest::updaterChangedWhileAskingIsNotStarted()
 {
-    Publisher publisher;
-    Run run;
-    StartRecorder recorder;
-    const auto v = run.values(QStringLiteral("https://update.example.org"));
-    publisher.store(v.updaterPath, UpdaterScript);
+    UpdateScenario s;
+    s.v = s.values(UnaskedServer);
+    s.publisher.store(s.v.updaterPath, UpdaterScript);
     // Someone swaps the updater while the user reads the question.
-    testing::writePictures(run.fixture.programDir.path(), {QStringLiteral("a.jpg")});
-    run.fixture.form->model().reload();
-    run.fixture.form->model().showPage(true);
-    run.fixture.form->controls().Text1[0]->setPlainText(QStringLiteral("getippt"));
-    QList<platform::MessageRequest> shown;
-    platform::setMessageHandler([&](const platform::MessageRequest &r) {
-        shown << r;
-        if (r.style != platform::YesNoCancelQuestion)
-            return int(platform::AnswerOk);
-        writeFile(v.updaterPath, "#!/bin/sh\necho swapped\n");
+    s.pictureOnPage(QStringLiteral("getippt"));
+    s.onQuestion([&] {
+        writeFile(s.v.updaterPath, "#!/bin/sh\necho swapped\n");
         return int(platform::AnswerNo);
     });
 
-    QCOMPARE(run.update(v), Outcome::Mismatch);
-    QVERIFY(recorder.starts.isEmpty());
-    QCOMPARE(run.ended, 0);
+    QCOMPARE(s.update(), Outcome::Mismatch);
+    QVERIFY(s.recorder.starts.isEmpty());
+    QCOMPARE(s.ended, 0);
+    const QList<platform::MessageRequest> &shown = s.boxes.shown();
     QCOMPARE(shown.size(), 2);
     QCOMPARE(shown[1].prompt,
-             v.updaterPath +
+             s.v.updaterPath +
                  QStringLiteral("\n\nUpdate abgelehnt: Das Update-Programm stimmt nicht mit seiner "
                                 "signierten Beschreibung überein (Größe oder Prüfsumme).\n"
                                 "Es wurde nichts gestartet."));
@@ -1388,28 +1046,23 @@ void WWWUpdateTest::storedFilesAreOwnerOnlyWhateverTheUmask()
 {
     const mode_t old = ::umask(0);
     const auto restore = qScopeGuard([old] { ::umask(old); });
-    TinyServer server;
-    Publisher publisher;
-    publisher.serve(server, UpdaterScript);
-    server.route("/plain", {"200 OK", "plain", -1, {}, false});
-    Run run;
-    StartRecorder recorder;
-    const auto v = run.values(server.base());
+    UpdateScenario s;
+    s.server->route("/plain", {"200 OK", "plain"});
     // An updater someone left open to all is replaced, not written into.
-    writeFile(v.updaterPath, "open to all");
-    QVERIFY(QFile::setPermissions(v.updaterPath, QFileDevice::Permissions(0x7777)));
+    writeFile(s.v.updaterPath, "open to all");
+    QVERIFY(QFile::setPermissions(s.v.updaterPath, QFileDevice::Permissions(0x7777)));
 
-    QCOMPARE(run.update(v), Outcome::Started);
-    QCOMPARE(modeOf(v.updaterPath), 0700);
-    QCOMPARE(modeOf(wwwupdate::manifestPathFor(v.updaterPath)), 0600);
+    QCOMPARE(s.update(), Outcome::Started);
+    QCOMPARE(modeOf(s.v.updaterPath), 0700);
+    QCOMPARE(modeOf(wwwupdate::manifestPathFor(s.v.updaterPath)), 0600);
 
     // Any other download is private to its owner too.
     wwwupdate::URLDownload download;
     QSignalSpy done(&download, &wwwupdate::URLDownload::finished);
-    download.start(QUrl(server.base() + QStringLiteral("/plain")), run.programDir + QStringLiteral("/plain"));
+    download.start(QUrl(s.base + QStringLiteral("/plain")), s.programDir + QStringLiteral("/plain"));
     QVERIFY(done.wait(10000));
     QVERIFY(done.first().first().value<wwwupdate::DownloadResult>().ok());
-    QCOMPARE(modeOf(run.programDir + QStringLiteral("/plain")), 0600);
+    QCOMPARE(modeOf(s.programDir + QStringLiteral("/plain")), 0600);
 }
 
 void WWWUpdateTest::tricklingServerMeetsTheDeadline()

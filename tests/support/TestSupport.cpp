@@ -1,6 +1,7 @@
 #include "support/TestSupport.h"
 
 #include "TestPictures.h"
+#include "core/platform/Process.h"
 
 #include <QDir>
 #include <QFile>
@@ -28,6 +29,8 @@ MessageBoxes::MessageBoxes()
 {
     platform::setMessageHandler([this](const platform::MessageRequest &r) {
         m_shown << r;
+        if (m_answerer)
+            return m_answerer(r);
         if (!m_answers.empty()) {
             const int a = m_answers.front();
             m_answers.pop_front();
@@ -43,6 +46,25 @@ MessageBoxes::~MessageBoxes()
 {
     platform::setMessageHandler({});
     platform::setNoticeHandler({});
+}
+
+QByteArray contentOf(const QString &path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+StartRecorder::StartRecorder()
+{
+    platform::setStartHandler([this](const QString &program, const QStringList &args) {
+        starts << Start{program, args, contentOf(program)};
+        return succeed;
+    });
+}
+
+StartRecorder::~StartRecorder()
+{
+    platform::setStartHandler({});
 }
 
 QString FormFixture::iniPath() const

@@ -1,10 +1,10 @@
 #pragma once
 
-#include "ui/window/Form1.h"
-#include "core/settings/Settings.h"
 #include "core/pages/PageModel.h"
+#include "core/settings/Settings.h"
 #include "ui/pages/UnsavedNames.h"
 #include "ui/window/Dialogs.h"
+#include "ui/window/Form1.h"
 
 #include <QList>
 #include <QSize>
@@ -31,6 +31,8 @@ public:
     MessageBoxes();
     ~MessageBoxes();
     void answer(int answer) { m_answers.push_back(answer); }
+    // From now on each box is answered by answerer (and still recorded).
+    void answerBy(platform::MessageHandler answerer) { m_answerer = std::move(answerer); }
     const QList<platform::MessageRequest> &shown() const { return m_shown; }
     // The messages that did not stop the user (not modal).
     const QList<platform::MessageRequest> &notices() const { return m_notices; }
@@ -38,8 +40,30 @@ public:
 
 private:
     std::deque<int> m_answers;
+    platform::MessageHandler m_answerer;
     QList<platform::MessageRequest> m_shown;
     QList<platform::MessageRequest> m_notices;
+};
+
+// The bytes of the file at path; empty when it cannot be read.
+QByteArray contentOf(const QString &path);
+
+struct Start {
+    QString program;
+    QStringList args;
+    QByteArray content; // the program file's bytes at the moment of the start
+};
+
+// Records every program start instead of starting it while it lives; each start
+// succeeds unless succeed is false.
+class StartRecorder {
+public:
+    StartRecorder();
+    ~StartRecorder();
+    StartRecorder(const StartRecorder &) = delete;
+    StartRecorder &operator=(const StartRecorder &) = delete;
+    QList<Start> starts;
+    bool succeed = true;
 };
 
 // A window over a temporary directory: its settings file lives in a second

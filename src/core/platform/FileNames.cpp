@@ -1,5 +1,7 @@
 #include "core/platform/FileNames.h"
 
+#include "core/platform/SystemCalls.h"
+
 #include <QFile>
 #include <QList>
 #include <QStringList>
@@ -170,6 +172,22 @@ bool isDirectory(const QString &path)
     struct stat st;
     const QByteArray p = encodeName(path);
     return !p.isEmpty() && ::stat(p.constData(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+bool pathExists(const QString &path, Links links)
+{
+    struct stat st;
+    const QByteArray p = encodeName(path);
+    if (p.isEmpty())
+        return false;
+    return (links == Links::Followed ? ::stat(p.constData(), &st) : ::lstat(p.constData(), &st)) == 0;
+}
+
+void removeFile(const QString &path)
+{
+    const QByteArray p = encodeName(path);
+    if (!p.isEmpty())
+        systemCalls().unlink(p.constData());
 }
 
 bool holdsVisibleFile(const QString &directory)

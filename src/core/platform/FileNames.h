@@ -77,6 +77,16 @@ QString directoryOf(const QString &path);
 // Whether path names a directory (following links).
 bool isDirectory(const QString &path);
 
+// Whether anything (file, directory, device, ...) stands at path. With
+// Links::NotFollowed a symbolic link counts as itself, also one whose target is
+// gone: the name is taken. With Links::Followed only what a link leads to counts.
+enum class Links { Followed, NotFollowed };
+bool pathExists(const QString &path, Links links);
+
+// Removes the file at path; a missing one is fine. The call goes through
+// platform/SystemCalls.h, so tests can make it fail.
+void removeFile(const QString &path);
+
 // Whether directory holds at least one entry that is neither hidden nor a
 // directory.
 bool holdsVisibleFile(const QString &directory);

@@ -2,7 +2,6 @@
 
 #include "core/platform/FileNames.h"
 #include "core/platform/PrivateFiles.h"
-#include "core/platform/SystemCalls.h"
 #include "core/platform/SystemError.h"
 
 #include <QCoreApplication>
@@ -16,7 +15,6 @@
 
 #include <dirent.h>
 #include <optional>
-#include <sys/stat.h>
 
 namespace renaming {
 
@@ -38,18 +36,6 @@ const QString JournalSuffix = QStringLiteral(".json");
 const QString LockSuffix = QStringLiteral(".lock");
 // A full page takes a few KiB, a shift of 10,000 files about 2 MB.
 constexpr qint64 MaxJournalBytes = 64 * 1024 * 1024;
-
-bool exists(const QString &path)
-{
-    struct stat st;
-    const QByteArray p = platform::encodeName(path);
-    return !p.isEmpty() && ::lstat(p.constData(), &st) == 0;
-}
-
-void removeFile(const QString &path)
-{
-    platform::systemCalls().unlink(platform::encodeName(path).constData());
-}
 
 // ---- the journal's format ----
 //
@@ -245,7 +231,7 @@ public:
         const platform::PrivateRead back = platform::readPrivateFile(path, MaxJournalBytes);
         const std::optional<QList<Move>> read = back.check.ok() ? parseJournal(back.bytes) : std::nullopt;
         if (!read || *read != moves) {
-            removeFile(path);
+            platform::removeFile(path);
             lock.remove();
             return QStringLiteral("Das Protokoll %1 enthält nach dem Schreiben nicht, was geschrieben wurde.")
                 .arg(quoted(path));
@@ -258,7 +244,7 @@ public:
     void close(bool keep)
     {
         if (!keep && !m_path.isEmpty())
-            removeFile(m_path);
+            platform::removeFile(m_path);
         m_path.clear();
         if (m_lock)
             m_lock->remove();
@@ -602,7 +588,7 @@ void putBack(QList<Move> moves, const QString &journal, Recovery &rec)
     }
     if (allAtNewName) {
         rec.completed = true;
-        removeFile(journal);
+        platform::removeFile(journal);
         return;
     }
 
@@ -632,7 +618,7 @@ void putBack(QList<Move> moves, const QString &journal, Recovery &rec)
             ++rec.restored;
     }
     if (!parked)
-        removeFile(journal);
+        platform::removeFile(journal);
 }
 
 // Reads, checks and carries out one journal whose lock this start holds;
@@ -711,7 +697,7 @@ QList<Recovery> recoverJournals()
             continue;
         }
         // What a write cut short by the crash may have left.
-        removeFile(journal + QStringLiteral(".new"));
+        platform::removeFile(journal + QStringLiteral(".new"));
         if (!found.journal) {
             // A lock alone: the program ended before its journal stood, so it
             // renamed nothing.
@@ -720,7 +706,7 @@ QList<Recovery> recoverJournals()
         }
         if (const std::optional<Recovery> rec = recoverJournal(journal, place))
             done << *rec;
-        if (!exists(journal))
+        if (!platform::pathExists(journal, platform::Links::NotFollowed))
             lock.remove();
     }
     return done;

@@ -1,5 +1,7 @@
 #include "core/update/UpdaterFetch.h"
 
+#include "core/platform/FileNames.h"
+
 namespace wwwupdate {
 
 UpdaterFetch::UpdaterFetch(QObject *parent) : QObject(parent) {}
@@ -107,7 +109,7 @@ void UpdaterFetch::updaterArrived(const DownloadResult &result)
     // manifest it would never pass the check before a start, so it goes too.
     const WriteResult written = writeFileAtomically(manifestPathFor(m_updaterPath), m_manifestText, 0600);
     if (!written.ok()) {
-        removeFile(result.path);
+        platform::removeFile(result.path);
         finish(FetchStatus::DownloadFailed, QStringLiteral("manifest: ") + written.reason,
                DownloadStatus::WriteError);
         return;

@@ -19,7 +19,6 @@
 
 namespace wwwupdate {
 
-const QString ServerKey = QStringLiteral("UpdateServer");
 const QString DefaultServer = QStringLiteral("https://update.namora.example");
 const QString ProgramServerPath = QStringLiteral("/Namora/Namora.exe");
 const QString UpdaterServerPath = QStringLiteral("/Update.exe");
@@ -103,18 +102,19 @@ AddressCheck checkRedirect(const QUrl &origin, const QUrl &target)
 
 QString JoinPath(const QString &directory, const QString &name)
 {
-    if (directory.isEmpty())
-        return name;
-    if (directory.endsWith(QLatin1Char('/')) || directory.endsWith(QDir::separator()))
-        return directory + name;
-    return directory + QDir::separator() + name;
+#ifdef Q_OS_WIN
+    // Windows also ends a directory with its own separator, and the updater's
+    // path is given with it.
+    if (!directory.isEmpty() && !directory.endsWith(QLatin1Char('/')))
+        return directory.endsWith(QDir::separator()) ? directory + name
+                                                     : directory + QDir::separator() + name;
+#endif
+    return platform::joinPath(directory, name);
 }
 
 bool PathExists(const QString &path)
 {
-    const QByteArray p = platform::encodeName(path);
-    struct stat st;
-    return !p.isEmpty() && ::stat(p.constData(), &st) == 0;
+    return platform::pathExists(path, platform::Links::Followed);
 }
 
 bool isNormalFile(const QString &path)
@@ -133,13 +133,6 @@ QString downloadTarget(const QUrl &address, const QString &destination)
     if (platform::isDirectory(target))
         return JoinPath(target, address.fileName());
     return target;
-}
-
-void removeFile(const QString &path)
-{
-    const QByteArray p = platform::encodeName(path);
-    if (!p.isEmpty())
-        ::unlink(p.constData());
 }
 
 // A file that comes into being all at once: written under a temporary name beside

@@ -19,11 +19,10 @@ class QTimer;
 // updater, the address rules, and the download of the updater itself.
 namespace wwwupdate {
 
-// The setting that names the update server, and the address used without it.
-// The default lies under a reserved name that never resolves: an invented real
-// domain could be registered by anyone, who would then serve us code to run.
-// Whoever ships the program sets the real server here.
-extern const QString ServerKey;     // "UpdateServer" in "Einstellungen"
+// The address of the update server when the settings name none. It lies under a
+// reserved name that never resolves: an invented real domain could be registered
+// by anyone, who would then serve us code to run. Whoever ships the program sets
+// the real server here.
 extern const QString DefaultServer; // "https://update.namora.example"
 
 // Where the new program file and the updater lie on the server.
@@ -123,9 +122,6 @@ struct WriteResult {
 // beside it, synced, then renamed over path, so path is either the old file or
 // the whole new one. Through the file-name codec.
 WriteResult writeFileAtomically(const QString &path, const QByteArray &data, int mode);
-
-// Removes the file at path (through the file-name codec); missing is fine.
-void removeFile(const QString &path);
 
 class PendingFile;
 

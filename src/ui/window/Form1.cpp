@@ -5,7 +5,8 @@
 #include "core/settings/Settings.h"
 #include "core/update/WWWUpdate.h"
 #include "ui/chooser/DirChooser.h"
-#include "ui/external/ExternalActions.h"
+#include "ui/external/UpdateActions.h"
+#include "ui/external/ViewerActions.h"
 #include "ui/names/NameEditing.h"
 #include "ui/names/Renaming.h"
 #include "ui/pages/PageNavigation.h"
@@ -324,14 +325,15 @@ void Form1::createControllers()
     m_pageNavigation = std::make_unique<PageNavigation>(m_c, *m_model, *m_unsavedNames, this);
     m_resizeHandler = std::make_unique<ResizeHandler>(*this, m_c, *m_settings, *m_model, *m_pageView, this);
     m_dirChooser = std::make_unique<DirChooser>(*this, m_c, *m_settings, *m_model, *m_unsavedNames, this);
-    m_externalActions = std::make_unique<ExternalActions>(*this, m_c, *m_model, *m_settings, *m_unsavedNames,
-                                                          m_options.programDir, this);
+    m_viewerActions = std::make_unique<ViewerActions>(m_c.Picture1, *m_model, this);
+    m_updateActions = std::make_unique<UpdateActions>(*this, *m_c.Label1, *m_settings, *m_unsavedNames,
+                                                      m_options.programDir, this);
     m_startup = std::make_unique<Startup>(*this, *m_settings, *m_model, *m_pageView, *m_renaming,
                                           m_options.commandLine);
 
     connect(this, &Form1::resized, m_resizeHandler.get(), &ResizeHandler::Form_Resize);
     connect(this, &Form1::closing, m_thumbnails.get(), &Thumbnails::windowClosing);
-    connect(this, &Form1::closing, m_externalActions.get(), &ExternalActions::windowClosing);
+    connect(this, &Form1::closing, m_updateActions.get(), &UpdateActions::windowClosing);
 }
 
 void Form1::Form_Load()

@@ -6,7 +6,6 @@
 #include <memory>
 
 class DirChooser;
-class ExternalActions;
 class NameEditing;
 class PageModel;
 class PageNavigation;
@@ -17,6 +16,8 @@ class Settings;
 class Startup;
 class Thumbnails;
 class UnsavedNames;
+class UpdateActions;
+class ViewerActions;
 
 // The one window. It creates the controls exactly as designed, the page model,
 // the settings and the controllers that bind the controls to them, connects
@@ -84,6 +85,7 @@ private:
     std::unique_ptr<PageNavigation> m_pageNavigation;
     std::unique_ptr<ResizeHandler> m_resizeHandler;
     std::unique_ptr<DirChooser> m_dirChooser;
-    std::unique_ptr<ExternalActions> m_externalActions;
+    std::unique_ptr<ViewerActions> m_viewerActions;
+    std::unique_ptr<UpdateActions> m_updateActions;
     std::unique_ptr<Startup> m_startup;
 };

@@ -5,22 +5,21 @@
 #include <QString>
 #include <functional>
 
-class PageModel;
+class ClickLabel;
 class QProgressBar;
 class QProgressDialog;
 class QWidget;
 class Settings;
 class UnsavedNames;
-struct Controls;
 
 namespace wwwupdate {
 class UpdaterFetch;
 struct FetchResult;
 } // namespace wwwupdate
 
-// The actions that reach outside the program: opening a picture in the system's
-// viewer, and handing the program over to its updater.
-class ExternalActions : public QObject {
+// The online update behind "Online Update": fetching the updater with its signed
+// manifest, and handing the program over to it.
+class UpdateActions : public QObject {
     Q_OBJECT
 public:
     enum class UpdateOutcome {
@@ -39,12 +38,9 @@ public:
     };
     Q_ENUM(UpdateOutcome)
 
-    ExternalActions(QWidget &window, Controls &controls, PageModel &model, Settings &settings,
-                    UnsavedNames &unsaved, const QString &programDir, QObject *parent = nullptr);
-    ~ExternalActions() override;
-
-    // Opens the picture of slot Index in the viewer; an empty slot does nothing.
-    void Picture1_Click(int Index);
+    UpdateActions(QWidget &window, ClickLabel &label, Settings &settings, UnsavedNames &unsaved,
+                  const QString &programDir, QObject *parent = nullptr);
+    ~UpdateActions() override;
 
     // Starts the update with the server from the settings.
     void Label1_Click();
@@ -71,7 +67,7 @@ public:
     void windowClosing();
 
 signals:
-    void updateFinished(ExternalActions::UpdateOutcome outcome);
+    void updateFinished(UpdateActions::UpdateOutcome outcome);
 
 private:
     struct Pending {
@@ -85,8 +81,6 @@ private:
     void closeProgress();
 
     QWidget &m_window;
-    Controls &m_c;
-    PageModel &m_model;
     Settings &m_settings;
     UnsavedNames &m_unsaved;
     QString m_programDir;

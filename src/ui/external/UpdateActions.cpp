@@ -1,8 +1,6 @@
-#include "ui/external/ExternalActions.h"
+#include "ui/external/UpdateActions.h"
 
-#include "core/pages/PageModel.h"
 #include "core/platform/Process.h"
-#include "core/platform/Viewer.h"
 #include "core/settings/Settings.h"
 #include "core/update/UpdateManifest.h"
 #include "core/update/UpdaterFetch.h"
@@ -28,19 +26,16 @@ namespace {
 const QString RunningVersion = QStringLiteral(NAMORA_VERSION);
 } // namespace
 
-ExternalActions::ExternalActions(QWidget &window, Controls &controls, PageModel &model, Settings &settings,
-                                 UnsavedNames &unsaved, const QString &programDir, QObject *parent)
-    : QObject(parent), m_window(window), m_c(controls), m_model(model), m_settings(settings),
-      m_unsaved(unsaved), m_programDir(programDir), m_timeoutMs(URLDownload::DefaultTimeoutMs)
+UpdateActions::UpdateActions(QWidget &window, ClickLabel &label, Settings &settings, UnsavedNames &unsaved,
+                             const QString &programDir, QObject *parent)
+    : QObject(parent), m_window(window), m_settings(settings), m_unsaved(unsaved), m_programDir(programDir),
+      m_timeoutMs(URLDownload::DefaultTimeoutMs)
 {
     endProgram = [] { QCoreApplication::exit(0); };
-
-    for (int i = 0; i < grid::SlotCount; ++i)
-        connect(m_c.Picture1[i], &PictureBox::clicked, this, [this, i] { Picture1_Click(i); });
-    connect(m_c.Label1, &ClickLabel::clicked, this, &ExternalActions::Label1_Click);
+    connect(&label, &ClickLabel::clicked, this, &UpdateActions::Label1_Click);
 }
 
-void ExternalActions::windowClosing()
+void UpdateActions::windowClosing()
 {
     // A window that closes takes a running download with it, quietly: the
     // temporary file goes, nothing is started and no message interrupts the close.
@@ -52,7 +47,7 @@ void ExternalActions::windowClosing()
     closeProgress();
 }
 
-ExternalActions::~ExternalActions()
+UpdateActions::~UpdateActions()
 {
     // The window's controls and state may be gone already: a download still
     // running only removes its temporary file and reports to nobody.
@@ -60,18 +55,7 @@ ExternalActions::~ExternalActions()
         disconnect(m_fetch, nullptr, this, nullptr);
 }
 
-void ExternalActions::Picture1_Click(int Index)
-{
-    if (Index < 0 || Index > m_model.lastSlot())
-        return;
-    const viewer::Command command = viewer::viewerCommand(m_model.filePath(Index));
-    if (command.program.isEmpty())
-        return;
-    // Whether the viewer starts is not our concern: no message either way.
-    platform::startDetached(command.program, command.arguments);
-}
-
-void ExternalActions::Label1_Click()
+void UpdateActions::Label1_Click()
 {
     const QString server = m_settings.updateServer();
     QString programDir = m_programDir;
@@ -82,10 +66,10 @@ void ExternalActions::Label1_Click()
     OnlineUpdate(v.programUrl, v.programFile, v.updaterPath, v.updaterUrl, v.extra);
 }
 
-ExternalActions::UpdateOutcome ExternalActions::OnlineUpdate(const QString &programUrl,
-                                                             const QString &programFile,
-                                                             const QString &updaterPath,
-                                                             const QString &updaterUrl, const QString &extra)
+UpdateActions::UpdateOutcome UpdateActions::OnlineUpdate(const QString &programUrl,
+                                                         const QString &programFile,
+                                                         const QString &updaterPath,
+                                                         const QString &updaterUrl, const QString &extra)
 {
     // A second click while the updater is fetched changes nothing.
     if (m_fetch)
@@ -120,7 +104,7 @@ ExternalActions::UpdateOutcome ExternalActions::OnlineUpdate(const QString &prog
 
     m_fetch = new UpdaterFetch(this);
     m_fetch->setTimeout(m_timeoutMs);
-    connect(m_fetch, &UpdaterFetch::finished, this, &ExternalActions::fetchFinished);
+    connect(m_fetch, &UpdaterFetch::finished, this, &UpdateActions::fetchFinished);
 
     // The download runs on the event loop, so the window keeps painting; the
     // dialog is window-modal so that the page cannot change underneath it. Our
@@ -163,7 +147,7 @@ ExternalActions::UpdateOutcome ExternalActions::OnlineUpdate(const QString &prog
     return UpdateOutcome::Downloading;
 }
 
-void ExternalActions::fetchFinished(const FetchResult &result)
+void UpdateActions::fetchFinished(const FetchResult &result)
 {
     UpdaterFetch *fetch = m_fetch;
     m_fetch = nullptr;
@@ -199,8 +183,8 @@ void ExternalActions::fetchFinished(const FetchResult &result)
     report(UpdateOutcome::DownloadFailed);
 }
 
-ExternalActions::UpdateOutcome ExternalActions::refuse(UpdateOutcome outcome, const QString &address,
-                                                       const QString &version, bool fetched)
+UpdateActions::UpdateOutcome UpdateActions::refuse(UpdateOutcome outcome, const QString &address,
+                                                   const QString &version, bool fetched)
 {
     const QString nothing = fetched ? QStringLiteral("Es wurde nichts gespeichert und nichts gestartet.")
                                     : QStringLiteral("Es wurde nichts gestartet.");
@@ -235,7 +219,7 @@ ExternalActions::UpdateOutcome ExternalActions::refuse(UpdateOutcome outcome, co
     return report(outcome);
 }
 
-ExternalActions::UpdateOutcome ExternalActions::startUpdater(const Pending &p)
+UpdateActions::UpdateOutcome UpdateActions::startUpdater(const Pending &p)
 {
     // Typed names are the user's work: the question comes before the program ends.
     if (wwwupdate::isNormalFile(p.updaterPath) && m_unsaved.ask() == UnsavedNames::Answer::Cancelled)
@@ -284,13 +268,13 @@ ExternalActions::UpdateOutcome ExternalActions::startUpdater(const Pending &p)
     return UpdateOutcome::Started;
 }
 
-ExternalActions::UpdateOutcome ExternalActions::report(UpdateOutcome outcome)
+UpdateActions::UpdateOutcome UpdateActions::report(UpdateOutcome outcome)
 {
     emit updateFinished(outcome);
     return outcome;
 }
 
-void ExternalActions::closeProgress()
+void UpdateActions::closeProgress()
 {
     if (!m_progress)
         return;
