@@ -5,6 +5,7 @@
 #include <QWidget>
 #include <memory>
 
+class CaptureDates;
 class DirChooser;
 class ExternalActions;
 class NameEditing;
@@ -85,5 +86,6 @@ private:
     std::unique_ptr<ResizeHandler> m_resizeHandler;
     std::unique_ptr<DirChooser> m_dirChooser;
     std::unique_ptr<ExternalActions> m_externalActions;
+    std::unique_ptr<CaptureDates> m_captureDates;
     std::unique_ptr<Startup> m_startup;
 };
