@@ -17,9 +17,6 @@ CaptureDates::CaptureDates(QWidget &window, Controls &controls, PageModel &model
     : QObject(parent), m_window(window), m_c(controls), m_model(model), m_settings(settings),
       m_unsaved(unsaved)
 {
-    // The list's order as remembered; the first listing follows it.
-    m_model.setOrder(settings.sortByCaptureDate() ? PageModel::Order::CaptureDate : PageModel::Order::Name);
-
     connect(m_c.Aufnahmedatum, &QPushButton::clicked, this, &CaptureDates::Aufnahmedatum_Click);
     connect(&m_model, &PageModel::pageShown, this, &CaptureDates::pageShown);
     connect(&m_model, &PageModel::orderingStarted, this, &CaptureDates::orderingStarted);
