@@ -1,6 +1,7 @@
 // The JPEG head parser and the thumbnail decoder on any file: no crash, no read
 // outside the data, and no decode the memory check did not admit (fuzz/run sets
 // memory limits that a decode of a hostile header would pass).
+#include "core/pictures/CaptureDate.h"
 #include "core/pictures/Exif.h"
 #include "core/pictures/ThumbnailDecoder.h"
 
@@ -38,6 +39,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         std::abort(); // an embedded thumbnail said to lie outside the head
     if (info.orientation < 1 || info.orientation > 8)
         std::abort();
+    // The head's dates: a date said to come from the picture is a real one.
+    const dates::CaptureDate told = dates::fromHead(info);
+    if (told.source != dates::Source::None &&
+        (!told.fromPicture() || !told.date.isValid() || !told.time.isValid()))
+        std::abort();
 
     {
         QFile f(path);
@@ -45,6 +51,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
             std::abort();
     }
     const exif::FileHead head = exif::readHead(path);
+    // Any file that exists has a date, its own or the file's time.
+    if (!dates::readCaptureDate(path).valid())
+        std::abort();
     const QSize box(160, 120);
     const thumbs::Result embedded = thumbs::fromEmbedded(head, box);
     if (embedded.ok() && embedded.image.size() != box)

@@ -219,6 +219,14 @@ void ResizeTest::barsWrapAndUnwrapOnTheWindow()
     twips::setWindowSize(&form, 23000, 10800);
     QCOMPARE(twips::left(c.TopFrame2), 9720.0);
     const double height = twips::windowHeight(&form);
+    // The frame of the added controls follows the free end of the bars and
+    // stays above the grid.
+    const auto extrasAt = [&](double left) {
+        QCOMPARE(twips::left(c.ExtrasFrame), left);
+        QCOMPARE(twips::top(c.ExtrasFrame), 120.0);
+        QVERIFY(twips::top(c.ExtrasFrame) + twips::height(c.ExtrasFrame) <= twips::top(c.Picture1[0]));
+    };
+    extrasAt(9720.0 + 9615);
 
     twips::setWindowSize(&form, 19000, height);
     QCOMPARE(twips::left(c.TopFrame2), 120.0);
@@ -229,6 +237,7 @@ void ResizeTest::barsWrapAndUnwrapOnTheWindow()
     // The run raised by the height change laid the grid out under the wrapped bar.
     QCOMPARE(twips::top(c.Picture1[0]), 600.0 + 495);
     QCOMPARE(twips::top(c.BottomFrame1), twips::windowHeight(&form) - 615 - 600);
+    extrasAt(120.0 + 9615);
 
     const double wrappedHeight = twips::windowHeight(&form);
     twips::setWindowSize(&form, 22000, wrappedHeight);
@@ -240,6 +249,7 @@ void ResizeTest::barsWrapAndUnwrapOnTheWindow()
     QCOMPARE(twips::top(c.TopFrame2), 120.0);
     QCOMPARE(twips::windowHeight(&form), wrappedHeight);
     QCOMPARE(twips::left(c.ArrowFrame), 22800.0 - 4095 - 360);
+    extrasAt(9735.0 + 9615);
 }
 
 void ResizeTest::unwrapMovesGridUpSoNoRowOverlapsTheBottomBar()

@@ -14,6 +14,8 @@ private slots:
     void valuesReadWithTheReadersRules_data();
     void valuesReadWithTheReadersRules();
     void settersWriteThroughAndReadBack();
+    void dateFormatAndOrderAreRemembered_data();
+    void dateFormatAndOrderAreRemembered();
     void unwritableFileKeepsValuesInMemoryAndReportsOnce_data();
     void unwritableFileKeepsValuesInMemoryAndReportsOnce();
 };
@@ -112,6 +114,44 @@ void SettingsTest::settersWriteThroughAndReadBack()
     QVERIFY(!again.bilderAnzeigen());
     QVERIFY(again.vollbild());
     QCOMPARE(failed.count(), 0);
+}
+
+void SettingsTest::dateFormatAndOrderAreRemembered_data()
+{
+    QTest::addColumn<QByteArray>("content");
+    QTest::addColumn<QString>("format");
+    QTest::addColumn<bool>("byDate");
+    QTest::newRow("missing: defaults") << QByteArray("[Einstellungen]\n") << "yyyy.MM.dd" << false;
+    QTest::newRow("stored")
+        << QByteArray("[Einstellungen]\nDatumFormat=yyyy-MM-dd_HH.mm.ss\nSortierung=Aufnahmedatum\n")
+        << "yyyy-MM-dd_HH.mm.ss" << true;
+    QTest::newRow("empty format reads as default; order by name")
+        << QByteArray("[Einstellungen]\nDatumFormat=\nSortierung=Name\n") << "yyyy.MM.dd" << false;
+    QTest::newRow("unknown order is by name")
+        << QByteArray("[Einstellungen]\nSortierung=Datum\n") << "yyyy.MM.dd" << false;
+}
+
+void SettingsTest::dateFormatAndOrderAreRemembered()
+{
+    QFETCH(QByteArray, content);
+    QFETCH(bool, byDate);
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("namora.ini"));
+    writeFile(path, content);
+    Settings s(path, defaults);
+    s.load();
+    QTEST(s.datumFormat(), "format");
+    QCOMPARE(s.sortByCaptureDate(), byDate);
+
+    // Each setter writes through; another run reads the same back.
+    s.setSortByCaptureDate(!byDate);
+    s.setDatumFormat(QStringLiteral("dd.MM.yy"));
+    QCOMPARE(ini::IniRead(Settings::Section, QStringLiteral("Sortierung"), path, QString()),
+             byDate ? QStringLiteral("Name") : QStringLiteral("Aufnahmedatum"));
+    Settings again(path, defaults);
+    again.load();
+    QCOMPARE(again.sortByCaptureDate(), !byDate);
+    QCOMPARE(again.datumFormat(), QStringLiteral("dd.MM.yy"));
 }
 
 void SettingsTest::unwritableFileKeepsValuesInMemoryAndReportsOnce_data()

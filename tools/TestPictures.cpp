@@ -106,31 +106,60 @@ void entry(QByteArray &b, quint32 tag, quint32 type, quint32 count, quint32 valu
     }
 }
 
-// The TIFF structure of an EXIF block: IFD0 (Orientation, pointer to the EXIF
-// IFD), the EXIF IFD (DateTimeOriginal), IFD1 (the JPEG thumbnail).
-QByteArray exifTiff(int orientation, const QString &date, const QByteArray &thumbnail)
+// The TIFF structure of an EXIF block: IFD0 (Orientation, its text values,
+// pointer to the EXIF IFD), the EXIF IFD (DateTimeOriginal and the other text
+// values), the texts longer than four bytes, IFD1 (the JPEG thumbnail).
+QByteArray exifTiff(const CameraOptions &o, const QByteArray &thumbnail)
 {
-    QByteArray dateBytes = date.toLatin1().left(19);
+    QByteArray dateBytes = o.dateTimeOriginal.toLatin1().left(19);
     dateBytes.append(QByteArray(20 - dateBytes.size(), '\0'));
+    QList<QPair<quint32, QByteArray>> ifd0, exif;
+    for (const auto &t : o.ifd0Text)
+        ifd0 << qMakePair(t.first, t.second.toLatin1() + '\0');
+    exif << qMakePair(quint32(0x9003), dateBytes);
+    for (const auto &t : o.exifText)
+        exif << qMakePair(t.first, t.second.toLatin1() + '\0');
     const bool withThumbnail = !thumbnail.isEmpty();
 
-    const quint32 ifd0 = 8;
-    const quint32 exifIfd = ifd0 + 2 + 2 * 12 + 4;
-    const quint32 dateAt = exifIfd + 2 + 12 + 4;
-    const quint32 ifd1 = dateAt + 20;
-    const quint32 thumbAt = ifd1 + 2 + 3 * 12 + 4;
+    const quint32 ifd0At = 8;
+    const quint32 exifAt = ifd0At + 2 + 12 * quint32(2 + ifd0.size()) + 4;
+    quint32 dataAt = exifAt + 2 + 12 * quint32(exif.size()) + 4;
+    QByteArray data;
+    // An entry of a text, its value in the entry when it fits there.
+    const auto text = [&](QByteArray &b, const QPair<quint32, QByteArray> &t) {
+        if (t.second.size() <= 4) {
+            put16(b, t.first);
+            put16(b, 2);
+            put32(b, quint32(t.second.size()));
+            b.append(t.second).append(QByteArray(4 - t.second.size(), '\0'));
+            return;
+        }
+        entry(b, t.first, 2, quint32(t.second.size()), dataAt + quint32(data.size()));
+        data.append(t.second);
+        if (data.size() % 2)
+            data.append('\0');
+    };
 
     QByteArray t("II*\0", 4);
-    put32(t, ifd0);
-    put16(t, 2);
-    entry(t, 0x0112, 3, 1, quint32(orientation));
-    entry(t, 0x8769, 4, 1, exifIfd);
-    put32(t, withThumbnail ? ifd1 : 0);
-    put16(t, 1);
-    entry(t, 0x9003, 2, 20, dateAt);
+    put32(t, ifd0At);
+    put16(t, quint32(2 + ifd0.size()));
+    entry(t, 0x0112, 3, 1, quint32(o.orientation));
+    for (const auto &v : ifd0)
+        text(t, v);
+    entry(t, 0x8769, 4, 1, exifAt);
+    const qsizetype nextIfdAt = t.size();
     put32(t, 0);
-    t.append(dateBytes);
+    put16(t, quint32(exif.size()));
+    for (const auto &v : exif)
+        text(t, v);
+    put32(t, 0);
+    t.append(data);
     if (withThumbnail) {
+        const quint32 ifd1 = quint32(t.size());
+        const quint32 thumbAt = ifd1 + 2 + 3 * 12 + 4;
+        QByteArray next;
+        put32(next, ifd1);
+        t.replace(nextIfdAt, 4, next);
         put16(t, 3);
         entry(t, 0x0103, 3, 1, 6); // compression: JPEG
         entry(t, 0x0201, 4, 1, thumbAt);
@@ -139,6 +168,18 @@ QByteArray exifTiff(int orientation, const QString &date, const QByteArray &thum
         t.append(thumbnail);
     }
     return t;
+}
+
+// An APP marker with its payload; empty when the payload does not fit.
+QByteArray segment(uchar marker, const QByteArray &payload)
+{
+    if (payload.size() + 2 > 0xFFFF)
+        return {};
+    QByteArray out("\xFF", 1);
+    out.append(char(marker));
+    const int length = 2 + int(payload.size());
+    out.append(char(length >> 8)).append(char(length & 0xFF));
+    return out + payload;
 }
 
 } // namespace
@@ -153,21 +194,27 @@ bool writePhoto(const QString &path, QSize size, int seed, int quality)
 QByteArray cameraJpeg(const QImage &image, const CameraOptions &options)
 {
     QByteArray thumbnail;
-    if (!options.thumbnailSize.isEmpty())
+    if (options.exif && !options.thumbnailSize.isEmpty())
         thumbnail = encodeJpeg(
             image.scaled(options.thumbnailSize, Qt::IgnoreAspectRatio, Qt::SmoothTransformation), 75);
     const QByteArray main = encodeJpeg(image, options.quality, options.progressive);
     if (main.size() < 4)
         return {};
-    const QByteArray tiff = exifTiff(options.orientation, options.dateTimeOriginal, thumbnail);
-    if (tiff.size() + 8 > 0xFFFF)
-        return {};
 
-    QByteArray out("\xFF\xD8\xFF\xE1", 4);
-    const int length = 2 + 6 + int(tiff.size());
-    out.append(char(length >> 8)).append(char(length & 0xFF));
-    out.append("Exif\0\0", 6);
-    out.append(tiff);
+    QByteArray out("\xFF\xD8", 2);
+    if (options.exif) {
+        const QByteArray app1 = segment(0xE1, QByteArray("Exif\0\0", 6) + exifTiff(options, thumbnail));
+        if (app1.isEmpty())
+            return {};
+        out.append(app1);
+    }
+    if (!options.xmp.isEmpty()) {
+        const QByteArray app1 =
+            segment(0xE1, QByteArray("http://ns.adobe.com/xap/1.0/\0", 29) + options.xmp.toUtf8());
+        if (app1.isEmpty())
+            return {};
+        out.append(app1);
+    }
     // Cameras write no JFIF block: leave out the encoder's APP0.
     int pos = 2;
     if (main.size() > 6 && uchar(main[2]) == 0xFF && uchar(main[3]) == 0xE0)

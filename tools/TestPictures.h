@@ -2,6 +2,8 @@
 
 #include <QByteArray>
 #include <QImage>
+#include <QList>
+#include <QPair>
 #include <QSize>
 #include <QString>
 #include <QStringList>
@@ -18,6 +20,12 @@ bool writePhoto(const QString &path, QSize size, int seed, int quality = 85);
 struct CameraOptions {
     int orientation = 1; // EXIF orientation 1..8; pixels are stored as given
     QString dateTimeOriginal = QStringLiteral("2023:07:12 10:15:00");
+    // Further text values: in IFD0 (as DateTime, 0x0132) and in the EXIF IFD
+    // (as DateTimeDigitized 0x9004, SubSecTimeOriginal 0x9291, ...), by tag.
+    QList<QPair<quint32, QString>> ifd0Text;
+    QList<QPair<quint32, QString>> exifText;
+    bool exif = true; // false: no EXIF block at all (and so no thumbnail)
+    QString xmp;      // an XMP packet, in an APP1 block of its own after the EXIF block; empty for none
     QSize thumbnailSize = QSize(160, 120); // embedded JPEG thumbnail; empty for none
     int quality = 90;
     int noise = 0; // amplitude of per-pixel grain, 0 for none; grain makes files as large as a camera's

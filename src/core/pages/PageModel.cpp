@@ -21,14 +21,112 @@ void PageModel::load(const QString &directory)
     // A directory that cannot be listed shows an empty list: never the files of
     // another directory under this directory's name.
     m_pictures.clear();
+    m_ordering = false;
+    m_waiting.clear();
     if (listing.ok) {
         m_pictures.reserve(listing.names.size());
         for (const QString &name : listing.names)
-            m_pictures.append(pages::Picture{name, std::nullopt, std::nullopt});
+            m_pictures.append(pages::Picture{name, std::nullopt, std::nullopt, std::nullopt});
     }
     m_listError = listing.ok ? QString() : listing.reason;
     m_typedCount = 0;
     ++m_listing;
+    if (m_order == Order::CaptureDate)
+        beginOrdering();
+}
+
+// ---- the order of the list ----
+
+void PageModel::setOrder(Order order)
+{
+    m_order = order;
+    // An empty list has no order to show.
+    if (m_pictures.isEmpty() && !m_ordering)
+        return;
+    if (m_ordering) {
+        // Dates still awaited: back to the listing's own order, or on waiting.
+        if (order == Order::Name) {
+            m_pictures = std::move(m_waiting);
+            m_waiting.clear();
+            m_ordering = false;
+            ++m_listing;
+        } else {
+            return;
+        }
+    } else {
+        dropTyped();
+        std::stable_sort(m_pictures.begin(), m_pictures.end(),
+                         [](const pages::Picture &a, const pages::Picture &b) {
+                             return pages::naturalLess(a.fileName, b.fileName);
+                         });
+        ++m_listing;
+        if (order == Order::CaptureDate)
+            beginOrdering();
+    }
+    // While the dates are read the page shows none of the pictures; page 1 in
+    // the new order follows once they are in.
+    setPageIndex(0);
+    showPage(true);
+}
+
+void PageModel::beginOrdering()
+{
+    // The list, in name order, waits out of the page's sight: nothing can be
+    // typed for a picture that is about to move.
+    if (m_pictures.isEmpty())
+        return;
+    dropTyped();
+    m_waiting = std::move(m_pictures);
+    m_pictures.clear();
+    m_orderingDone = 0;
+    m_ordering = true;
+    ++m_listing;
+    emit orderingStarted();
+}
+
+QStringList PageModel::orderingPaths() const
+{
+    QStringList out;
+    out.reserve(m_waiting.size());
+    for (const pages::Picture &p : m_waiting)
+        out << platform::joinPath(m_dir, p.fileName);
+    return out;
+}
+
+void PageModel::setOrderingDates(const QList<dates::Dated> &batch)
+{
+    if (!m_ordering)
+        return;
+    for (const dates::Dated &d : batch) {
+        if (d.index < 0 || d.index >= m_waiting.size())
+            continue;
+        std::optional<dates::CaptureDate> &date = m_waiting[d.index].date;
+        if (!date)
+            ++m_orderingDone;
+        date = d.date;
+    }
+    if (m_orderingDone < m_waiting.size()) {
+        emit orderingProgressed();
+        return;
+    }
+    finishOrdering();
+}
+
+void PageModel::finishOrdering()
+{
+    QList<std::optional<dates::CaptureDate>> known;
+    known.reserve(m_waiting.size());
+    for (const pages::Picture &p : std::as_const(m_waiting))
+        known << p.date;
+    m_pictures.clear();
+    m_pictures.reserve(m_waiting.size());
+    for (const int i : dates::captureOrder(known))
+        m_pictures << m_waiting.at(i);
+    m_waiting.clear();
+    m_ordering = false;
+    ++m_listing;
+    setPageIndex(0);
+    showPage(true);
 }
 
 void PageModel::reload()
@@ -116,6 +214,8 @@ QString PageModel::filePath(int slot) const
 
 QString PageModel::counterCaption() const
 {
+    if (m_ordering)
+        return QStringLiteral("Aufnahmedaten\n%1 / %2").arg(m_orderingDone).arg(m_waiting.size());
     return grid::counter(m_pageIndex, m_lastSlot, fileCount(), fileCount()).caption();
 }
 
@@ -237,6 +337,26 @@ void PageModel::setHeadFacts(int listIndex, const exif::HeadFacts &facts)
         m_pictures[listIndex].head = facts;
 }
 
+void PageModel::setCaptureDate(int listIndex, const dates::CaptureDate &date)
+{
+    if (listIndex < 0 || listIndex >= m_pictures.size())
+        return;
+    std::optional<dates::CaptureDate> &known = m_pictures[listIndex].date;
+    if (known && *known == date)
+        return;
+    known = date;
+    emit captureDateChanged(listIndex);
+}
+
+bool PageModel::pageDatesKnown() const
+{
+    for (int i = 0; i <= m_lastSlot; ++i) {
+        if (isFilled(i) && !m_pictures.at(listIndex(i)).date)
+            return false;
+    }
+    return true;
+}
+
 QStringList PageModel::names() const
 {
     QStringList out;
@@ -280,6 +400,19 @@ void PageModel::setAllNames(const QStringList &newNames)
 void PageModel::addPrefix(const QString &prefix)
 {
     setAllNames(names::prefixNames(names(), filled(), prefix));
+}
+
+void PageModel::addCaptureDatePrefix(const QString &format, const QString &separator)
+{
+    QStringList texts = names();
+    for (int i = 0; i < texts.size(); ++i) {
+        if (!isFilled(i))
+            continue;
+        const std::optional<dates::CaptureDate> &date = m_pictures.at(listIndex(i)).date;
+        if (date && date->valid())
+            texts[i] = dates::prefixFor(*date, format, separator) + texts.at(i);
+    }
+    setAllNames(texts);
 }
 
 void PageModel::addSuffix(const QString &suffix)

@@ -2,6 +2,7 @@
 
 #include "core/pages/Grid.h"
 #include "core/pages/Picture.h"
+#include "core/pictures/DateReader.h"
 
 #include <QList>
 #include <QObject>
@@ -51,6 +52,29 @@ public:
     // The name a picture shows in its box: its file name without the
     // four-character extension (".jpg" with its dot, in any letter case).
     static QString shownName(const QString &fileName);
+
+    // ---- the order of the list ----
+
+    enum class Order { Name, CaptureDate };
+    Order order() const { return m_order; }
+    // Puts the list in order and shows page 1, the names typed dropped (the
+    // caller asked first). By name at once; by capture date once every
+    // picture's date is in: until then the list waits (isOrdering).
+    void setOrder(Order order);
+    // The list waits for the capture dates of its pictures: the page shows
+    // none of them, and the counter tells how many dates are in. A listing in
+    // date order waits the same way.
+    bool isOrdering() const { return m_ordering; }
+    // The files whose dates the order waits for; each date is handed in with
+    // its index in this list.
+    QStringList orderingPaths() const;
+    int orderingDone() const { return m_orderingDone; }
+    // Dates for pictures waiting for their order. Once all are in, the list
+    // takes the order and page 1 is shown.
+    void setOrderingDates(const QList<dates::Dated> &batch);
+    // Moves on with every new listing or order, so a reader's results for an
+    // earlier list recognise themselves as stale.
+    quint64 listing() const { return m_listing; }
 
     // ---- the page ----
 
@@ -109,6 +133,10 @@ public:
     // What the head of list entry listIndex's file told (reported by whoever
     // read it: the thumbnails).
     void setHeadFacts(int listIndex, const exif::HeadFacts &facts);
+    // The capture date of list entry listIndex, once read.
+    void setCaptureDate(int listIndex, const dates::CaptureDate &date);
+    // Every filled slot's picture has its capture date.
+    bool pageDatesKnown() const;
     // The names of slots 0..lastSlot and which of them show a picture.
     QStringList names() const;
     QList<bool> filled() const;
@@ -120,6 +148,9 @@ public:
 
     // The bulk tools, on slots 0..lastSlot.
     void addPrefix(const QString &prefix);
+    // Puts each picture's own capture date, written with format, and separator
+    // in front of its name; a slot whose date is not known keeps its name.
+    void addCaptureDatePrefix(const QString &format, const QString &separator);
     void addSuffix(const QString &suffix);
     void addNumbers();
     void replaceText(const QString &search, const QString &replacement);
@@ -163,6 +194,12 @@ signals:
     // Names of several slots changed.
     void namesChanged();
     void startNumberChanged(const QString &text);
+    // The list began to wait for the capture dates of orderingPaths().
+    void orderingStarted();
+    // More of the dates the order waits for are in.
+    void orderingProgressed();
+    // A picture's capture date became known.
+    void captureDateChanged(int listIndex);
 
 private:
     void setNameQuietly(int slot, const QString &text);
@@ -170,6 +207,8 @@ private:
     void dropTyped();
     void setAllNames(const QStringList &names);
     void recordDisplay();
+    void beginOrdering();
+    void finishOrdering();
 
     // What a display put on the page: the first list entry, how many slots
     // were filled, and of which listing.
@@ -195,4 +234,8 @@ private:
     // What the boxes of slots without a picture hold (tools write them too).
     std::array<QString, grid::SlotCount> m_emptySlotNames;
     QString m_startNumber = QStringLiteral("01");
+    Order m_order = Order::Name;
+    bool m_ordering = false;
+    QList<pages::Picture> m_waiting; // while ordering, in name order
+    int m_orderingDone = 0;
 };

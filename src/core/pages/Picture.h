@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/pictures/CaptureDate.h"
 #include "core/pictures/Exif.h"
 
 #include <QString>
@@ -10,9 +11,10 @@ namespace pages {
 // One picture of the open directory: its file, the name typed for it and what
 // its file's head told. Whatever else is learnt about a picture belongs here.
 struct Picture {
-    QString fileName;                    // as on disk, through the file-name codec
-    std::optional<QString> typed;        // the new name typed for it, when it differs from its shown name
-    std::optional<exif::HeadFacts> head; // once the head was read (by the thumbnails)
+    QString fileName;                       // as on disk, through the file-name codec
+    std::optional<QString> typed;           // the new name typed for it, when it differs from its shown name
+    std::optional<exif::HeadFacts> head;    // once the head was read (by the thumbnails)
+    std::optional<dates::CaptureDate> date; // once its capture date was read
 };
 
 } // namespace pages

@@ -26,4 +26,12 @@ Result arrange(const Input &in)
     return r;
 }
 
+Box extrasFrame(const Box &topFrame1, double topFrame2Left, double topFrame2Top, double topFrame2Width)
+{
+    const bool sideBySide = topFrame2Left != topFrame1.left;
+    if (sideBySide)
+        return {topFrame2Left + topFrame2Width, topFrame2Top, ExtrasFrameWidth, ExtrasFrameHeight};
+    return {topFrame1.left + topFrame1.width, topFrame1.top, ExtrasFrameWidth, ExtrasFrameHeight};
+}
+
 } // namespace resizing

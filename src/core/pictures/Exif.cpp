@@ -4,6 +4,8 @@
 
 #include <QFile>
 #include <cerrno>
+#include <cstring>
+#include <string_view>
 #include <unistd.h>
 
 namespace exif {
@@ -90,6 +92,21 @@ qint64 integer(const Tiff &t, const Entry &e)
     return -1;
 }
 
+// The text of an ASCII entry, up to its first NUL, trimmed; empty when the
+// entry is of another type, longer than any date value, or lies outside. A
+// value of up to four bytes sits in the entry itself.
+QString ascii(const Tiff &t, const Entry &e)
+{
+    constexpr quint32 MaxText = 64;
+    if (e.type != 2 || e.count < 1 || e.count > MaxText)
+        return QString();
+    const qint64 at = e.count <= 4 ? e.valueAt : qint64(t.u32(e.valueAt));
+    if (!t.has(at, e.count))
+        return QString();
+    const char *s = reinterpret_cast<const char *>(t.data() + at);
+    return QString::fromLatin1(s, qsizetype(qstrnlen(s, e.count))).trimmed();
+}
+
 void parseTiff(const Tiff &t, qint64 tiffInFile, JpegInfo &info)
 {
     quint32 exifIfd = 0;
@@ -100,6 +117,8 @@ void parseTiff(const Tiff &t, qint64 tiffInFile, JpegInfo &info)
             info.orientation = (o >= 1 && o <= 8) ? int(o) : 1;
         } else if (e.tag == 0x8769) {
             exifIfd = quint32(qMax<qint64>(0, integer(t, e)));
+        } else if (e.tag == 0x0132) {
+            info.dates.dateTime = ascii(t, e);
         }
     });
 
@@ -122,16 +141,102 @@ void parseTiff(const Tiff &t, qint64 tiffInFile, JpegInfo &info)
 
     if (exifIfd != 0 && exifIfd != ifd0) {
         forEachEntry(t, exifIfd, [&](const Entry &e) {
-            if (e.tag != 0x9003 || e.type != 2 || e.count < 19 || e.count > 64)
-                return;
-            const qint64 at = t.u32(e.valueAt);
-            if (!t.has(at, e.count))
-                return;
-            const char *s = reinterpret_cast<const char *>(t.data() + at);
-            info.dateTimeOriginal = QString::fromLatin1(s, qstrnlen(s, e.count)).trimmed();
+            DateTags &d = info.dates;
+            switch (e.tag) {
+            case 0x9003:
+                info.dateTimeOriginal = ascii(t, e);
+                break;
+            case 0x9004:
+                d.dateTimeDigitized = ascii(t, e);
+                break;
+            case 0x9290:
+                d.subSec = ascii(t, e);
+                break;
+            case 0x9291:
+                d.subSecOriginal = ascii(t, e);
+                break;
+            case 0x9292:
+                d.subSecDigitized = ascii(t, e);
+                break;
+            case 0x9010:
+                d.offset = ascii(t, e);
+                break;
+            case 0x9011:
+                d.offsetOriginal = ascii(t, e);
+                break;
+            case 0x9012:
+                d.offsetDigitized = ascii(t, e);
+                break;
+            default:
+                break;
+            }
         });
     }
 }
+
+// The value of property name (such as "xmp:CreateDate") in an XMP packet,
+// written either as an attribute (name="value") or as an element's text
+// (<name>value</name>); empty when it is in neither form. Each step of the
+// search moves forward, and a value is at most MaxValue bytes long.
+QString xmpValue(const char *d, qint64 size, const char *name)
+{
+    constexpr qint64 MaxValue = 64;
+    const auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; };
+    const qint64 nameLength = qint64(qstrlen(name));
+    qint64 pos = 1;
+    while (pos < size) {
+        const void *hit = memchr(d + pos, name[0], size_t(size - pos));
+        if (!hit)
+            break;
+        const qint64 at = static_cast<const char *>(hit) - d;
+        pos = at + 1;
+        if (at + nameLength > size || memcmp(d + at, name, size_t(nameLength)) != 0)
+            continue;
+        // An attribute follows a blank, an element its "<"; anything else (a
+        // closing tag, a longer name that ends in this one) is not the property.
+        const bool element = d[at - 1] == '<';
+        if (!element && !blank(d[at - 1]))
+            continue;
+        qint64 q = at + nameLength;
+        while (q < size && blank(d[q]))
+            ++q;
+        if (q >= size)
+            break;
+        char end = '<';
+        if (element && d[q] == '>') {
+            ++q;
+        } else if (!element && d[q] == '=') {
+            ++q;
+            while (q < size && blank(d[q]))
+                ++q;
+            if (q >= size || (d[q] != '"' && d[q] != '\''))
+                continue;
+            end = d[q++];
+        } else {
+            continue;
+        }
+        const qint64 limit = qMin(size, q + MaxValue + 1);
+        const void *close = q < limit ? memchr(d + q, end, size_t(limit - q)) : nullptr;
+        if (!close)
+            continue;
+        const QString value =
+            QString::fromUtf8(d + q, qsizetype(static_cast<const char *>(close) - (d + q))).trimmed();
+        if (!value.isEmpty())
+            return value;
+    }
+    return QString();
+}
+
+// The capture dates an XMP packet (the bytes after its APP1 header) names.
+void parseXmp(const char *d, qint64 size, JpegInfo &info)
+{
+    info.dates.xmpDateCreated = xmpValue(d, size, "photoshop:DateCreated");
+    info.dates.xmpDateTimeOriginal = xmpValue(d, size, "exif:DateTimeOriginal");
+    info.dates.xmpCreateDate = xmpValue(d, size, "xmp:CreateDate");
+}
+
+// The start of an APP1 block that holds an XMP packet, its NUL included.
+constexpr std::string_view XmpHeader("http://ns.adobe.com/xap/1.0/\0", 29);
 
 // Frame headers the decoder decodes: baseline and extended sequential, and
 // progressive, each with Huffman or arithmetic coding.
@@ -266,6 +371,7 @@ template <typename Source> void walkMarkers(Source &src, JpegInfo &info, bool wi
     info.headers = Headers::Incomplete;
     bool frameSeen = false;
     bool exifSeen = false;
+    bool xmpSeen = false;
     qint64 pos = 2;
     for (;;) {
         // The decoder skips anything up to the next 0xFF, then fill bytes; a
@@ -327,14 +433,19 @@ template <typename Source> void walkMarkers(Source &src, JpegInfo &info, bool wi
             ++info.keptMarkers;
             info.keptMarkerBytes += qMax<qint64>(0, length - 2);
         }
-        if (withExif && marker == 0xE1 && !exifSeen && length >= 16) {
+        if (withExif && marker == 0xE1 && length >= 16) {
             qint64 available = 0;
             const uchar *d = src.span(data, length - 2, &available);
-            if (d && available >= 14 && memcmp(d, "Exif\0\0", 6) == 0) {
+            if (d && !exifSeen && available >= 14 && memcmp(d, "Exif\0\0", 6) == 0) {
                 exifSeen = true;
                 const Tiff tiff(d + 6, available - 6);
                 if (tiff.valid())
                     parseTiff(tiff, data + 6, info);
+            } else if (d && !xmpSeen && available > qint64(XmpHeader.size()) &&
+                       memcmp(d, XmpHeader.data(), XmpHeader.size()) == 0) {
+                xmpSeen = true;
+                parseXmp(reinterpret_cast<const char *>(d) + XmpHeader.size(),
+                         available - qint64(XmpHeader.size()), info);
             }
         }
         // A length below 2 makes the decoder read on right after it.

@@ -43,6 +43,23 @@ struct Sampling {
     int v = 1;
 };
 
+// The date values of the head besides DateTimeOriginal, each as stored (text,
+// trimmed; empty when absent). Nothing here is checked: CaptureDate decides
+// which of them holds a usable date.
+struct DateTags {
+    QString dateTimeDigitized;   // EXIF IFD 0x9004
+    QString dateTime;            // IFD0 0x0132: when the file was last changed
+    QString subSecOriginal;      // 0x9291, digits of the second's fraction
+    QString subSecDigitized;     // 0x9292
+    QString subSec;              // 0x9290, for DateTime
+    QString offsetOriginal;      // 0x9011, "+02:00"
+    QString offsetDigitized;     // 0x9012
+    QString offset;              // 0x9010, for DateTime
+    QString xmpDateCreated;      // XMP photoshop:DateCreated
+    QString xmpDateTimeOriginal; // XMP exif:DateTimeOriginal
+    QString xmpCreateDate;       // XMP xmp:CreateDate
+};
+
 struct JpegInfo {
     HeadStatus status = HeadStatus::NotJpeg;
     // Frame size from the SOF header, as stored (before orientation). Invalid when
@@ -73,6 +90,8 @@ struct JpegInfo {
     qint64 thumbnailLength = 0;
     // DateTimeOriginal as stored ("YYYY:MM:DD HH:MM:SS"), empty when absent.
     QString dateTimeOriginal;
+    // The other values a capture date may come from, as stored.
+    DateTags dates;
 
     bool hasThumbnail() const { return thumbnailLength > 0; }
     // The decoder will keep the whole picture's coefficients, not a few rows.

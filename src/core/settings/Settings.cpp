@@ -19,6 +19,10 @@ QString Settings::keyName(Key key)
         return QStringLiteral("BilderAnzeigen");
     case Key::UpdateServer:
         return QStringLiteral("UpdateServer");
+    case Key::DatumFormat:
+        return QStringLiteral("DatumFormat");
+    case Key::Sortierung:
+        return QStringLiteral("Sortierung");
     }
     return QString();
 }
@@ -121,4 +125,24 @@ QString Settings::updateServer() const
 void Settings::setUpdateServer(const QString &server)
 {
     store(Key::UpdateServer, server);
+}
+
+QString Settings::datumFormat() const
+{
+    return valueOr(Key::DatumFormat, QStringLiteral("yyyy.MM.dd"));
+}
+
+void Settings::setDatumFormat(const QString &format)
+{
+    store(Key::DatumFormat, format);
+}
+
+bool Settings::sortByCaptureDate() const
+{
+    return raw(Key::Sortierung).compare(QLatin1String("Aufnahmedatum"), Qt::CaseInsensitive) == 0;
+}
+
+void Settings::setSortByCaptureDate(bool byDate)
+{
+    store(Key::Sortierung, byDate ? QStringLiteral("Aufnahmedatum") : QStringLiteral("Name"));
 }

@@ -15,7 +15,16 @@ class Settings : public QObject {
 public:
     // The one place where the file's section and key names are spelled.
     static const QString Section; // "Einstellungen"
-    enum class Key { Verzeichnis, Vollbild, LetztesDatum, RechtsAnf, BilderAnzeigen, UpdateServer };
+    enum class Key {
+        Verzeichnis,
+        Vollbild,
+        LetztesDatum,
+        RechtsAnf,
+        BilderAnzeigen,
+        UpdateServer,
+        DatumFormat,
+        Sortierung,
+    };
     static QString keyName(Key key);
 
     struct Defaults {
@@ -47,6 +56,14 @@ public:
     void setBilderAnzeigen(bool shown);
     QString updateServer() const;
     void setUpdateServer(const QString &server);
+    // The format of a picture's own date as a name prefix (a Qt date-time
+    // format), default "yyyy.MM.dd"; as stored, checked by whoever uses it.
+    QString datumFormat() const;
+    void setDatumFormat(const QString &format);
+    // The list order: by name (stored "Name", the default, and anything
+    // unknown) or by capture date (stored "Aufnahmedatum").
+    bool sortByCaptureDate() const;
+    void setSortByCaptureDate(bool byDate);
 
     // Why the first write of this run failed; empty while none failed.
     QString firstFailure() const { return m_firstFailure; }
@@ -57,7 +74,7 @@ signals:
     void writeFailed(const QString &reason);
 
 private:
-    static constexpr int KeyCount = 6;
+    static constexpr int KeyCount = 8;
     QString raw(Key key) const { return m_raw[size_t(key)]; }
     QString valueOr(Key key, const QString &fallback) const;
     void store(Key key, const QString &value);

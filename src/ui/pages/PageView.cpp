@@ -19,6 +19,10 @@ PageView::PageView(QWidget &window, Controls &controls, PageModel &model, QObjec
     connect(&model, &PageModel::pageShown, this, &PageView::pageShown);
     connect(&model, &PageModel::nameChanged, this, &PageView::showName);
     connect(&model, &PageModel::namesChanged, this, &PageView::showNames);
+    connect(&model, &PageModel::captureDateChanged, this,
+            [this](int listIndex) { showDate(m_model.slotOf(listIndex)); });
+    connect(&model, &PageModel::orderingProgressed, this,
+            [this] { m_c.CounterTxt->setText(m_model.counterCaption()); });
     for (int i = 0; i < grid::SlotCount; ++i)
         connect(m_c.Text1[i], &QPlainTextEdit::textChanged, this, [this, i] { boxEdited(i); });
 }
@@ -40,6 +44,16 @@ void PageView::showName(int slot)
     m_writing = true;
     box->setPlainText(text);
     m_writing = false;
+}
+
+void PageView::showDate(int slot)
+{
+    if (slot < 0 || slot >= grid::SlotCount)
+        return;
+    // The date a prefix would take, and where it comes from.
+    const std::optional<dates::CaptureDate> date =
+        m_model.isFilled(slot) ? m_model.pictures().at(m_model.listIndex(slot)).date : std::nullopt;
+    m_c.Text1[slot]->setToolTip(date ? dates::describe(*date) : QString());
 }
 
 void PageView::showNames()
@@ -69,6 +83,7 @@ void PageView::pageShown()
     m_c.CounterTxt->setText(m_model.counterCaption());
     for (int i = 0; i <= m_model.lastSlot(); ++i) {
         showName(i);
+        showDate(i);
         setSlotVisible(i, m_model.isFilled(i));
     }
 }

@@ -40,6 +40,7 @@ private:
     void revealMore();
     void showName(int slot);
     void showNames();
+    void showDate(int slot);
     void boxEdited(int slot);
 
     QWidget &m_window;

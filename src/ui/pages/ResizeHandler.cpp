@@ -80,6 +80,9 @@ void ResizeHandler::run()
     if (r.toolBars != resizing::ToolBars::Unchanged) {
         twips::setLeft(m_c.TopFrame2, r.topFrame2Left);
         twips::setTop(m_c.TopFrame2, r.topFrame2Top);
+        const resizing::Box extras =
+            resizing::extrasFrame(in.topFrame1, r.topFrame2Left, r.topFrame2Top, in.topFrame2.width);
+        twips::place(m_c.ExtrasFrame, extras.left, extras.top, extras.width, extras.height);
     }
     if (r.toolBars == resizing::ToolBars::Unwrap) {
         // The grid was laid out under the wrapped bar's place; the window does not

@@ -37,6 +37,11 @@ struct Controls {
     QPushButton *Command4 = nullptr;     // "(X) Alles löschen"
     QPushButton *ReloadBUtton = nullptr; // "Zurücksetzen"
 
+    // The controls beyond the original program's, in a frame of their own
+    // beside the tool bars.
+    QFrame *ExtrasFrame = nullptr;
+    QPushButton *Aufnahmedatum = nullptr; // "Aufnahme&datum"
+
     // Bottom bar.
     QFrame *BottomFrame1 = nullptr;
     QPushButton *Speichern = nullptr; // "Namen Speichern"

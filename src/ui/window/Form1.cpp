@@ -1,6 +1,7 @@
 #include "ui/window/Form1.h"
 
 #include "core/pages/PageModel.h"
+#include "core/pages/Resize.h"
 #include "core/platform/FileNames.h"
 #include "core/settings/Settings.h"
 #include "core/update/WWWUpdate.h"
@@ -9,6 +10,7 @@
 #include "ui/external/ViewerActions.h"
 #include "ui/names/NameEditing.h"
 #include "ui/names/Renaming.h"
+#include "ui/pages/CaptureDates.h"
 #include "ui/pages/PageNavigation.h"
 #include "ui/pages/PageView.h"
 #include "ui/pages/ResizeHandler.h"
@@ -114,6 +116,7 @@ const FontSpec DesignedFonts[] = {
     {ArialNarrow, 14.25, 700, false, false}, {ArialNarrow, 9.75, 700, false, false},
     {ArialNarrow, 9.75, 700, true, false},   {SansSerif, 8.25, 400, false, true},
     {SansSerif, 8.25, 700, false, false},    {SansSerif, 9.75, 700, false, false},
+    {Arial, 8.25, 400, false, false}, // the controls beyond the designed ones
 };
 
 } // namespace
@@ -281,6 +284,21 @@ void Form1::createControls()
         previous = c.Text1[i];
     }
 
+    // Beyond the designed controls: a frame of its own beside the tool bars,
+    // created after the slots so that the designed tab order stays as it is.
+    const resizing::Box extras =
+        resizing::extrasFrame({twips::left(c.TopFrame1), twips::top(c.TopFrame1), twips::width(c.TopFrame1),
+                               twips::height(c.TopFrame1)},
+                              twips::left(c.TopFrame2), twips::top(c.TopFrame2), twips::width(c.TopFrame2));
+    c.ExtrasFrame = frame(this, "ExtrasFrame", extras.left, extras.top, extras.width, extras.height);
+    // Two rows of small controls within the tool bars' height.
+    c.Aufnahmedatum = button(c.ExtrasFrame, "Aufnahmedatum", 120, 0, 1575, 240,
+                             QStringLiteral("Aufnahme&datum"), makeFont(Arial, 8.25));
+    c.Aufnahmedatum->setToolTip(
+        QStringLiteral("Setzt vor jeden Namen der Seite das Datum, an dem sein Bild aufgenommen wurde "
+                       "(Format: Einstellung „DatumFormat“, Trennzeichen: das letzte Zeichen des "
+                       "Datumsfelds, sonst „_“)."));
+
     // The chooser panel lies over the thumbnails, so it is created last.
     c.VerzeichnisWahl = make<QGroupBox>(this, "VerzeichnisWahl", 2520, 840, 9495, 8175);
     c.VerzeichnisWahl->setTitle(QStringLiteral("Verzeichnis Wählen"));
@@ -328,12 +346,14 @@ void Form1::createControllers()
     m_viewerActions = std::make_unique<ViewerActions>(m_c.Picture1, *m_model, this);
     m_updateActions = std::make_unique<UpdateActions>(*this, *m_c.Label1, *m_settings, *m_unsavedNames,
                                                       m_options.programDir, this);
+    m_captureDates = std::make_unique<CaptureDates>(*this, m_c, *m_model, *m_settings, *m_unsavedNames, this);
     m_startup = std::make_unique<Startup>(*this, *m_settings, *m_model, *m_pageView, *m_renaming,
                                           m_options.commandLine);
 
     connect(this, &Form1::resized, m_resizeHandler.get(), &ResizeHandler::Form_Resize);
     connect(this, &Form1::closing, m_thumbnails.get(), &Thumbnails::windowClosing);
     connect(this, &Form1::closing, m_updateActions.get(), &UpdateActions::windowClosing);
+    connect(this, &Form1::closing, m_captureDates.get(), &CaptureDates::windowClosing);
 }
 
 void Form1::Form_Load()

@@ -5,6 +5,7 @@
 #include <QWidget>
 #include <memory>
 
+class CaptureDates;
 class DirChooser;
 class NameEditing;
 class PageModel;
@@ -87,5 +88,6 @@ private:
     std::unique_ptr<DirChooser> m_dirChooser;
     std::unique_ptr<ViewerActions> m_viewerActions;
     std::unique_ptr<UpdateActions> m_updateActions;
+    std::unique_ptr<CaptureDates> m_captureDates;
     std::unique_ptr<Startup> m_startup;
 };

@@ -45,6 +45,8 @@ void Startup::prepare()
 
     // A renaming that a crash interrupted is put right before the list is read.
     m_renaming.recoverInterruptedRenames();
+    // The list comes in the order remembered.
+    m_model.setOrder(m_settings.sortByCaptureDate() ? PageModel::Order::CaptureDate : PageModel::Order::Name);
     m_model.load(m_settings.verzeichnis());
 }
 
