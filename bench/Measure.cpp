@@ -117,19 +117,19 @@ StallMeter::StallMeter(QObject *parent) : QObject(parent)
     QAbstractEventDispatcher *dispatcher = QAbstractEventDispatcher::instance(QThread::currentThread());
     Q_ASSERT(dispatcher);
     // Where a dispatcher puts its work relative to these signals differs: the
-    // glib one emits aboutToBlock, waits, handles what came and then emits
-    // awake, once per turn of its loop; the plain Unix one emits awake and
-    // handles posted events before aboutToBlock, and skips aboutToBlock when
-    // events are pending. Every wait follows an aboutToBlock, so the stretches
-    // are cut there; with the Unix dispatcher turns without a wait are joined
-    // into one stretch, which can only make the figure larger.
+    // glib one emits aboutToBlock, polls, handles what came and then emits
+    // awake, once per turn of its loop, whether or not the poll waited; the
+    // plain Unix one emits awake and handles posted events before aboutToBlock,
+    // and skips aboutToBlock when events are pending. A stretch therefore ends
+    // at an aboutToBlock only when the first event after it (or awake) shows
+    // that the thread really slept in between.
     connect(dispatcher, &QAbstractEventDispatcher::aboutToBlock, this, &StallMeter::aboutToBlock,
             Qt::DirectConnection);
     connect(
         dispatcher, &QAbstractEventDispatcher::awake, this,
         [this] {
             if (m_running && m_awaitingEvent)
-                markWallStart();
+                afterWait();
         },
         Qt::DirectConnection);
     QCoreApplication::instance()->installEventFilter(this);
@@ -166,6 +166,7 @@ void StallMeter::start()
     m_stretches = 0;
     m_clock.start();
     m_running = true;
+    m_awaitingEvent = false;
     switchProfiler(true);
     markWallStart();
     m_stretchCpu = threadCpuNs();
@@ -175,46 +176,65 @@ void StallMeter::stop()
 {
     if (!m_running)
         return;
-    closeStretch(threadCpuNs());
+    if (m_awaitingEvent)
+        closeStretch(m_blockCpu, m_blockWall, m_blockRunDelay);
+    else
+        closeStretch(threadCpuNs(), m_clock.nsecsElapsed(), runDelayNs());
+    m_awaitingEvent = false;
     m_running = false;
     switchProfiler(false);
 }
 
 bool StallMeter::eventFilter(QObject *, QEvent *)
 {
-    // The first event after a wait marks the wall-clock start of the stretch;
-    // nothing else is done per event.
+    // The first event after a wait decides whether the thread slept; nothing
+    // else is done per event.
     if (m_awaitingEvent)
-        markWallStart();
+        afterWait();
     return false;
 }
 
 void StallMeter::markWallStart()
 {
-    m_awaitingEvent = false;
     m_stretchRunDelay = runDelayNs();
     m_stretchWall = m_clock.nsecsElapsed();
 }
 
 void StallMeter::aboutToBlock()
 {
-    if (!m_running)
+    if (!m_running || m_awaitingEvent)
         return;
-    const qint64 cpu = threadCpuNs();
-    closeStretch(cpu);
-    m_stretchCpu = cpu;
+    m_blockCpu = threadCpuNs();
+    m_blockWall = m_clock.nsecsElapsed();
+    m_blockRunDelay = runDelayNs();
     m_awaitingEvent = true;
 }
 
-void StallMeter::closeStretch(qint64 cpu)
+void StallMeter::afterWait()
+{
+    m_awaitingEvent = false;
+    // The glib dispatcher says it is about to block on every turn of its loop,
+    // also when events are waiting and its poll returns at once: only a wait in
+    // which the thread was neither on a processor nor waiting for one ends the
+    // stretch. A shorter one is part of the work.
+    const qint64 cpu = threadCpuNs();
+    const qint64 delay = runDelayNs();
+    const qint64 off =
+        (m_clock.nsecsElapsed() - m_blockWall) - (cpu - m_blockCpu) - (delay - m_blockRunDelay);
+    if (off < SleptNs)
+        return;
+    closeStretch(m_blockCpu, m_blockWall, m_blockRunDelay);
+    m_stretchCpu = cpu;
+    markWallStart();
+}
+
+void StallMeter::closeStretch(qint64 cpu, qint64 wallEnd, qint64 runDelayEnd)
 {
     const qint64 busy = cpu - m_stretchCpu;
-    if (!m_awaitingEvent) {
-        const qint64 wall = m_clock.nsecsElapsed() - m_stretchWall;
-        const qint64 held = wall - (runDelayNs() - m_stretchRunDelay);
-        m_longestWall = qMax(m_longestWall, wall);
-        m_longestHeld = qMax(m_longestHeld, held);
-    }
+    const qint64 wall = wallEnd - m_stretchWall;
+    const qint64 held = wall - (runDelayEnd - m_stretchRunDelay);
+    m_longestWall = qMax(m_longestWall, wall);
+    m_longestHeld = qMax(m_longestHeld, held);
     if (m_stretches == 0)
         m_firstBusy = busy;
     else

@@ -48,8 +48,10 @@ private:
 };
 
 // The busy stretches of the calling thread's event loop. A stretch is all the
-// thread does between two waits of its event loop: from one aboutToBlock of the
-// event dispatcher to the next. Its busy time is read from the thread's own CPU
+// thread does between two waits of its event loop in which it really slept (an
+// aboutToBlock of the event dispatcher followed by time off the processor, not
+// waiting for one; the turns of a loop that only looks for events are joined
+// into one stretch). Its busy time is read from the thread's own CPU
 // clock, so a loaded machine can neither hide a stretch (the thread waiting for
 // a processor does not make it shorter) nor fake one (time spent preempted is
 // not counted).
@@ -89,14 +91,21 @@ protected:
 
 private:
     void aboutToBlock();
-    void closeStretch(qint64 cpu);
+    void afterWait();
+    void closeStretch(qint64 cpu, qint64 wallEnd, qint64 runDelayEnd);
     void markWallStart();
     qint64 runDelayNs() const;
 
     QElapsedTimer m_clock;
     int m_schedFd = -1; // the thread's schedstat: run time, run delay, slices
     bool m_running = false;
-    bool m_awaitingEvent = false; // the wall-clock start comes with the next event
+    // A wait of less than this off the processor (and not waiting for one) is
+    // no sleep: the loop only looked for events.
+    static constexpr qint64 SleptNs = 100000;
+    bool m_awaitingEvent = false; // after aboutToBlock: the next event or awake decides
+    qint64 m_blockCpu = 0;
+    qint64 m_blockWall = 0;
+    qint64 m_blockRunDelay = 0;
     qint64 m_stretchCpu = 0;
     qint64 m_stretchWall = 0;
     qint64 m_stretchRunDelay = 0;

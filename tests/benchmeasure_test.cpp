@@ -36,6 +36,7 @@ class BenchMeasureTest : public QObject {
 private slots:
     void busyHandlerCountsAsOneStretch();
     void separateTurnsAreNotAddedUp();
+    void turnsWithoutASleepAreOneStretch();
     void waitingInTheLoopIsNotBusy();
     void workBeforeTheLoopRunsIsItsOwnStretch();
     void otherThreadsWorkIsNotTheGuiThreads();
@@ -77,6 +78,22 @@ void BenchMeasureTest::separateTurnsAreNotAddedUp()
     QVERIFY2(meter.longestBusyMs() >= 39 && meter.longestBusyMs() < 60,
              qPrintable(QString::number(meter.longestBusyMs())));
     QVERIFY(meter.totalBusyMs() >= 79);
+}
+
+void BenchMeasureTest::turnsWithoutASleepAreOneStretch()
+{
+    bench::StallMeter meter;
+    meter.start();
+    // Back to back in two turns of the loop: the loop never sleeps between
+    // them, so the user waits for both.
+    QTimer::singleShot(0, [] {
+        spinCpu(30);
+        QTimer::singleShot(0, [] { spinCpu(30); });
+    });
+    idleLoop(120);
+    meter.stop();
+    QVERIFY2(meter.longestBusyMs() >= 59 && meter.longestBusyMs() < 85,
+             qPrintable(QString::number(meter.longestBusyMs())));
 }
 
 void BenchMeasureTest::waitingInTheLoopIsNotBusy()
