@@ -71,6 +71,9 @@ Layout layoutOf(const QString &dir, QSize size)
     // Inside the first name box, after its text.
     QPlainTextEdit *name = c.Text1[0];
     l.at.insert(QStringLiteral("Text1"), pointOf(name, form, QPoint(name->width() - 6, name->height() / 2)));
+    if (qEnvironmentVariableIsSet("NAMORA_FEEL_VERBOSE"))
+        for (auto it = l.at.cbegin(); it != l.at.cend(); ++it)
+            std::printf("    %s at %d,%d\n", qPrintable(it.key()), it.value().x, it.value().y);
     for (int i = 0; i < w.filledSlots(); ++i) {
         QWidget *p = c.Picture1[size_t(i)];
         const QRect r = p->rect();
@@ -170,6 +173,8 @@ public:
         input();
         const double last = m_x.waitQuiet(QuietMs, 60000);
         Sample s{last > t0 ? last - t0 : 0, m_x.worstPingMs()};
+        if (qEnvironmentVariableIsSet("NAMORA_FEEL_VERBOSE"))
+            std::printf("    sample: px %.1f ping %.1f damage events %ld\n", s.px, s.ping, m_x.damageCount());
         if (m_x.dialog()) { // a message box came up: answer it as a user would
             m_x.key("Return");
             m_x.waitQuiet(QuietMs, 10000);
@@ -177,7 +182,7 @@ public:
         return s;
     }
 
-    void click(const Layout &l, const char *name) { m_x.click(l.at.value(QString::fromLatin1(name))); }
+    void click(const Layout &l, const char *name) { m_x.click(l.at.value(QString::fromUtf8(name))); }
 
     XSession &x() { return m_x; }
     const QString &bare() const { return m_bare; }
@@ -310,15 +315,23 @@ int run(const QStringList &args)
     double startRatio = 0;
     double flipPx = 0;
     double typingWorstPing = 0;
+    // --only start|pages|reread and --load quiet|busy narrow the run down.
+    const int o = args.indexOf(QStringLiteral("--only"));
+    const QString only = o >= 0 && o + 1 < args.size() ? args.at(o + 1) : QString();
+    const int lo = args.indexOf(QStringLiteral("--load"));
+    const QString loads = lo >= 0 && lo + 1 < args.size() ? args.at(lo + 1) : QString();
+    const auto wanted = [&](const char *part) { return only.isEmpty() || only == QLatin1String(part); };
     for (const bool loaded : {false, true}) {
         const QString load = loaded ? QStringLiteral("load") : QStringLiteral("quiet");
+        if (!loads.isEmpty() && loads != (loaded ? QLatin1String("busy") : QLatin1String("quiet")))
+            continue;
         const Load busy(loaded);
         Series mapped{QStringLiteral("start: mapped"), load, {}, {}};
         Series frame{QStringLiteral("start: first pictures"), load, {}, {}};
         Series bareMapped{QStringLiteral("bare: mapped"), load, {}, {}};
         Series bareFrame{QStringLiteral("bare: painted"), load, {}, {}};
         Series typing{QStringLiteral("typing during a pass"), load, {}, {}};
-        for (int i = 0; i < runs; ++i) {
+        for (int i = 0; i < runs && wanted("start"); ++i) {
             // The bare window: mapped, then painted and quiet.
             x.spawn({f.bare().toStdString(), std::to_string(ww), std::to_string(wh)}, {});
             x.pumpUntil([&] { return x.mainWindow() != 0; }, 20000);
@@ -378,15 +391,17 @@ int run(const QStringList &args)
             Q_UNUSED(pid);
             x.stopProgram();
         }
-        if (!loaded)
-            startRatio = bench::median(frame.px) / bench::median(bareFrame.px);
-        else
-            typingWorstPing = *std::max_element(typing.ping.begin(), typing.ping.end());
-        for (const Series *s : {&bareMapped, &mapped, &bareFrame, &frame, &typing})
-            print(*s), all.append(*s);
+        if (wanted("start")) {
+            if (!loaded)
+                startRatio = bench::median(frame.px) / bench::median(bareFrame.px);
+            else
+                typingWorstPing = *std::max_element(typing.ping.begin(), typing.ping.end());
+            for (const Series *s : {&bareMapped, &mapped, &bareFrame, &frame, &typing})
+                print(*s), all.append(*s);
+        }
 
         // Paging, the bulk tools and the save on three pages at full size.
-        {
+        if (wanted("pages")) {
             Series forward{QStringLiteral("page forward"), load, {}, {}};
             Series back{QStringLiteral("page back"), load, {}, {}};
             const pid_t pid = f.start(threePages, true);
@@ -396,7 +411,7 @@ int run(const QStringList &args)
                 const Sample a = f.act([&] { f.click(full, "NextBtn"); });
                 forward.px.append(a.px), forward.ping.append(a.ping);
                 f.waitIdle(pid);
-                const Sample b = f.act([&] { f.click(full, "ZurueckBtn"); });
+                const Sample b = f.act([&] { f.click(full, "ZurückBtn"); });
                 back.px.append(b.px), back.ping.append(b.ping);
             }
             if (!loaded)
@@ -440,7 +455,7 @@ int run(const QStringList &args)
             print(relayout), all.append(relayout);
             x.stopProgram();
         }
-        {
+        if (wanted("reread")) {
             Series reread{QStringLiteral("reread 20,000"), load, {}, {}};
             const pid_t pid = f.start(many, true);
             f.resize(bench::FullPage);

@@ -154,6 +154,8 @@ void XSession::stopProgram()
 {
     endProcess(m_program);
     m_program = -1;
+    if (!m_dpy)
+        return;
     handleEvents();
     for (const auto &[window, damage] : m_damages)
         XDamageDestroy(dpyOf(m_dpy), damage);
@@ -163,8 +165,7 @@ void XSession::stopProgram()
     m_mappedMs = m_lastDamage = -1;
     m_outstanding.clear();
     m_pinging = false;
-    if (m_dpy)
-        XSync(dpyOf(m_dpy), False);
+    XSync(dpyOf(m_dpy), False);
 }
 
 void XSession::watch(unsigned long window)
