@@ -2,6 +2,8 @@
 // closing while pictures load, the check box and the re-read button.
 #include "core/pages/PageModel.h"
 #include "core/platform/FileNames.h"
+#include "core/platform/Priority.h"
+#include "core/platform/SystemCalls.h"
 #include "core/settings/Ini.h"
 #include "support/TestSupport.h"
 #include "ui/pages/PageView.h"
@@ -14,7 +16,10 @@
 
 #include <QCheckBox>
 #include <QLabel>
+#include <QMutex>
 #include <QPushButton>
+#include <QScopeGuard>
+#include <QSet>
 #include <QtTest>
 #include <fcntl.h>
 #include <unistd.h>
@@ -131,12 +136,26 @@ int placeholders(Form1 &form)
 
 } // namespace
 
+namespace {
+// The niceness of one of this process's threads, from /proc.
+int niceOf(pid_t tid)
+{
+    QFile f(QStringLiteral("/proc/self/task/%1/stat").arg(tid));
+    if (!f.open(QIODevice::ReadOnly))
+        return -100;
+    const QByteArray s = f.readAll();
+    return s.mid(s.lastIndexOf(')') + 2).split(' ').value(16).toInt();
+}
+} // namespace
+
 class ThumbnailsTest : public QObject {
     Q_OBJECT
 private slots:
     void finalPictureOfEachPhoto_data();
     void finalPictureOfEachPhoto();
     void headFactsReachThePicturesRecord();
+    void workersYieldToTheWindow_data();
+    void workersYieldToTheWindow();
     void pageChangeNeverShowsAPictureOfTheOldPage();
     void uncheckingStopsTheRunningPass();
     void closingMidPassEndsPromptly();
@@ -218,6 +237,56 @@ void ThumbnailsTest::headFactsReachThePicturesRecord()
     QCOMPARE(records.at(1).head->orientation, 6);
     QCOMPARE(records.at(1).head->dateTimeOriginal, QStringLiteral("2014:09:01 15:03:47"));
     QCOMPARE(records.at(2).head->dateTimeOriginal, QString());
+}
+
+void ThumbnailsTest::workersYieldToTheWindow_data()
+{
+    QTest::addColumn<bool>("refused");
+    QTest::newRow("lowered") << false;
+    QTest::newRow("system refuses") << true;
+}
+
+void ThumbnailsTest::workersYieldToTheWindow()
+{
+    QFETCH(bool, refused);
+    QMutex lock;
+    QSet<pid_t> lowered;
+    platform::SystemCalls calls = platform::realSystemCalls();
+    const auto real = calls.setThreadNiceness;
+    calls.setThreadNiceness = [&](pid_t tid, int niceness) {
+        QMutexLocker l(&lock);
+        lowered.insert(tid);
+        if (refused) {
+            errno = EPERM;
+            return -1;
+        }
+        return real(tid, niceness);
+    };
+    platform::setSystemCalls(calls);
+    const auto restore = qScopeGuard([] { platform::resetSystemCalls(); });
+    testing::FormFixture fx;
+    testing::writePictures(fx.pictureDir.path(),
+                           {QStringLiteral("a.jpg"), QStringLiteral("b.jpg"), QStringLiteral("c.jpg")});
+    fx.start();
+    Thumbnails &t = thumbnails(*fx.form);
+    QSignalSpy shown(&t, &Thumbnails::pictureShown);
+    QSignalSpy finished(&t, &Thumbnails::passFinished);
+    if (t.passRunning())
+        QVERIFY2(finished.wait(10000), "the pass did not end within 10 s");
+    // Every picture decoded, whether or not the system let the workers yield.
+    QSet<int> decoded;
+    for (const QList<QVariant> &s : shown)
+        if (s.at(1).toInt() == Thumbnails::Decoded)
+            decoded.insert(s.at(0).toInt());
+    QCOMPARE(decoded, (QSet<int>{0, 1, 2}));
+    QMutexLocker l(&lock);
+    QVERIFY(!lowered.isEmpty());
+    // The window's own thread keeps its weight.
+    QVERIFY(!lowered.contains(pid_t(gettid())));
+    QCOMPARE(niceOf(pid_t(gettid())), 0);
+    for (const pid_t tid : std::as_const(lowered))
+        if (QFileInfo::exists(QStringLiteral("/proc/self/task/%1").arg(tid)))
+            QCOMPARE(niceOf(tid), refused ? 0 : platform::WorkerNiceness);
 }
 
 void ThumbnailsTest::pageChangeNeverShowsAPictureOfTheOldPage()

@@ -1,5 +1,7 @@
 #include "core/pictures/DateReader.h"
 
+#include "core/platform/Priority.h"
+
 #include <QElapsedTimer>
 #include <QThread>
 #include <QTimer>
@@ -85,6 +87,7 @@ int DateReader::read(const QStringList &paths, bool urgent)
         const int first = int(from);
         m_pool.start(
             [this, id, state, chunk, first] {
+                platform::lowerThisThread();
                 QList<Dated> batch;
                 batch.reserve(chunk.size());
                 for (int i = 0; i < chunk.size(); ++i) {

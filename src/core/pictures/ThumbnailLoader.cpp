@@ -1,8 +1,11 @@
 #include "core/pictures/ThumbnailLoader.h"
 
+#include "core/platform/Priority.h"
+
 #include <QElapsedTimer>
 #include <QFile>
 #include <QThread>
+
 #include <QTimer>
 #if defined(__GLIBC__)
 #include <malloc.h>
@@ -96,6 +99,7 @@ void ThumbnailLoader::start(quint64 generation, const QList<Picture> &pictures)
         const Picture p = pictures.at(n);
         m_pool.start(
             [this, pass, n, p] {
+                platform::lowerThisThread();
                 if (pass->cancelled)
                     return;
                 // Only the file the pass was asked for: one renamed in the
@@ -115,6 +119,7 @@ void ThumbnailLoader::start(quint64 generation, const QList<Picture> &pictures)
         const Picture p = pictures.at(n);
         m_pool.start(
             [this, pass, n, p] {
+                platform::lowerThisThread();
                 if (pass->cancelled)
                     return;
                 Result r = decodeFile(p.path, p.box, {&m_budget, &pass->cancelled, &p.key});

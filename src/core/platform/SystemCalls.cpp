@@ -1,5 +1,7 @@
 #include "core/platform/SystemCalls.h"
 
+#include <sys/resource.h>
+
 #include <cerrno>
 #include <cstdio>
 #include <fcntl.h>
@@ -42,6 +44,9 @@ SystemCalls realSystemCalls()
     c.lstat = [](const char *path, struct stat *st) { return ::lstat(path, st); };
     c.write = [](int fd, const void *data, size_t size) { return ::write(fd, data, size); };
     c.fsync = [](int fd) { return ::fsync(fd); };
+    c.setThreadNiceness = [](pid_t tid, int niceness) {
+        return ::setpriority(PRIO_PROCESS, id_t(tid), niceness);
+    };
     return c;
 }
 

@@ -21,6 +21,8 @@ struct SystemCalls {
     std::function<int(const char *path, struct stat *st)> lstat;
     std::function<ssize_t(int fd, const void *data, size_t size)> write;
     std::function<int(int fd)> fsync;
+    // setpriority(PRIO_PROCESS, tid, niceness): one thread's scheduling weight
+    std::function<int(pid_t tid, int niceness)> setThreadNiceness;
 };
 
 // The system's own calls.
