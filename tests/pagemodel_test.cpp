@@ -5,6 +5,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QHash>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -38,6 +39,10 @@ private slots:
     void saveWithDuplicatesOrRefusalRenamesNothing();
     void failedSaveKeepsListAsOnDiskAndTypedNames();
     void recordsKeepTheirSlotAndFactsThroughRelayoutAndSave();
+    void saveKeepsEachFilesOwnExtension();
+    void emptyNamesAreRefusedNamingTheirPictures();
+    void filesChangedByAnotherProgramAreNotRenamed_data();
+    void filesChangedByAnotherProgramAreNotRenamed();
 };
 
 namespace {
@@ -362,6 +367,10 @@ void PageModelTest::shownNameDropsTheFourCharacterExtension_data()
                                           << "a.b";
     QTest::newRow("nothing but the extension") << ".jpg"
                                                << "";
+    QTest::newRow("jpeg") << "Rom.jpeg"
+                          << "Rom";
+    QTest::newRow("JPEG") << "Rom.2.JPEG"
+                          << "Rom.2";
     // A backslash is part of the name, not a separator.
     QTest::newRow("backslash in the name") << "x\\y.jpg"
                                            << "x\\y";
@@ -433,15 +442,28 @@ void PageModelTest::saveRenamesAndUpdatesTheList()
     m.setName(27, QStringLiteral("Hafen"));
     m.relayout(24); // "Hafen" is now typed for a picture off the page
 
-    const PageModel::SaveResult r = m.save();
+    // Only the slots on screen are saved; the name off the page waits with
+    // its picture and is counted.
+    PageModel::SaveResult r = m.save();
     QVERIFY(r.ok());
     QVERIFY(r.listChanged);
+    QCOMPARE(r.changedNames, 1);
+    QCOMPARE(r.waitingElsewhere, 1);
     QCOMPARE(fileBytes(dir.filePath(QStringLiteral("Strand.jpg"))), QByteArray("IMG_001.jpg"));
+    QCOMPARE(fileBytes(dir.filePath(QStringLiteral("IMG_028.jpg"))), QByteArray("IMG_028.jpg"));
+    QCOMPARE(m.pictureName(27), QStringLiteral("Hafen"));
+    QVERIFY(m.isModified());
+    // Its own page saves it.
+    m.setPageIndex(1);
+    m.showPage(false);
+    r = m.save();
+    QVERIFY(r.ok());
+    QCOMPARE(r.waitingElsewhere, 0);
     QCOMPARE(fileBytes(dir.filePath(QStringLiteral("Hafen.jpg"))), QByteArray("IMG_028.jpg"));
     QCOMPARE(m.fileName(0), QStringLiteral("Strand.jpg"));
     QCOMPARE(m.fileName(27), QStringLiteral("Hafen.jpg"));
     QVERIFY(!m.isModified());
-    QCOMPARE(m.filePath(0), m.directory() + QStringLiteral("Strand.jpg"));
+    QCOMPARE(m.pathOf(0), m.directory() + QStringLiteral("Strand.jpg"));
 }
 
 void PageModelTest::saveWithDuplicatesOrRefusalRenamesNothing()
@@ -570,3 +592,112 @@ void PageModelTest::recordsKeepTheirSlotAndFactsThroughRelayoutAndSave()
 
 QTEST_GUILESS_MAIN(PageModelTest)
 #include "pagemodel_test.moc"
+
+void PageModelTest::saveKeepsEachFilesOwnExtension()
+{
+    QTemporaryDir dir;
+    const QStringList files = strings({"a.jpeg", "B.JPEG", "c.JPG", "d.Jpg", "e.jpg"});
+    const auto onDisk = [&] {
+        return QDir(dir.path()).entryList(QDir::Files, QDir::Name | QDir::IgnoreCase);
+    };
+    makeFiles(dir.path(), files);
+    PageModel m;
+    m.load(dir.path());
+    m.showPage(true);
+    QCOMPARE(m.fileNames(), files);
+    QCOMPARE(m.names().mid(0, 5), strings({"a", "B", "c", "d", "e"}));
+    // Nothing typed: nothing renamed, and the result says so.
+    PageModel::SaveResult r = m.save();
+    QVERIFY(r.ok());
+    QCOMPARE(r.changedNames, 0);
+    QCOMPARE(r.renamed, 0);
+    QCOMPARE(onDisk(), files);
+    // A new name keeps the extension the file has, in its own letter case.
+    m.addPrefix(QStringLiteral("x_"));
+    r = m.save();
+    QVERIFY(r.ok());
+    QCOMPARE(r.renamed, 5);
+    QCOMPARE(onDisk(), strings({"x_a.jpeg", "x_B.JPEG", "x_c.JPG", "x_d.Jpg", "x_e.jpg"}));
+    QCOMPARE(fileBytes(dir.filePath(QStringLiteral("x_B.JPEG"))), QByteArray("B.JPEG"));
+}
+
+void PageModelTest::emptyNamesAreRefusedNamingTheirPictures()
+{
+    QTemporaryDir dir;
+    makeFiles(dir.path(), numbered(5));
+    PageModel m;
+    m.load(dir.path());
+    m.showPage(true);
+    m.setName(1, QString());
+    m.setName(3, QString());
+    const PageModel::SaveResult r = m.save();
+    QCOMPARE(r.status, PageModel::SaveResult::Refused);
+    QVERIFY(r.duplicates.isEmpty());
+    QVERIFY2(r.message.contains(QStringLiteral("Bild 2 hat keinen Namen\nBild 4 hat keinen Namen")),
+             qPrintable(r.message));
+    QCOMPARE(QDir(dir.path()).entryList(QDir::Files, QDir::Name), numbered(5));
+}
+
+void PageModelTest::filesChangedByAnotherProgramAreNotRenamed_data()
+{
+    QTest::addColumn<QString>("change");
+    QTest::newRow("swapped") << "swap";
+    QTest::newRow("removed") << "remove";
+    QTest::newRow("replaced") << "replace";
+    QTest::newRow("second window saved first") << "window";
+}
+
+void PageModelTest::filesChangedByAnotherProgramAreNotRenamed()
+{
+    QFETCH(QString, change);
+    QTemporaryDir dir;
+    const QDir d(dir.path());
+    makeFiles(dir.path(), strings({"p01.jpg", "p02.jpg", "p03.jpg"}));
+    PageModel m;
+    m.load(dir.path());
+    m.showPage(true);
+    m.setName(0, QStringLiteral("b01"));
+    m.setName(1, QStringLiteral("b02"));
+    m.setName(2, QStringLiteral("b03"));
+
+    if (change == QLatin1String("swap")) {
+        QVERIFY(QFile::rename(d.filePath(QStringLiteral("p01.jpg")), d.filePath(QStringLiteral("t.tmp"))));
+        QVERIFY(QFile::rename(d.filePath(QStringLiteral("p02.jpg")), d.filePath(QStringLiteral("p01.jpg"))));
+        QVERIFY(QFile::rename(d.filePath(QStringLiteral("t.tmp")), d.filePath(QStringLiteral("p02.jpg"))));
+    } else if (change == QLatin1String("remove")) {
+        QVERIFY(QFile::remove(d.filePath(QStringLiteral("p02.jpg"))));
+    } else if (change == QLatin1String("replace")) {
+        QVERIFY(QFile::remove(d.filePath(QStringLiteral("p02.jpg"))));
+        makeFiles(dir.path(), strings({"p02.jpg"}));
+    } else {
+        PageModel other;
+        other.load(dir.path());
+        other.showPage(true);
+        other.setName(1, QStringLiteral("andere"));
+        QVERIFY(other.save().ok());
+    }
+    QStringList before = d.entryList(QDir::Files, QDir::Name);
+    QHash<QString, QByteArray> content;
+    for (const QString &f : std::as_const(before))
+        content.insert(f, fileBytes(d.filePath(f)));
+
+    const PageModel::SaveResult r = m.save();
+    QCOMPARE(r.status, PageModel::SaveResult::Outdated);
+    QVERIFY2(r.message.contains(QStringLiteral("Bild 2 (p02.jpg)")), qPrintable(r.message));
+    QVERIFY(r.listChanged);
+    // Nothing renamed: every file as the other program left it.
+    QCOMPARE(d.entryList(QDir::Files, QDir::Name), before);
+    for (const QString &f : std::as_const(before))
+        QCOMPARE(fileBytes(d.filePath(f)), content.value(f));
+    // The list is read again and each typed name stays with the picture it
+    // was typed for, wherever that picture is now.
+    QCOMPARE(m.fileNames(), before);
+    for (int k = 0; k < m.fileCount(); ++k) {
+        const QByteArray original = fileBytes(m.pathOf(k));
+        const QString expected = original == "p01.jpg"   ? QStringLiteral("b01")
+                                 : original == "p02.jpg" ? QStringLiteral("b02")
+                                 : original == "p03.jpg" ? QStringLiteral("b03")
+                                                         : PageModel::shownName(m.fileName(k));
+        QCOMPARE(m.pictureName(k), expected);
+    }
+}

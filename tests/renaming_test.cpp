@@ -222,11 +222,19 @@ void RenamingTest::guardAnswersForOtherParts()
     QCOMPARE(f.unsavedNames().ask(), UnsavedNames::Answer::Saved);
     QVERIFY(QFile::exists(dir() + QStringLiteral("Gut.jpg")));
 
-    // A name typed for a picture that a relayout moved off the page counts too.
+    // A name typed for a picture that a relayout moved off the page counts too;
+    // a save of the page keeps it with its picture and says that it waits.
     const int last = s().lastSlot();
     s().relayout(52);
     s().setName(39, QStringLiteral("Weit weg"));
     s().relayout(last);
+    m_boxes->answer(platform::AnswerYes);
+    QCOMPARE(f.unsavedNames().ask(), UnsavedNames::Answer::Saved);
+    QVERIFY(!QFile::exists(dir() + QStringLiteral("Weit weg.jpg")));
+    QCOMPARE(s().pictureName(39), QStringLiteral("Weit weg"));
+    QVERIFY(m_boxes->shown().last().prompt.contains(
+        QStringLiteral("1 weiterer geänderter Name ist noch nicht gespeichert")));
+    s().relayout(52);
     m_boxes->answer(platform::AnswerYes);
     QCOMPARE(f.unsavedNames().ask(), UnsavedNames::Answer::Saved);
     QVERIFY(QFile::exists(dir() + QStringLiteral("Weit weg.jpg")));

@@ -6,6 +6,9 @@
 #include "core/renaming/RenamePlan.h"
 #include "core/renaming/RenameRun.h"
 
+#include <QHash>
+#include <QPair>
+
 #include <algorithm>
 
 PageModel::PageModel(QObject *parent) : QObject(parent) {}
@@ -26,7 +29,7 @@ void PageModel::load(const QString &directory)
     if (listing.ok) {
         m_pictures.reserve(listing.names.size());
         for (const QString &name : listing.names)
-            m_pictures.append(pages::Picture{name, std::nullopt, std::nullopt, std::nullopt});
+            m_pictures.append(pages::Picture{name, std::nullopt, std::nullopt, std::nullopt, {}});
     }
     m_listError = listing.ok ? QString() : listing.reason;
     m_typedCount = 0;
@@ -134,6 +137,33 @@ void PageModel::reload()
     load(m_dir);
 }
 
+void PageModel::reloadKeepingTyped()
+{
+    QHash<QPair<quint64, quint64>, QString> typed;
+    for (const pages::Picture &p : std::as_const(m_pictures))
+        if (p.typed && p.seen.valid())
+            typed.insert({p.seen.device, p.seen.inode}, *p.typed);
+    load(m_dir);
+    for (int k = 0; k < m_pictures.size() && !typed.isEmpty(); ++k) {
+        const thumbs::FileKey key = thumbs::fileKey(pathOf(k));
+        const auto it = typed.constFind({key.device, key.inode});
+        if (!key.valid() || it == typed.cend())
+            continue;
+        m_pictures[k].seen = key;
+        setTyped(k, *it);
+        typed.erase(it);
+    }
+}
+
+void PageModel::noteSeenFiles()
+{
+    for (int i = 0; i <= m_lastSlot && isFilled(i); ++i) {
+        pages::Picture &p = m_pictures[listIndex(i)];
+        if (!p.seen.valid())
+            p.seen = thumbs::fileKey(pathOf(listIndex(i)));
+    }
+}
+
 QString PageModel::directoryCaption() const
 {
     if (m_listError.isEmpty())
@@ -164,7 +194,7 @@ QString PageModel::pathOf(int listIndex) const
 
 QString PageModel::shownName(const QString &fileName)
 {
-    return fileName.left(fileName.size() - 4);
+    return fileName.left(fileName.size() - pages::pictureExtension(fileName).size());
 }
 
 // ---- the page ----
@@ -236,6 +266,7 @@ void PageModel::showPage(bool reload)
         ++m_generation;
     }
     recordDisplay();
+    noteSeenFiles();
     m_emptySlotNames.fill(QString());
     // With as many slots as pictures or more, the arrows keep their states.
     if (m_lastSlot < fileCount()) {
@@ -470,32 +501,76 @@ void PageModel::normaliseStartNumber()
 PageModel::SaveResult PageModel::save()
 {
     SaveResult result;
+    // An empty box is no name: said as such, before any duplicate rule sees
+    // two of them.
+    for (int i = 0; i <= m_lastSlot; ++i) {
+        if (isFilled(i) && name(i).isEmpty()) {
+            result.concerned << renaming::slotLabel(i, fileName(listIndex(i)));
+            result.message += QStringLiteral("Bild %1 hat keinen Namen\n").arg(i + 1);
+        }
+    }
+    if (!result.concerned.isEmpty()) {
+        result.status = SaveResult::Refused;
+        result.message =
+            QStringLiteral("Die Namen wurden nicht gespeichert, keine Datei wurde umbenannt:\n\n") +
+            result.message;
+        return result;
+    }
     result.duplicates = duplicates();
     if (!result.duplicates.isEmpty()) {
         result.status = SaveResult::Duplicates;
         return result;
     }
 
+    // The slots on screen take part; names typed for pictures off the page
+    // stay with their pictures until their page is saved.
     QList<renaming::NameEdit> edits;
     QList<int> indexOf; // per edit: its list entry
     for (int i = 0; i <= m_lastSlot; ++i) {
         if (!isFilled(i))
             continue;
         const int k = listIndex(i);
-        edits << renaming::NameEdit{renaming::slotLabel(i, fileName(k)), filePath(i), name(i)};
+        const QString file = fileName(k);
+        edits << renaming::NameEdit{renaming::slotLabel(i, file), filePath(i), name(i),
+                                    pages::pictureExtension(file)};
         indexOf << k;
+        if (name(i) != shownName(file))
+            ++result.changedNames;
     }
-    // Names typed for pictures that a new layout moved off the page are saved
-    // too: the next page display would drop them without a word.
-    for (int k = 0; k < m_pictures.size() && m_typedCount > 0; ++k) {
-        const pages::Picture &p = m_pictures.at(k);
-        if (!p.typed || indexOf.contains(k))
-            continue;
-        edits << renaming::NameEdit{QStringLiteral("„%1“ (nicht auf dieser Seite)").arg(p.fileName),
-                                    pathOf(k), *p.typed};
-        indexOf << k;
-    }
+    for (const pages::Picture &p : std::as_const(m_pictures))
+        result.waitingElsewhere += p.typed ? 1 : 0;
+    for (const int k : std::as_const(indexOf))
+        result.waitingElsewhere -= m_pictures.at(k).typed ? 1 : 0;
 
+    // Before anything is planned or written: each file to be renamed must
+    // still be the one the page showed under its name. Another program (or
+    // another window on this directory) may have renamed, replaced or removed
+    // it since, and its name would then land on a picture the user never saw.
+    QString outdated;
+    for (int e = 0; e < edits.size(); ++e) {
+        const pages::Picture &p = m_pictures.at(indexOf.at(e));
+        if (edits.at(e).newName == shownName(p.fileName))
+            continue;
+        const thumbs::FileKey now = thumbs::fileKey(edits.at(e).from);
+        if (now.valid() && (!p.seen.valid() || now == p.seen))
+            continue;
+        result.concerned << edits.at(e).label;
+        outdated += edits.at(e).label +
+                    (now.valid() ? QStringLiteral(" wurde inzwischen von einem anderen Programm geändert")
+                                 : QStringLiteral(" gibt es nicht mehr")) +
+                    QLatin1Char('\n');
+    }
+    if (!outdated.isEmpty()) {
+        result.status = SaveResult::Outdated;
+        result.message =
+            QStringLiteral("Die Namen wurden nicht gespeichert, keine Datei wurde umbenannt:\n\n") +
+            outdated +
+            QStringLiteral("\nDas Verzeichnis wurde neu eingelesen; die eingegebenen Namen bleiben "
+                           "bei ihren Bildern.");
+        reloadKeepingTyped();
+        result.listChanged = true;
+        return result;
+    }
     const renaming::Plan plan = renaming::planNameEdits(m_dir, edits);
     if (!plan.ok()) {
         result.status = SaveResult::Refused;
@@ -521,6 +596,9 @@ PageModel::SaveResult PageModel::save()
         const QString now = platform::fileNameOf(run.current.at(e));
         if (p.fileName != now) {
             p.fileName = now;
+            // A rename keeps the inode but may change the time the system
+            // keeps for the file: the user still sees this very file.
+            p.seen = thumbs::fileKey(run.current.at(e));
             result.listChanged = true;
             ++result.renamed;
         }

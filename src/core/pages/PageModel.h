@@ -49,8 +49,9 @@ public:
     QString fileName(int listIndex) const;
     // The full path of list entry listIndex; empty outside the list.
     QString pathOf(int listIndex) const;
-    // The name a picture shows in its box: its file name without the
-    // four-character extension (".jpg" with its dot, in any letter case).
+    // The name a picture shows in its box: its file name without its
+    // extension (".jpg" or ".jpeg" with the dot, in any letter case), which a
+    // save keeps as it is on disk.
     static QString shownName(const QString &fileName);
 
     // ---- the order of the list ----
@@ -174,16 +175,21 @@ public:
             Duplicates, // two filled slots carry the same name: nothing renamed
             Refused,    // a name cannot be used: nothing renamed
             Failed,     // the renaming failed; the list shows where the files are now
+            Outdated,   // another program changed files of the page: nothing renamed, the list read again
         };
         Status status = Saved;
         QStringList duplicates;   // Duplicates: the names the rule lists
         QStringList concerned;    // Refused, Failed: the pictures concerned, as messages name them
         QString message;          // Refused, Failed: what happened and why, for the user
         int renamed = 0;          // files that now carry their typed name
+        int changedNames = 0;     // Saved: names of the page that differed from their files' names
+        int waitingElsewhere = 0; // typed names of pictures off the page, kept for them and not saved
         bool rolledBack = false;  // Failed: every file has its old name again
         bool listChanged = false; // a list entry now names another file name
         bool ok() const { return status == Saved; }
     };
+    // Renames the files of the page's filled slots to their names; names typed
+    // for pictures off the page stay with them.
     SaveResult save();
 
 signals:
@@ -205,6 +211,11 @@ private:
     void setNameQuietly(int slot, const QString &text);
     void setTyped(int listIndex, const QString &text);
     void dropTyped();
+    // Reads the list again; a name typed for a picture goes with its file
+    // (by device and inode), wherever another program put it.
+    void reloadKeepingTyped();
+    // Takes the identity of each page picture not yet known.
+    void noteSeenFiles();
     void setAllNames(const QStringList &names);
     void recordDisplay();
     void beginOrdering();

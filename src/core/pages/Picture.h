@@ -2,6 +2,7 @@
 
 #include "core/pictures/CaptureDate.h"
 #include "core/pictures/Exif.h"
+#include "core/pictures/ThumbnailCache.h"
 
 #include <QString>
 #include <optional>
@@ -15,6 +16,10 @@ struct Picture {
     std::optional<QString> typed;           // the new name typed for it, when it differs from its shown name
     std::optional<exif::HeadFacts> head;    // once the head was read (by the thumbnails)
     std::optional<dates::CaptureDate> date; // once its capture date was read
+    // The file the user saw under fileName: taken when a page first showed it
+    // (and after each save that renamed it), so that a save renames only that
+    // file and never one another program put under its name.
+    thumbs::FileKey seen;
 };
 
 } // namespace pages

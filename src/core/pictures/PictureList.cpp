@@ -192,13 +192,28 @@ namespace {
 
 bool endsWithJpg(const char *name, size_t len)
 {
-    if (len < 4)
-        return false;
-    const char *s = name + len - 4;
-    return s[0] == '.' && (s[1] | 0x20) == 'j' && (s[2] | 0x20) == 'p' && (s[3] | 0x20) == 'g';
+    if (len >= 4) {
+        const char *s = name + len - 4;
+        if (s[0] == '.' && (s[1] | 0x20) == 'j' && (s[2] | 0x20) == 'p' && (s[3] | 0x20) == 'g')
+            return true;
+    }
+    if (len >= 5) {
+        const char *s = name + len - 5;
+        return s[0] == '.' && (s[1] | 0x20) == 'j' && (s[2] | 0x20) == 'p' && (s[3] | 0x20) == 'e' &&
+               (s[4] | 0x20) == 'g';
+    }
+    return false;
 }
 
 } // namespace
+
+QString pictureExtension(const QString &fileName)
+{
+    for (const QLatin1String ext : {QLatin1String(".jpg"), QLatin1String(".jpeg")})
+        if (fileName.endsWith(ext, Qt::CaseInsensitive))
+            return fileName.right(ext.size());
+    return QString();
+}
 
 PictureListing listPictures(const QString &dir)
 {

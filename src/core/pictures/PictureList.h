@@ -12,8 +12,8 @@ struct PictureListing {
     QString reason;    // the system's reason when !ok
 };
 
-// The pictures of dir: regular, non-hidden files whose name ends in ".jpg" in any
-// letter case, in the order of naturalLess.
+// The pictures of dir: regular, non-hidden files whose name ends in ".jpg" or
+// ".jpeg" in any letter case, in the order of naturalLess.
 // A symbolic link counts as what it points to: a link to a regular .jpg file is
 // listed (as the link's name), a dangling link or a link to a directory is not.
 // Names are decoded with platform::decodeName, so every listed name maps back to
@@ -28,5 +28,10 @@ PictureListing listPictures(const QString &dir);
 // A.JPG, Straße and Strasse) fall back to code-unit order, so the order is total,
 // also for names holding bytes that are not UTF-8.
 bool naturalLess(const QString &a, const QString &b);
+
+// The extension a listed picture has on disk, with its dot and in its own
+// letter case (".jpg", ".JPG", ".jpeg", ...); empty for a name that has none of
+// them.
+QString pictureExtension(const QString &fileName);
 
 } // namespace pages

@@ -13,8 +13,6 @@ namespace renaming {
 
 namespace {
 
-const QString Jpg = QStringLiteral(".jpg");
-
 bool hasControlCharacter(const QString &s)
 {
     for (const QChar c : s) {
@@ -116,18 +114,18 @@ QString duplicatesMessage(const QStringList &duplicates)
     return text;
 }
 
-QString fileNameFor(const QString &typed)
+QString fileNameFor(const QString &typed, const QString &extension)
 {
-    return typed + Jpg;
+    return typed + extension;
 }
 
-Problem checkNewName(const QString &name)
+Problem checkNewName(const QString &name, const QString &extension)
 {
     if (name.isEmpty())
         return Problem::Empty;
     if (name == QLatin1String(".") || name == QLatin1String(".."))
         return Problem::DotName;
-    const Problem p = checkFileName(fileNameFor(name));
+    const Problem p = checkFileName(fileNameFor(name, extension));
     if (p != Problem::None)
         return p;
     if (name.startsWith(QLatin1Char('.')))
@@ -348,11 +346,11 @@ Plan planNameEdits(const QString &dir, const QList<NameEdit> &edits)
     QList<int> index;
     for (int i = 0; i < edits.size(); ++i) {
         const NameEdit &e = edits.at(i);
-        const Request r{e.from, dir + fileNameFor(e.newName), e.label};
+        const Request r{e.from, dir + fileNameFor(e.newName, e.extension), e.label};
         all << r;
         if (r.from == r.to)
             continue;
-        const Problem p = checkNewName(e.newName);
+        const Problem p = checkNewName(e.newName, e.extension);
         if (p != Problem::None) {
             early << Refusal{i, p};
             continue;

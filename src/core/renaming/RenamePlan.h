@@ -41,16 +41,16 @@ enum class Problem {
     TargetTwice,      // two files are to get the same name
 };
 
-// Checks a typed name (without extension) that is to become name + ".jpg".
+// Checks a typed name (without extension) that is to become name + extension.
 // Lengths are counted in the bytes the name takes on disk.
-Problem checkNewName(const QString &name);
+Problem checkNewName(const QString &name, const QString &extension = QStringLiteral(".jpg"));
 
 // Checks a whole file name (with extension), as every new name of a plan must
 // pass it.
 Problem checkFileName(const QString &fileName);
 
-// The file name a typed name becomes.
-QString fileNameFor(const QString &typed);
+// The file name a typed name becomes, with the extension its file keeps.
+QString fileNameFor(const QString &typed, const QString &extension = QStringLiteral(".jpg"));
 
 // Why a problem refuses the renaming, in words for the user.
 QString problemText(Problem problem, const QString &newFileName);
@@ -124,6 +124,8 @@ struct NameEdit {
     QString label;
     QString from;
     QString newName;
+    // The extension the file keeps, as it has it on disk.
+    QString extension = QStringLiteral(".jpg");
 };
 
 // Checks every typed name and plans the renames within dir (ending in a

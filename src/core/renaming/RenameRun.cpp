@@ -135,11 +135,13 @@ std::optional<QList<Move>> parseJournal(const QByteArray &bytes)
 
 // ---- what a journal may ask for ----
 
-// A name the listing shows and a renaming gives: visible, ending in ".jpg".
+// A name the listing shows and a renaming gives: visible, ending in ".jpg" or
+// ".jpeg".
 bool isPictureName(const QString &name)
 {
     return !name.isEmpty() && !name.contains(QLatin1Char('/')) && !name.startsWith(QLatin1Char('.')) &&
-           name.endsWith(QLatin1String(".jpg"), Qt::CaseInsensitive) &&
+           (name.endsWith(QLatin1String(".jpg"), Qt::CaseInsensitive) ||
+            name.endsWith(QLatin1String(".jpeg"), Qt::CaseInsensitive)) &&
            platform::encodeName(name).size() <= MaxFileNameBytes;
 }
 

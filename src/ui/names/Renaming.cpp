@@ -34,11 +34,24 @@ bool Renaming::Speichern_Click()
         if (r.listChanged)
             m_model.showPage(false);
         return false;
+    case PageModel::SaveResult::Outdated:
+        platform::MsgBox(&m_window, r.message, platform::OkCritical, Cancelled);
+        // The list was read again: the page shows the files as they are now,
+        // each typed name with its picture.
+        m_model.showPage(false);
+        return false;
     case PageModel::SaveResult::Saved:
         break;
     }
-    platform::MsgBox(&m_window, QStringLiteral("Alle Dateien sind umbenannt"), platform::OkInformation,
-                     QStringLiteral("Benennung erfolgreich!"));
+    QString text = r.changedNames == 0
+                       ? QStringLiteral("Kein Name wurde geändert, keine Datei wurde umbenannt")
+                       : QStringLiteral("Alle Dateien sind umbenannt");
+    if (r.waitingElsewhere == 1)
+        text += QStringLiteral("\n\n1 weiterer geänderter Name ist noch nicht gespeichert");
+    else if (r.waitingElsewhere > 1)
+        text += QStringLiteral("\n\n%1 weitere geänderte Namen sind noch nicht gespeichert")
+                    .arg(r.waitingElsewhere);
+    platform::MsgBox(&m_window, text, platform::OkInformation, QStringLiteral("Benennung erfolgreich!"));
     m_model.showPage(false);
     return true;
 }
