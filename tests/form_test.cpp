@@ -116,7 +116,7 @@ void FormTest::pageShowsNamesSlotsCounterAndArrows_data()
     QTest::addColumn<int>("visible");
     QTest::addColumn<QString>("counter");
     QTest::addColumn<bool>("next");
-    QTest::newRow("empty directory") << 0 << 0 << QStringLiteral("Seite: 1 / 0\nBild: 1-0 / 0") << false;
+    QTest::newRow("empty directory") << 0 << 0 << QStringLiteral("Seite: 1 / 1\nBild: 0 / 0") << false;
     QTest::newRow("one full page") << 53 << 53 << QStringLiteral("Seite: 1 / 1\nBild: 1-53 / 53") << false;
     QTest::newRow("one more than a page")
         << 54 << 53 << QStringLiteral("Seite: 1 / 2\nBild: 1-53 / 54") << true;

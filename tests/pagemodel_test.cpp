@@ -130,8 +130,9 @@ void PageModelTest::pageArithmetic_data()
         << 120 << 52 << 2 << 14 << "Seite: 3 / 3\nBild: 107-120 / 120" << false << true;
     QTest::newRow("25 slots, first page")
         << 60 << 24 << 0 << 25 << "Seite: 1 / 3\nBild: 1-25 / 60" << true << false;
+    // The page index falls back to the last page there is.
     QTest::newRow("page beyond a shrunk list")
-        << 20 << 52 << 2 << 0 << "Seite: 3 / 1\nBild: 107-20 / 20" << false << false;
+        << 20 << 52 << 2 << 20 << "Seite: 1 / 1\nBild: 1-20 / 20" << false << false;
 }
 
 void PageModelTest::pageArithmetic()

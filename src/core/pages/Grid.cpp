@@ -5,7 +5,10 @@ namespace grid {
 Result compute(const Input &in)
 {
     Result r;
-    const double limit = in.height - in.bottomFrameHeight;
+    // Rows end above the bottom bar's top: the bar stands BarMargin above the
+    // window's bottom edge, and a row reaching into that band would cover the
+    // save button and the counter.
+    const double limit = in.height - in.bottomFrameHeight - BarMargin;
     r.rows = RowLimit;
     double offset = 0;
     for (int i = 1; i <= RowLimit; ++i) {
@@ -35,17 +38,23 @@ Counter counter(int pageIndex, int lastSlot, int count, int fileCount)
 {
     Counter c;
     const int perPage = lastSlot + 1;
-    if (perPage > 0) {
-        const int pages = (count + perPage - 1) / perPage;
-        c.pageLine = QStringLiteral("Seite: %1 / %2").arg(pageIndex + 1).arg(pages);
-    } else {
+    if (perPage <= 0) {
         c.pageLine = QStringLiteral("Seite: -");
+        c.pictureLine = QStringLiteral("Bild: - / %1").arg(count);
+        return c;
     }
+    // Never a page beyond the last (a directory that lost pictures) nor a
+    // range that ends before it starts (an empty one): an empty directory is
+    // one empty page.
+    const int pages = qMax(1, (count + perPage - 1) / perPage);
+    pageIndex = qBound(0, pageIndex, pages - 1);
+    c.pageLine = QStringLiteral("Seite: %1 / %2").arg(pageIndex + 1).arg(pages);
     const qint64 first = qint64(pageIndex) * perPage + 1;
-    qint64 last = first + lastSlot;
-    if (last > fileCount)
-        last = fileCount;
-    c.pictureLine = QStringLiteral("Bild: %1-%2 / %3").arg(first).arg(last).arg(count);
+    const qint64 last = qMin<qint64>(first + lastSlot, fileCount);
+    if (last < first)
+        c.pictureLine = QStringLiteral("Bild: 0 / %1").arg(count);
+    else
+        c.pictureLine = QStringLiteral("Bild: %1-%2 / %3").arg(first).arg(last).arg(count);
     return c;
 }
 

@@ -13,6 +13,7 @@ constexpr int ColumnLimit = 20;
 constexpr int SlotCount = 53;
 constexpr int HighestSlot = SlotCount - 1;
 constexpr double ButtonOffset = 1320; // "X" button below the top of its picture box
+constexpr double BarMargin = 600;     // between the bottom bar and the window's bottom edge
 
 struct Input {
     double width = 0;             // window's outer width

@@ -265,6 +265,10 @@ void PageModel::showPage(bool reload)
         dropTyped();
         ++m_generation;
     }
+    // A list that shrank (another program removed pictures) leaves no page
+    // beyond its last.
+    if (m_lastSlot >= 0 && fileCount() > 0)
+        m_pageIndex = qMin(m_pageIndex, (fileCount() - 1) / (m_lastSlot + 1));
     recordDisplay();
     noteSeenFiles();
     m_emptySlotNames.fill(QString());

@@ -8,11 +8,11 @@
 // in twips. The grid itself is laid out by grid::compute.
 namespace resizing {
 
-constexpr double BottomMargin = 600;     // below BottomFrame1 and ArrowFrame
-constexpr double ArrowRightMargin = 360; // right of ArrowFrame
-constexpr double WrappedTop = 600;       // TopFrame2's top when it sits under TopFrame1
-constexpr double WrapHeightAdded = 500;  // the window grows by this when the bars wrap
-constexpr double UnwrapWidth = 22710;    // wider than this, the bars go side by side again
+constexpr double BottomMargin = grid::BarMargin; // below BottomFrame1 and ArrowFrame
+constexpr double ArrowRightMargin = 360;         // right of ArrowFrame
+constexpr double WrappedTop = 600;               // TopFrame2's top when it sits under TopFrame1
+constexpr double WrapHeightAdded = 500;          // the window grows by this when the bars wrap
+constexpr double UnwrapWidth = 22710;            // wider than this, the bars go side by side again
 
 struct Box {
     double left = 0;
