@@ -21,29 +21,34 @@ QList<QByteArray> wordsOf(int argc, char *argv[])
     return words;
 }
 
-// Prints what help or version asks for; false when the words ask to run.
-bool answered(const commandline::Parsed &parsed, const char *argv0)
+// Prints what help or version asks for, or that an option is unknown; the
+// status to end with, or -1 when the words ask to run.
+int answered(const commandline::Parsed &parsed, const char *argv0)
 {
+    const QString program = QFileInfo(QString::fromLocal8Bit(argv0)).fileName();
     switch (parsed.action) {
     case commandline::Action::Help:
-        std::fputs(qPrintable(commandline::usage(QFileInfo(QString::fromLocal8Bit(argv0)).fileName())),
-                   stdout);
-        return true;
+        std::fputs(commandline::usage(program).toLocal8Bit().constData(), stdout);
+        return 0;
     case commandline::Action::Version:
-        std::printf("namora %s\n", NAMORA_VERSION);
-        return true;
+        std::printf("Namora %s\n", commandline::DisplayVersion);
+        return 0;
+    case commandline::Action::Unknown:
+        std::fputs(commandline::unknownOption(program, parsed.directory).toLocal8Bit().constData(), stderr);
+        return 2;
     case commandline::Action::Run:
         break;
     }
-    return false;
+    return -1;
 }
 } // namespace
 
 int main(int argc, char *argv[])
 {
     // Help and version are answered before any window system is needed.
-    if (answered(commandline::parse(wordsOf(argc, argv), &platform::isDirectory), argv[0]))
-        return 0;
+    if (const int status = answered(commandline::parse(wordsOf(argc, argv), &platform::isDirectory), argv[0]);
+        status >= 0)
+        return status;
 
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("namora"));
@@ -55,8 +60,8 @@ int main(int argc, char *argv[])
     // out; the arguments Qt hands out are decoded with U+FFFD for names that are
     // not UTF-8.
     const commandline::Parsed parsed = commandline::parse(wordsOf(argc, argv), &platform::isDirectory);
-    if (answered(parsed, argv[0]))
-        return 0;
+    if (const int status = answered(parsed, argv[0]); status >= 0)
+        return status;
 
     // The standard buttons of the message boxes speak German, as the program does.
     QTranslator qtTranslator;

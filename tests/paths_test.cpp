@@ -36,6 +36,7 @@ private slots:
     void directoryWithBackslashOrDashIsListed();
     void directoryNotUtf8IsListedAndRememberedAsItsBytes();
     void reloadKeepsTheDirectoryOfThisRun();
+    void missingDirectoryIsSaidOnceAndTheRememberedOneShown();
     void xButtonGivesBackTheNameThePageShowed();
 };
 
@@ -112,30 +113,45 @@ void PathsTest::directoriesAreMadeAbsoluteAndClean()
 void PathsTest::commandLineWordsBecomeOneDirectory_data()
 {
     QTest::addColumn<QList<QByteArray>>("args");
+    QTest::addColumn<QStringList>("existing"); // directories of the current directory
     QTest::addColumn<int>("action");
     QTest::addColumn<QString>("directory");
     using commandline::Action;
-    QTest::newRow("nothing") << QList<QByteArray>{} << int(Action::Run) << "";
+    const QStringList none;
+    QTest::newRow("nothing") << QList<QByteArray>{} << none << int(Action::Run) << "";
     QTest::newRow("words joined by blanks")
-        << QList<QByteArray>{"Meine", "Bilder"} << int(Action::Run) << "Meine Bilder";
+        << QList<QByteArray>{"Meine", "Bilder"} << none << int(Action::Run) << "Meine Bilder";
     QTest::newRow("a leading dash is a directory")
-        << QList<QByteArray>{"-Urlaub"} << int(Action::Run) << "-Urlaub";
-    QTest::newRow("help") << QList<QByteArray>{"--help"} << int(Action::Help) << "";
-    QTest::newRow("version") << QList<QByteArray>{"--version"} << int(Action::Version) << "";
+        << QList<QByteArray>{"-Urlaub"} << QStringList{QStringLiteral("-Urlaub")} << int(Action::Run)
+        << "-Urlaub";
+    QTest::newRow("help") << QList<QByteArray>{"--help"} << none << int(Action::Help) << "";
+    QTest::newRow("version") << QList<QByteArray>{"--version"} << none << int(Action::Version) << "";
+    QTest::newRow("words naming a directory")
+        << QList<QByteArray>{"existing", "--help"} << QStringList{QStringLiteral("existing --help")}
+        << int(Action::Run) << "existing --help";
     QTest::newRow("a directory named --help wins")
-        << QList<QByteArray>{"existing", "--help"} << int(Action::Run) << "existing --help";
-    QTest::newRow("-- ends the options") << QList<QByteArray>{"--", "--help"} << int(Action::Run) << "--help";
-    QTest::newRow("bytes that are not UTF-8")
-        << QList<QByteArray>{"/tmp/\xE4pfel"} << int(Action::Run) << platform::decodeName("/tmp/\xE4pfel");
+        << QList<QByteArray>{"--help"} << QStringList{QStringLiteral("--help")} << int(Action::Run)
+        << "--help";
+    QTest::newRow("a directory named -v wins")
+        << QList<QByteArray>{"-v"} << QStringList{QStringLiteral("-v")} << int(Action::Run) << "-v";
+    QTest::newRow("-- ends the options")
+        << QList<QByteArray>{"--", "--help"} << none << int(Action::Run) << "--help";
+    QTest::newRow("unknown option") << QList<QByteArray>{"--bogus"} << none << int(Action::Unknown)
+                                    << "--bogus";
+    QTest::newRow("a dash word that names nothing")
+        << QList<QByteArray>{"-Ferien", "2023"} << none << int(Action::Unknown) << "-Ferien";
+    QTest::newRow("bytes that are not UTF-8") << QList<QByteArray>{"/tmp/\xE4pfel"} << none
+                                              << int(Action::Run) << platform::decodeName("/tmp/\xE4pfel");
 }
 
 void PathsTest::commandLineWordsBecomeOneDirectory()
 {
     QFETCH(QList<QByteArray>, args);
+    QFETCH(QStringList, existing);
     QFETCH(int, action);
     QFETCH(QString, directory);
-    const auto exists = [](const QString &dir) { return dir == QLatin1String("existing --help"); };
-    const commandline::Parsed parsed = commandline::parse(args, exists);
+    const commandline::Parsed parsed =
+        commandline::parse(args, [&](const QString &dir) { return existing.contains(dir); });
     QCOMPARE(int(parsed.action), action);
     QCOMPARE(parsed.directory, directory);
 }
@@ -277,6 +293,20 @@ void PathsTest::xButtonGivesBackTheNameThePageShowed()
         QCOMPARE(c.Text1[slot]->toPlainText(), shown);
     }
     QCOMPARE(c.Text1[1]->toPlainText(), QStringLiteral("x\\y"));
+}
+
+void PathsTest::missingDirectoryIsSaidOnceAndTheRememberedOneShown()
+{
+    testing::FormFixture fx;
+    testing::writePictures(fx.pictureDir.path(), {QStringLiteral("a.jpg")});
+    fx.writeSettings(QStringLiteral("[Einstellungen]\nVerzeichnis=") + fx.picturePath() + QLatin1Char('\n'));
+    testing::MessageBoxes boxes;
+    const QString missing = fx.pictureDir.path() + QStringLiteral("/Urlaub 2023");
+    Form1 &form = fx.start(missing);
+    QCOMPARE(form.model().directory(), fx.picturePath());
+    QCOMPARE(boxes.notices().size(), 1);
+    QVERIFY2(boxes.notices().first().prompt.contains(missing), qPrintable(boxes.notices().first().prompt));
+    QVERIFY(boxes.shown().isEmpty()); // nothing that stops the user
 }
 
 QTEST_MAIN(PathsTest)

@@ -38,7 +38,20 @@ Parsed parse(const QList<QByteArray> &args, const std::function<bool(const QStri
             p.directory.clear();
         }
     }
+    const QByteArray &first = args.first();
+    if (p.action == Action::Run && first.size() > 1 && first.startsWith('-')) {
+        p.action = Action::Unknown;
+        p.directory = QString::fromLocal8Bit(first);
+    }
     return p;
+}
+
+QString unknownOption(const QString &programName, const QString &option)
+{
+    return QStringLiteral("%1: unbekannte Option „%2“\n"
+                          "Ein Verzeichnis, dessen Name mit - beginnt: %1 -- VERZEICHNIS\n"
+                          "Mehr dazu: %1 --help\n")
+        .arg(programName, option);
 }
 
 QString usage(const QString &programName)

@@ -14,6 +14,7 @@ enum class Action {
     Run,     // open the window; directory may be empty
     Help,    // print the usage and end
     Version, // print the version and end
+    Unknown, // an option the program does not know: say so and end with status 2
 };
 
 struct Parsed {
@@ -25,10 +26,18 @@ struct Parsed {
 // UTF-8). The rules, in this order: no words, no directory; "--" first, the words
 // after it are the directory; words that name an existing directory are the
 // directory; a lone "--help"/"-h"/"-?" or "--version"/"-v" asks for that;
-// anything else is the directory, which start-up then tests like any other.
+// any other first word beginning with "-" is an unknown option (a directory of
+// such a name that does not exist yet is reached with "--"); anything else is
+// the directory, which start-up then tests like any other.
 Parsed parse(const QList<QByteArray> &args, const std::function<bool(const QString &)> &isDirectory);
 
 // The text --help prints.
 QString usage(const QString &programName);
+
+// What an unknown option prints on standard error.
+QString unknownOption(const QString &programName, const QString &option);
+
+// The version the program shows in its title bar and prints for --version.
+inline constexpr const char *DisplayVersion = "1.3b";
 
 } // namespace commandline

@@ -2,6 +2,7 @@
 
 #include "core/pages/PageModel.h"
 #include "core/pages/Resize.h"
+#include "core/platform/CommandLine.h"
 #include "core/platform/FileNames.h"
 #include "core/settings/Settings.h"
 #include "core/update/WWWUpdate.h"
@@ -157,7 +158,7 @@ Form1::Form1(const Options &options, QWidget *parent) : QWidget(parent), m_optio
 {
     setObjectName(QStringLiteral("Form1"));
     loadFonts();
-    setWindowTitle(QStringLiteral("Namora  - Version 1.3b"));
+    setWindowTitle(QStringLiteral("Namora  - Version ") + QLatin1String(commandline::DisplayVersion));
     setWindowIcon(artwork::windowIcon());
     twips::setWindowSize(this, 22875 + twips::FrameWidth, 10260 + twips::FrameHeight);
     createControls();

@@ -5,6 +5,7 @@
 #include "core/settings/Settings.h"
 #include "ui/names/Renaming.h"
 #include "ui/pages/PageView.h"
+#include "ui/window/Dialogs.h"
 
 #include <QWidget>
 
@@ -38,6 +39,8 @@ void Startup::prepare()
         // settings file cannot store is still this run's directory.
         if (platform::holdsVisibleFile(dir))
             m_settings.setVerzeichnis(dir);
+        else if (!platform::isDirectory(dir))
+            m_missing = dir;
     }
 
     if (m_settings.vollbild())
@@ -62,4 +65,13 @@ void Startup::fillFirstPage()
     m_view.LayoutThumbnails();
     m_model.showPage(true);
     m_view.revealSlots();
+    // The remembered directory stands in; the user learns once, without being
+    // stopped, that the one given was not there.
+    if (!m_missing.isEmpty())
+        platform::Notice(
+            &m_window,
+            QStringLiteral("Das Verzeichnis %1 wurde nicht gefunden.\n\nNamora zeigt stattdessen %2.")
+                .arg(m_missing, m_model.directory()),
+            QStringLiteral("Verzeichnis nicht gefunden"));
+    m_missing.clear();
 }

@@ -35,4 +35,5 @@ private:
     PageView &m_view;
     Renaming &m_renaming;
     QString m_commandLine;
+    QString m_missing; // the directory given that does not exist, until said
 };
