@@ -117,8 +117,8 @@ void CaptureDatesUiTest::buttonPutsEachPicturesOwnDateInFrontOfItsName_data()
     QTest::addColumn<QString>("separator");
     QTest::newRow("digit last: underscore") << "1990.01.31"
                                             << "_";
-    QTest::newRow("the prefix box's separator") << "2008 - "
-                                                << " ";
+    QTest::newRow("the prefix box's separator") << "2008 ."
+                                                << ".";
     QTest::newRow("hyphen") << "Rom-"
                             << "-";
 }

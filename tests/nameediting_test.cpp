@@ -53,6 +53,8 @@ private slots:
     void enterInAToolBarBoxMovesToItsButtonWithoutTyping_data();
     void enterInAToolBarBoxMovesToItsButtonWithoutTyping();
     void prefixIsCleanedStoredAndComesBackOnNextDisplay();
+    void blanksAroundThePrefixGoBeforeItIsApplied();
+    void clickIntoThePrefixSelectsAsTheKeyboardDoes();
     void suffixIsStoredTrimmedAndComesBackOnNextDisplay();
     void prefixAndSuffixGoToPicturesOnly();
     void startNumberIsNormalisedWhenLeftAndNumbersAllSlots();
@@ -259,12 +261,40 @@ void NameEditingTest::prefixIsCleanedStoredAndComesBackOnNextDisplay()
     c().JahrText->selectAll();
     QTest::keyClicks(c().JahrText, QStringLiteral("12:30 "));
     focus(c().RechtsAnfTxt);
-    QCOMPARE(c().JahrText->text(), QStringLiteral("12_30 "));
+    QCOMPARE(c().JahrText->text(), QStringLiteral("12_30"));
     QCOMPARE(settingsValue(*m_fx, QStringLiteral("LetztesDatum")), QStringLiteral("12_30"));
 
     c().JahrText->setText(QStringLiteral("typed but never left"));
     m_fx->form->model().showPage(false);
     QCOMPARE(c().JahrText->text(), QStringLiteral("12_30"));
+}
+
+void NameEditingTest::blanksAroundThePrefixGoBeforeItIsApplied()
+{
+    focus(c().JahrText);
+    c().JahrText->setText(QStringLiteral("  2023.07.01 "));
+    QTest::mouseClick(c().Command1, Qt::LeftButton);
+    QCOMPARE(settingsValue(*m_fx, QStringLiteral("LetztesDatum")), QStringLiteral("2023.07.01"));
+    QCOMPARE(c().Text1[0]->toPlainText(), QStringLiteral("2023.07.01IMG_0815"));
+    // The file itself holds the values without their blanks.
+    focus(c().RechtsAnfTxt);
+    c().RechtsAnfTxt->setText(QStringLiteral("_Rom "));
+    focus(c().Text1[1]);
+    QFile ini(m_fx->iniPath());
+    QVERIFY(ini.open(QIODevice::ReadOnly));
+    const QByteArray stored = ini.readAll();
+    QVERIFY2(stored.contains("LetztesDatum=2023.07.01\r\n") || stored.contains("LetztesDatum=2023.07.01\n"),
+             stored.constData());
+    QVERIFY2(stored.contains("RechtsAnf=_Rom\r\n") || stored.contains("RechtsAnf=_Rom\n"),
+             stored.constData());
+}
+
+void NameEditingTest::clickIntoThePrefixSelectsAsTheKeyboardDoes()
+{
+    focus(c().Text1[0]);
+    QTest::mouseClick(c().JahrText, Qt::LeftButton, {}, QPoint(c().JahrText->width() / 2, 5));
+    QCOMPARE(QApplication::focusWidget(), c().JahrText);
+    QCOMPARE(c().JahrText->selectedText(), QStringLiteral("90.01.31"));
 }
 
 void NameEditingTest::suffixIsStoredTrimmedAndComesBackOnNextDisplay()

@@ -58,6 +58,8 @@ private slots:
     void startNumberFollowsPagesAndKeepsWidth();
     void resetThrowsTypedNamesAway();
     void guardAnswersForOtherParts();
+    void closingWithTypedNamesAsksFirst_data();
+    void closingWithTypedNamesAsksFirst();
     void swapOfTwoNamesRenamesBoth();
     void nameOfPictureOnOtherPageIsRefused();
     void duplicateNamesAreRefusedWithList();
@@ -240,6 +242,32 @@ void RenamingTest::guardAnswersForOtherParts()
     QVERIFY(QFile::exists(dir() + QStringLiteral("Weit weg.jpg")));
     QCOMPARE(s().fileNames().at(39), QStringLiteral("Weit weg.jpg"));
     QCOMPARE(f.unsavedNames().ask(), UnsavedNames::Answer::NothingPending);
+}
+
+void RenamingTest::closingWithTypedNamesAsksFirst_data()
+{
+    QTest::addColumn<QString>("typed");
+    QTest::addColumn<int>("answer");
+    QTest::addColumn<bool>("closed");
+    QTest::addColumn<bool>("renamed");
+    QTest::newRow("yes saves, then closes") << "Gut" << int(platform::AnswerYes) << true << true;
+    QTest::newRow("yes with a refused save stays") << "a/b" << int(platform::AnswerYes) << false << false;
+    QTest::newRow("no closes without saving") << "Gut" << int(platform::AnswerNo) << true << false;
+    QTest::newRow("cancel keeps the window") << "Gut" << int(platform::AnswerCancel) << false << false;
+}
+
+void RenamingTest::closingWithTypedNamesAsksFirst()
+{
+    QFETCH(QString, typed);
+    QFETCH(int, answer);
+    Form1 &f = start();
+    const QString first = s().fileName(0);
+    c().Text1[0]->setPlainText(typed);
+    m_boxes->answer(answer);
+    QTEST(f.close(), "closed");
+    QCOMPARE(m_boxes->shown().first().style, int(platform::YesNoCancelQuestion));
+    QTEST(QFile::exists(dir() + QStringLiteral("Gut.jpg")), "renamed");
+    QCOMPARE(QFile::exists(dir() + first), !QFile::exists(dir() + QStringLiteral("Gut.jpg")));
 }
 
 void RenamingTest::swapOfTwoNamesRenamesBoth()

@@ -139,19 +139,22 @@ void PageModel::reload()
 
 void PageModel::reloadKeepingTyped()
 {
-    QHash<QPair<quint64, quint64>, QString> typed;
+    // By the whole identity: a file that took a freed inode over is another picture.
+    QList<QPair<thumbs::FileKey, QString>> typed;
     for (const pages::Picture &p : std::as_const(m_pictures))
         if (p.typed && p.seen.valid())
-            typed.insert({p.seen.device, p.seen.inode}, *p.typed);
+            typed.append({p.seen, *p.typed});
     load(m_dir);
     for (int k = 0; k < m_pictures.size() && !typed.isEmpty(); ++k) {
         const thumbs::FileKey key = thumbs::fileKey(pathOf(k));
-        const auto it = typed.constFind({key.device, key.inode});
-        if (!key.valid() || it == typed.cend())
-            continue;
-        m_pictures[k].seen = key;
-        setTyped(k, *it);
-        typed.erase(it);
+        for (qsizetype t = 0; t < typed.size(); ++t) {
+            if (typed.at(t).first != key)
+                continue;
+            m_pictures[k].seen = key;
+            setTyped(k, typed.at(t).second);
+            typed.removeAt(t);
+            break;
+        }
     }
 }
 

@@ -212,7 +212,7 @@ private:
     void setTyped(int listIndex, const QString &text);
     void dropTyped();
     // Reads the list again; a name typed for a picture goes with its file
-    // (by device and inode), wherever another program put it.
+    // (by its identity), wherever another program put it.
     void reloadKeepingTyped();
     // Takes the identity of each page picture not yet known.
     void noteSeenFiles();

@@ -94,7 +94,9 @@ QString Settings::letztesDatum() const
 
 void Settings::setLetztesDatum(const QString &prefix)
 {
-    store(Key::LetztesDatum, prefix);
+    // Blanks around a value are not kept: the file stores what the next start
+    // shows.
+    store(Key::LetztesDatum, prefix.trimmed());
 }
 
 QString Settings::rechtsAnf() const
@@ -104,7 +106,7 @@ QString Settings::rechtsAnf() const
 
 void Settings::setRechtsAnf(const QString &suffix)
 {
-    store(Key::RechtsAnf, suffix);
+    store(Key::RechtsAnf, suffix.trimmed());
 }
 
 bool Settings::bilderAnzeigen() const

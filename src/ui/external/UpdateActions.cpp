@@ -85,7 +85,7 @@ UpdateActions::UpdateOutcome UpdateActions::OnlineUpdate(const QString &programU
     for (const QString &address : {updaterUrl, programUrl}) {
         if (wwwupdate::checkAddress(QUrl(address, QUrl::StrictMode)) != wwwupdate::AddressCheck::Allowed) {
             platform::MsgBox(
-                &m_window, address + QStringLiteral("\n\nUpdate refused: only https addresses are allowed!"),
+                &m_window, address + QStringLiteral("\n\nUpdate abgelehnt: nur https-Adressen sind erlaubt!"),
                 platform::OkCritical, QString());
             return report(UpdateOutcome::Refused);
         }
@@ -113,8 +113,8 @@ UpdateActions::UpdateOutcome UpdateActions::OnlineUpdate(const QString &programU
     auto *dialog = new QProgressDialog(&m_window);
     dialog->setObjectName(QStringLiteral("UpdateProgress"));
     dialog->setWindowTitle(QStringLiteral("Online Update"));
-    dialog->setLabelText(QStringLiteral("Downloading ") + updaterUrl);
-    dialog->setCancelButtonText(QStringLiteral("Cancel"));
+    dialog->setLabelText(QStringLiteral("Lade herunter: ") + updaterUrl);
+    dialog->setCancelButtonText(QStringLiteral("Abbrechen"));
     auto *bar = new QProgressBar(dialog);
     bar->setRange(0, 0);
     dialog->setBar(bar);

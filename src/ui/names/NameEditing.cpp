@@ -108,6 +108,9 @@ bool NameEditing::eventFilter(QObject *watched, QEvent *event)
         // The box takes the focus first (a line edit selects all when tabbed
         // into), so a selection set by a handler is the one that stays.
         watched->event(event);
+        // A click into the prefix box places the cursor after the focus came:
+        // the selection is made again once the click is over.
+        m_prefixClicked = in && watched == m_c.JahrText && reason == Qt::MouseFocusReason;
         if (in) {
             // A box that lost the focus while the window was inactive got no
             // event; its lose-focus work is done now.
@@ -122,6 +125,14 @@ bool NameEditing::eventFilter(QObject *watched, QEvent *event)
         }
         return true;
     }
+    case QEvent::MouseButtonRelease:
+        if (watched == m_c.JahrText && m_prefixClicked) {
+            m_prefixClicked = false;
+            watched->event(event);
+            JahrText_GotFocus();
+            return true;
+        }
+        return false;
     default:
         return false;
     }
@@ -242,9 +253,9 @@ void NameEditing::JahrText_KeyPress()
 
 void NameEditing::JahrText_LostFocus()
 {
-    // The box keeps its blanks; the stored value is trimmed, so the next page
-    // display shows the prefix without them.
-    const QString cleaned = text::CleanName(m_c.JahrText->text());
+    // Blanks around a prefix are slips of typing: the box, the stored value and
+    // a prefix applied right after leaving the box go without them.
+    const QString cleaned = text::CleanName(m_c.JahrText->text()).trimmed();
     setTextIfChanged(m_c.JahrText, cleaned);
     // Remembering the value is a convenience: a settings file that cannot be
     // written must not get in the way of editing (the settings report it once).

@@ -73,4 +73,5 @@ private:
     Settings &m_settings;
     // The box whose got-focus work ran last and whose lose-focus work is due.
     QPointer<QObject> m_holder;
+    bool m_prefixClicked = false; // the prefix box got the focus by a click still under way
 };

@@ -377,7 +377,12 @@ void Form1::changeEvent(QEvent *e)
 
 void Form1::closeEvent(QCloseEvent *e)
 {
-    // Closing is never refused.
+    // Typed names are not lost without a word: the usual question first (Yes
+    // closes only once the save succeeded, Cancel keeps the window).
+    if (!m_closing && m_unsavedNames && m_unsavedNames->ask() == UnsavedNames::Answer::Cancelled) {
+        e->ignore();
+        return;
+    }
     m_closing = true;
     emit closing();
     e->accept();
