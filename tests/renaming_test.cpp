@@ -265,6 +265,7 @@ void RenamingTest::closingWithTypedNamesAsksFirst()
     c().Text1[0]->setPlainText(typed);
     m_boxes->answer(answer);
     QTEST(f.close(), "closed");
+    QVERIFY2(!m_boxes->shown().isEmpty(), "closing did not ask");
     QCOMPARE(m_boxes->shown().first().style, int(platform::YesNoCancelQuestion));
     QTEST(QFile::exists(dir() + QStringLiteral("Gut.jpg")), "renamed");
     QCOMPARE(QFile::exists(dir() + first), !QFile::exists(dir() + QStringLiteral("Gut.jpg")));

@@ -188,6 +188,20 @@ void SettingsTest::unwritableFileKeepsValuesInMemoryAndReportsOnce()
     QVERIFY(!s.firstFailure().isEmpty());
     if (!directory)
         QCOMPARE(fileBytes(path), content);
+
+    // Once the file can be written, the next value written brings the earlier
+    // ones along.
+    if (directory)
+        QVERIFY(QDir(path).removeRecursively());
+    else
+        QVERIFY(QFile::remove(path));
+    s.setVerzeichnis(QStringLiteral("/tmp/"));
+    Settings again(path, defaults);
+    again.load();
+    QCOMPARE(again.letztesDatum(), QStringLiteral("2024.12.24_"));
+    QCOMPARE(again.rechtsAnf(), QStringLiteral("_Rom"));
+    QVERIFY(!again.bilderAnzeigen());
+    QCOMPARE(again.verzeichnis(), QStringLiteral("/tmp/"));
 }
 
 QTEST_APPLESS_MAIN(SettingsTest)

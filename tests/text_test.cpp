@@ -1,6 +1,9 @@
 #include "core/platform/text.h"
 
+#include "core/platform/SystemError.h"
+
 #include <QtTest>
+#include <cerrno>
 
 using namespace text;
 
@@ -15,6 +18,8 @@ private slots:
     void quoteIfSpaces();
     void cleanName_data();
     void cleanName();
+    void systemErrorsSpeakGerman_data();
+    void systemErrorsSpeakGerman();
 };
 
 void TextTest::getFileName_data()
@@ -143,6 +148,38 @@ void TextTest::cleanName()
 {
     QFETCH(QString, input);
     QTEST(CleanName(input), "expected");
+}
+
+void TextTest::systemErrorsSpeakGerman_data()
+{
+    QTest::addColumn<int>("error");
+    QTest::addColumn<QString>("text");
+    const QString noSpace = QStringLiteral("Auf dem Datenträger ist kein Platz mehr frei");
+    QTest::newRow("EEXIST") << EEXIST << QStringLiteral("Eine Datei dieses Namens gibt es schon");
+    QTest::newRow("ENOTEMPTY") << ENOTEMPTY << QStringLiteral("Eine Datei dieses Namens gibt es schon");
+    QTest::newRow("EACCES") << EACCES << QStringLiteral("Keine Berechtigung");
+    QTest::newRow("EPERM") << EPERM << QStringLiteral("Keine Berechtigung");
+    QTest::newRow("EROFS") << EROFS << QStringLiteral("Der Datenträger ist schreibgeschützt");
+    QTest::newRow("ENOSPC") << ENOSPC << noSpace;
+    QTest::newRow("EDQUOT") << EDQUOT << noSpace;
+    QTest::newRow("ENOENT") << ENOENT << QStringLiteral("Datei oder Verzeichnis nicht gefunden");
+    QTest::newRow("EBUSY") << EBUSY << QStringLiteral("Die Datei wird gerade benutzt");
+    QTest::newRow("ETXTBSY") << ETXTBSY << QStringLiteral("Die Datei wird gerade benutzt");
+    QTest::newRow("EIO") << EIO << QStringLiteral("Der Datenträger meldet einen Lese- oder Schreibfehler");
+    QTest::newRow("ENAMETOOLONG") << ENAMETOOLONG << QStringLiteral("Der Name ist zu lang");
+    QTest::newRow("ENOTDIR") << ENOTDIR << QStringLiteral("Ein Teil des Pfades ist kein Verzeichnis");
+    QTest::newRow("EISDIR") << EISDIR << QStringLiteral("Das ist ein Verzeichnis, keine Datei");
+    QTest::newRow("ELOOP") << ELOOP << QStringLiteral("Der Pfad führt über einen symbolischen Verweis");
+    QTest::newRow("EXDEV") << EXDEV << QStringLiteral("Die Datei liegt auf einem anderen Datenträger");
+    QTest::newRow("EMFILE") << EMFILE << QStringLiteral("Es sind zu viele Dateien geöffnet");
+    QTest::newRow("ENFILE") << ENFILE << QStringLiteral("Es sind zu viele Dateien geöffnet");
+    QTest::newRow("ESTALE") << ESTALE << QStringLiteral("Die Verbindung zum Netzlaufwerk ist unterbrochen");
+}
+
+void TextTest::systemErrorsSpeakGerman()
+{
+    QFETCH(int, error);
+    QTEST(platform::errorText(error), "text");
 }
 
 QTEST_APPLESS_MAIN(TextTest)

@@ -678,6 +678,8 @@ void WWWUpdateTest::manifestNotSignedByOurKeyIsRefused_data()
 
     QTest::newRow("signed by our key") << good << ours.publicKey << M::Valid;
     QTest::newRow("no key in this build") << good << QByteArray() << M::NoKey;
+    QTest::newRow("a key one byte short") << good << ours.publicKey.left(31) << M::NoKey;
+    QTest::newRow("a key one byte long") << good << ours.publicKey + QByteArray(1, '\0') << M::NoKey;
     QTest::newRow("no signature line") << lines << ours.publicKey << M::Unsigned;
     QTest::newRow("empty") << QByteArray() << ours.publicKey << M::Unsigned;
     QTest::newRow("signed by another key")

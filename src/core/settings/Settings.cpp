@@ -59,11 +59,23 @@ void Settings::store(Key key, const QString &value)
     if (m_raw[k] == trimmed && !m_unsaved[k])
         return;
     m_raw[k] = trimmed;
-    const ini::WriteResult written = ini::IniWrite(Section, keyName(key), value, m_iniPath, true);
+    // The file stores the value as the next start reads it: without blanks.
+    const ini::WriteResult written = ini::IniWrite(Section, keyName(key), trimmed, m_iniPath, true);
     m_unsaved[k] = !written.ok();
-    if (!written.ok() && m_firstFailure.isEmpty()) {
-        m_firstFailure = written.reason.isEmpty() ? QStringLiteral("unbekannter Fehler") : written.reason;
-        emit writeFailed(m_firstFailure);
+    if (!written.ok()) {
+        if (m_firstFailure.isEmpty()) {
+            m_firstFailure = written.reason.isEmpty() ? QStringLiteral("unbekannter Fehler") : written.reason;
+            emit writeFailed(m_firstFailure);
+        }
+        return;
+    }
+    // The file can be written again: what could not be kept before is written
+    // now, or it would be lost at the next start.
+    for (int other = 0; other < KeyCount; ++other) {
+        if (!m_unsaved[size_t(other)])
+            continue;
+        m_unsaved[size_t(other)] =
+            !ini::IniWrite(Section, keyName(Key(other)), m_raw[size_t(other)], m_iniPath, true).ok();
     }
 }
 
@@ -94,9 +106,7 @@ QString Settings::letztesDatum() const
 
 void Settings::setLetztesDatum(const QString &prefix)
 {
-    // Blanks around a value are not kept: the file stores what the next start
-    // shows.
-    store(Key::LetztesDatum, prefix.trimmed());
+    store(Key::LetztesDatum, prefix);
 }
 
 QString Settings::rechtsAnf() const
@@ -106,7 +116,7 @@ QString Settings::rechtsAnf() const
 
 void Settings::setRechtsAnf(const QString &suffix)
 {
-    store(Key::RechtsAnf, suffix.trimmed());
+    store(Key::RechtsAnf, suffix);
 }
 
 bool Settings::bilderAnzeigen() const
