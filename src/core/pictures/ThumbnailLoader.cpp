@@ -13,6 +13,8 @@
 
 namespace thumbs {
 
+std::function<void()> ThumbnailLoader::beforeHandOver;
+
 namespace {
 // Queued ahead of every second stage, so every picture shows something quickly.
 constexpr int EmbeddedPriority = 1;
@@ -110,8 +112,11 @@ void ThumbnailLoader::start(quint64 generation, const QList<Picture> &pictures)
                 const exif::FileHead head = exif::readHead(file);
                 Result r = fromEmbedded(head, p.box);
                 // What the head told goes back also when it holds no thumbnail.
-                if (!pass->cancelled)
+                if (!pass->cancelled) {
+                    if (beforeHandOver)
+                        beforeHandOver();
                     post(Delivery{pass, n, Stage::Embedded, std::move(r), exif::factsOf(head.info)});
+                }
             },
             EmbeddedPriority);
     }
@@ -123,8 +128,11 @@ void ThumbnailLoader::start(quint64 generation, const QList<Picture> &pictures)
                 if (pass->cancelled)
                     return;
                 Result r = decodeFile(p.path, p.box, {&m_budget, &pass->cancelled, &p.key});
-                if (!pass->cancelled)
+                if (!pass->cancelled) {
+                    if (beforeHandOver)
+                        beforeHandOver();
                     post(Delivery{pass, n, Stage::Decoded, std::move(r), std::nullopt});
+                }
             },
             DecodedPriority);
     }
@@ -158,6 +166,7 @@ void ThumbnailLoader::prefetch(const QList<Picture> &pictures)
                 if (!prefetch->cancelled) {
                     const FileKey key = p.key.valid() ? p.key : fileKey(p.path);
                     if (key.valid() && m_cache.find(key, p.box).isNull()) {
+                        ++m_prefetchDecodes;
                         const Result r = decodeFile(p.path, p.box, {&m_budget, &prefetch->cancelled, &key});
                         // Only what fits beside the cached thumbnails is kept.
                         if (r.ok() && !prefetch->cancelled &&

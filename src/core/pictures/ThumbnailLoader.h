@@ -9,6 +9,7 @@
 #include <QObject>
 #include <QThreadPool>
 #include <atomic>
+#include <functional>
 #include <memory>
 #include <optional>
 
@@ -61,6 +62,13 @@ public:
     // is, the decodes running at once share one memory budget.
     void setWorkers(int count);
     const DecodeBudget &budget() const { return m_budget; }
+    // The decodes prefetches started so far (each costs a whole file's reading).
+    int prefetchDecodes() const { return m_prefetchDecodes; }
+
+    // For tests: runs on the worker between a job's last look at whether its
+    // pass was cancelled and the hand-over of its result, the window in which
+    // another pass may begin. Set before a pass starts; null in the program.
+    static std::function<void()> beforeHandOver;
 
 signals:
     // Picture index of the pass of generation shows stage now; image is null
@@ -103,6 +111,7 @@ private:
     int m_outstanding = 0;            // second-stage results still to come
     std::shared_ptr<Pass> m_prefetch; // the running prefetch; null when none runs
     int m_prefetchOutstanding = 0;    // prefetch jobs still to end
+    std::atomic_int m_prefetchDecodes{0};
 
     // Results handed over by the workers, taken in small batches.
     QMutex m_inboxMutex;

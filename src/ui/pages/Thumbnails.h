@@ -45,6 +45,7 @@ public:
     // Nothing is being decoded: neither the page shown nor its neighbours.
     bool isIdle() const { return !m_loader.running() && !m_loader.prefetching(); }
     thumbs::ThumbnailCache &cache() { return m_loader.cache(); }
+    const thumbs::ThumbnailLoader &loader() const { return m_loader; }
     void setWorkers(int count) { m_loader.setWorkers(count); }
     const thumbs::DecodeBudget &budget() const { return m_loader.budget(); }
 

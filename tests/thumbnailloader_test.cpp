@@ -1,0 +1,74 @@
+#include "core/pictures/ThumbnailLoader.h"
+
+#include "TestPictures.h"
+
+#include <QFile>
+#include <QScopeGuard>
+#include <QSemaphore>
+#include <QTemporaryDir>
+#include <QtTest>
+#include <atomic>
+
+// The loader's hand-over between its workers and the page: what a worker made
+// for a pass that another pass replaced must never reach the page.
+class ThumbnailLoaderTest : public QObject {
+    Q_OBJECT
+private slots:
+    void resultOfAReplacedPassNeverArrives();
+};
+
+namespace {
+QString writeColoured(const QTemporaryDir &dir, const QString &name, Qt::GlobalColor colour)
+{
+    QImage image(640, 480, QImage::Format_RGB32);
+    image.fill(colour);
+    const QString path = dir.filePath(name);
+    QFile f(path);
+    if (f.open(QIODevice::WriteOnly))
+        f.write(testpics::cameraJpeg(image));
+    return path;
+}
+} // namespace
+
+void ThumbnailLoaderTest::resultOfAReplacedPassNeverArrives()
+{
+    QTemporaryDir dir;
+    const QString red = writeColoured(dir, QStringLiteral("red.jpg"), Qt::red);
+    const QString blue = writeColoured(dir, QStringLiteral("blue.jpg"), Qt::blue);
+    // The first hand-over waits, after its pass was last seen running, until
+    // the next pass has begun.
+    QSemaphore held;
+    QSemaphore go;
+    std::atomic_bool first{true};
+    thumbs::ThumbnailLoader::beforeHandOver = [&] {
+        if (first.exchange(false)) {
+            held.release();
+            go.tryAcquire(1, 10000);
+        }
+    };
+    const auto restore = qScopeGuard([&] {
+        go.release();
+        thumbs::ThumbnailLoader::beforeHandOver = nullptr;
+    });
+    thumbs::ThumbnailLoader loader;
+    QList<QPair<quint64, QRgb>> shown;
+    connect(&loader, &thumbs::ThumbnailLoader::pictureReady, this,
+            [&](quint64 generation, int, thumbs::Stage, const QImage &image) {
+                shown.append({generation, image.isNull() ? 0 : image.pixel(image.rect().center())});
+            });
+    QSignalSpy finished(&loader, &thumbs::ThumbnailLoader::passFinished);
+    const QSize box(160, 120);
+    loader.start(1, {{red, thumbs::fileKey(red), box}});
+    QVERIFY2(held.tryAcquire(1, 10000), "no worker reached the hand-over");
+    loader.start(2, {{blue, thumbs::fileKey(blue), box}});
+    go.release();
+    QVERIFY2(finished.wait(10000), "the second pass did not finish");
+    QVERIFY(!shown.isEmpty());
+    for (const auto &[generation, pixel] : std::as_const(shown)) {
+        QCOMPARE(generation, quint64(2));
+        QVERIFY2(qBlue(pixel) > 200 && qRed(pixel) < 60, qPrintable(QString::number(pixel, 16)));
+    }
+}
+
+QTEST_MAIN(ThumbnailLoaderTest)
+#include "thumbnailloader_test.moc"
