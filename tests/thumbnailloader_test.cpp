@@ -8,6 +8,7 @@
 #include <QTemporaryDir>
 #include <QtTest>
 #include <atomic>
+#include <sys/stat.h>
 
 // The loader's hand-over between its workers and the page: what a worker made
 // for a pass that another pass replaced must never reach the page.
@@ -15,6 +16,7 @@ class ThumbnailLoaderTest : public QObject {
     Q_OBJECT
 private slots:
     void resultOfAReplacedPassNeverArrives();
+    void fifoUnderAPicturesNameNeitherHangsThePassNorTheEnd();
 };
 
 namespace {
@@ -68,6 +70,33 @@ void ThumbnailLoaderTest::resultOfAReplacedPassNeverArrives()
         QCOMPARE(generation, quint64(2));
         QVERIFY2(qBlue(pixel) > 200 && qRed(pixel) < 60, qPrintable(QString::number(pixel, 16)));
     }
+}
+
+void ThumbnailLoaderTest::fifoUnderAPicturesNameNeitherHangsThePassNorTheEnd()
+{
+    QTemporaryDir dir;
+    const QString picture = writeColoured(dir, QStringLiteral("a.jpg"), Qt::green);
+    // Another program put a FIFO where a listed picture was; nobody writes to it.
+    const QString fifo = dir.filePath(QStringLiteral("b.jpg"));
+    QCOMPARE(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    QElapsedTimer clock;
+    clock.start();
+    {
+        thumbs::ThumbnailLoader loader;
+        QSignalSpy finished(&loader, &thumbs::ThumbnailLoader::passFinished);
+        QList<int> placeholders;
+        connect(&loader, &thumbs::ThumbnailLoader::pictureReady, this,
+                [&](quint64, int index, thumbs::Stage stage, const QImage &) {
+                    if (stage == thumbs::Stage::Placeholder)
+                        placeholders << index;
+                });
+        const QSize box(160, 120);
+        loader.start(1, {{fifo, thumbs::FileKey{}, box}, {picture, thumbs::fileKey(picture), box}});
+        QVERIFY2(finished.wait(1000), "the pass did not end within a second");
+        QCOMPARE(placeholders, QList<int>{0});
+        loader.start(2, {{fifo, thumbs::FileKey{}, box}});
+    }
+    QVERIFY2(clock.elapsed() < 1000, "the loader did not end within a second");
 }
 
 QTEST_MAIN(ThumbnailLoaderTest)

@@ -292,7 +292,22 @@ int openForReading(const QString &path)
         errno = ENOENT;
         return -1;
     }
-    return ::open(p.constData(), O_RDONLY | O_CLOEXEC);
+    // Without O_NONBLOCK a FIFO put under a picture's name would hold the
+    // opening thread until someone writes to it; only a regular file is read.
+    const int fd = ::open(p.constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+    if (fd < 0)
+        return -1;
+    struct stat st;
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        const int error = S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
+        ::close(fd);
+        errno = error;
+        return -1;
+    }
+    const int flags = ::fcntl(fd, F_GETFL);
+    if (flags >= 0)
+        ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
+    return fd;
 }
 
 } // namespace platform

@@ -109,7 +109,8 @@ QString toQtPath(const QString &path);
 QByteArray readSmallFile(const QString &path, qint64 limit, int &error);
 
 // Opens path for reading (read only, closed on exec); -1 with errno set when it
-// cannot be opened.
+// cannot be opened or is not a regular file (a FIFO, a device, a directory:
+// opening never waits for one of them).
 int openForReading(const QString &path);
 
 } // namespace platform
