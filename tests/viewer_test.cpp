@@ -11,6 +11,7 @@
 #include <QPlainTextEdit>
 #include <QTemporaryDir>
 #include <QtTest>
+#include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -29,6 +30,7 @@ private slots:
     void clickKeepsTypedNames();
     void nameThatIsNotUtf8ReachesViewerAsItsBytes();
     void startOfAMissingProgramIsReported();
+    void startByDescriptorRunsTheFileOpenedNotTheOneNowAtItsPath();
 };
 
 void ViewerTest::pathReachesViewerAsOneArgument_data()
@@ -163,6 +165,33 @@ void ViewerTest::startOfAMissingProgramIsReported()
     QVERIFY(!platform::startDetached(QStringLiteral("/nonexistent/namora-viewer"), {QStringLiteral("x")}));
     QVERIFY(!platform::startDetached(QStringLiteral("namora-no-such-program-in-path"), {}));
     QVERIFY(platform::startDetached(QStringLiteral("true"), {}));
+}
+
+void ViewerTest::startByDescriptorRunsTheFileOpenedNotTheOneNowAtItsPath()
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("Update.exe"));
+    const auto script = [&](const char *marker) {
+        return QByteArray("#!/bin/sh\n: > '") + QFile::encodeName(dir.filePath(QString::fromLatin1(marker))) +
+               "'\n";
+    };
+    const auto write = [](const QString &file, const QByteArray &content) {
+        QFile f(file);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write(content);
+        QVERIFY(f.setPermissions(QFileDevice::ReadOwner | QFileDevice::ExeOwner));
+    };
+    write(path, script("checked"));
+    const int fd = platform::openForReading(path);
+    QVERIFY(fd >= 0);
+    write(path + QStringLiteral(".new"), script("swapped"));
+    QVERIFY(QFile::rename(path + QStringLiteral(".new"), path) ||
+            (QFile::remove(path) && QFile::rename(path + QStringLiteral(".new"), path)));
+    QVERIFY(platform::startDetachedFile(fd, path, {}));
+    ::close(fd);
+    QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(dir.filePath(QStringLiteral("checked"))), 5000);
+    QVERIFY(!QFile::exists(dir.filePath(QStringLiteral("swapped"))));
+    QVERIFY(!platform::startDetachedFile(-1, path, {}));
 }
 
 QTEST_MAIN(ViewerTest)

@@ -79,6 +79,7 @@ private slots:
     void typedNamesAreAskedAboutBeforeTheProgramEnds_data();
     void typedNamesAreAskedAboutBeforeTheProgramEnds();
     void vanishedUpdaterIsReportedNotFound();
+    void updaterSwappedAfterItsCheckIsNeverStarted();
     void updaterThatCannotStartKeepsTheProgramRunning();
     void clickOnLabelUsesTheConfiguredServer();
     void closingTheWindowDuringDownloadLeavesNoFile();
@@ -544,6 +545,26 @@ void WWWUpdateTest::vanishedUpdaterIsReportedNotFound()
     QCOMPARE(shown[1].prompt, s.v.updaterPath + QStringLiteral(" not found!\nUpdate Cancled!"));
     QCOMPARE(shown[1].title, QStringLiteral("File not found!"));
     QCOMPARE(shown[1].style, int(platform::OkCritical));
+}
+
+void WWWUpdateTest::updaterSwappedAfterItsCheckIsNeverStarted()
+{
+    UpdateScenario s;
+    s.v = s.values(UnaskedServer);
+    s.publisher.store(s.v.updaterPath, UpdaterScript);
+    // Between the last check and the start another file is renamed over the
+    // checked one.
+    const QByteArray evil = "#!/bin/sh\necho evil\n";
+    s.actions->afterCheck = [&] {
+        const QString other = s.v.updaterPath + QStringLiteral(".other");
+        writeFile(other, evil);
+        QVERIFY(::rename(QFile::encodeName(other).constData(),
+                         QFile::encodeName(s.v.updaterPath).constData()) == 0);
+    };
+    QCOMPARE(s.update(), Outcome::Started);
+    QCOMPARE(s.recorder.starts.size(), 1);
+    QCOMPARE(s.recorder.starts[0].content, UpdaterScript);
+    QCOMPARE(contentOf(s.v.updaterPath), evil);
 }
 
 void WWWUpdateTest::updaterThatCannotStartKeepsTheProgramRunning()

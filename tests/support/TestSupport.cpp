@@ -1,5 +1,7 @@
 #include "support/TestSupport.h"
 
+#include <unistd.h>
+
 #include "TestPictures.h"
 #include "core/platform/Process.h"
 
@@ -56,8 +58,19 @@ QByteArray contentOf(const QString &path)
 
 StartRecorder::StartRecorder()
 {
-    platform::setStartHandler([this](const QString &program, const QStringList &args) {
-        starts << Start{program, args, contentOf(program)};
+    platform::setStartHandler([this](const QString &program, const QStringList &args, int fd) {
+        // A start by descriptor runs what the descriptor holds, not what the
+        // path names by now.
+        QByteArray content;
+        if (fd >= 0) {
+            char buffer[4096];
+            off_t at = 0;
+            for (ssize_t n; (n = ::pread(fd, buffer, sizeof buffer, at)) > 0; at += n)
+                content.append(buffer, n);
+        } else {
+            content = contentOf(program);
+        }
+        starts << Start{program, args, content};
         return succeed;
     });
 }

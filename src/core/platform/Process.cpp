@@ -13,6 +13,8 @@
 #include <unistd.h>
 #include <vector>
 
+extern "C" char **environ;
+
 namespace platform {
 
 namespace {
@@ -64,9 +66,9 @@ bool writeAll(int fd, const void *data, size_t size)
 // bytes of a name that is not UTF-8 would arrive as U+FFFD. A double fork
 // leaves the program to init, as a detached start must; a pipe closed on exec
 // tells whether the exec succeeded.
-bool spawnDetached(const QByteArray &program, const QList<QByteArray> &args)
+bool spawnDetached(const QByteArray &program, const QList<QByteArray> &args, int fd = -1)
 {
-    const QByteArray file = resolve(program);
+    const QByteArray file = fd >= 0 ? program : resolve(program);
     if (file.isEmpty())
         return false;
     QList<QByteArray> storage;
@@ -90,7 +92,14 @@ bool spawnDetached(const QByteArray &program, const QList<QByteArray> &args)
         ::setsid();
         const pid_t grandchild = ::fork();
         if (grandchild == 0) {
-            ::execv(file.constData(), argv.data());
+            if (fd >= 0) {
+                // A script's interpreter opens it by /proc/self/fd after the
+                // exec: the descriptor must survive it.
+                ::fcntl(fd, F_SETFD, 0);
+                ::fexecve(fd, argv.data(), environ);
+            } else {
+                ::execv(file.constData(), argv.data());
+            }
             const int error = errno;
             writeAll(report[1], &error, sizeof error);
             ::_exit(127);
@@ -124,11 +133,23 @@ void setStartHandler(StartHandler handler)
 bool startDetached(const QString &program, const QStringList &args)
 {
     if (startSlot())
-        return startSlot()(program, args);
+        return startSlot()(program, args, -1);
     QList<QByteArray> bytes;
     for (const QString &a : args)
         bytes << encodeName(a);
     return spawnDetached(encodeName(program), bytes);
+}
+
+bool startDetachedFile(int fd, const QString &program, const QStringList &args)
+{
+    if (fd < 0)
+        return false;
+    if (startSlot())
+        return startSlot()(program, args, fd);
+    QList<QByteArray> bytes;
+    for (const QString &a : args)
+        bytes << encodeName(a);
+    return spawnDetached(encodeName(program), bytes, fd);
 }
 
 } // namespace platform

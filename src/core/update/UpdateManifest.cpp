@@ -257,31 +257,35 @@ SigningKey signingKeyFromSeed(const QByteArray &seed)
     return {seed, publicKey};
 }
 
-FileFacts factsOf(const QString &path)
+FileFacts factsOfDescriptor(int fd)
 {
     FileFacts facts;
-    const int fd = platform::openForReading(path);
-    if (fd < 0)
-        return facts;
     QCryptographicHash hash(QCryptographicHash::Sha256);
     QByteArray buffer(1 << 16, '\0');
     qint64 total = 0;
     for (;;) {
-        const ssize_t n = ::read(fd, buffer.data(), size_t(buffer.size()));
+        const ssize_t n = ::pread(fd, buffer.data(), size_t(buffer.size()), off_t(total));
         if (n < 0 && errno == EINTR)
             continue;
-        if (n < 0) {
-            ::close(fd);
+        if (n < 0)
             return facts;
-        }
         if (n == 0)
             break;
         hash.addData(QByteArrayView(buffer.constData(), n));
         total += n;
     }
-    ::close(fd);
     facts.size = total;
     facts.sha256 = hash.result();
+    return facts;
+}
+
+FileFacts factsOf(const QString &path)
+{
+    const int fd = platform::openForReading(path);
+    if (fd < 0)
+        return FileFacts{};
+    const FileFacts facts = factsOfDescriptor(fd);
+    ::close(fd);
     return facts;
 }
 
@@ -311,8 +315,10 @@ FileCheck checkFile(const QString &path, const FileFacts &facts)
     return {FileCheckStatus::Matches, QString()};
 }
 
-StoredCheck checkStoredUpdater(const QString &updaterPath, const QString &manifestPath,
-                               const QByteArray &publicKey, const QString &runningVersion)
+namespace {
+// The signed manifest stored beside the updater: Ready with its facts, or why not.
+StoredCheck checkStoredManifest(const QString &manifestPath, const QByteArray &publicKey,
+                                const QString &runningVersion, FileFacts &updater)
 {
     StoredCheck result;
     if (publicKey.size() != PublicKeyBytes) {
@@ -339,18 +345,50 @@ StoredCheck checkStoredUpdater(const QString &updaterPath, const QString &manife
         result.reason = manifest.reason;
         return result;
     }
-    const FileCheck file = checkFile(updaterPath, manifest.manifest.updater);
+    updater = manifest.manifest.updater;
+    result.status = StoredStatus::Ready;
+    return result;
+}
+} // namespace
+
+StoredCheck checkStoredUpdater(const QString &updaterPath, const QString &manifestPath,
+                               const QByteArray &publicKey, const QString &runningVersion)
+{
+    FileFacts expected;
+    StoredCheck result = checkStoredManifest(manifestPath, publicKey, runningVersion, expected);
+    if (!result.ok())
+        return result;
+    const FileCheck file = checkFile(updaterPath, expected);
     if (file.status == FileCheckStatus::Missing) {
         result.status = StoredStatus::UpdaterMissing;
         result.reason = file.reason;
-        return result;
-    }
-    if (!file.ok()) {
+    } else if (!file.ok()) {
         result.status = StoredStatus::UpdaterChanged;
         result.reason = file.reason;
+    }
+    return result;
+}
+
+StoredCheck checkStoredUpdater(int fd, const QString &manifestPath, const QByteArray &publicKey,
+                               const QString &runningVersion)
+{
+    FileFacts expected;
+    StoredCheck result = checkStoredManifest(manifestPath, publicKey, runningVersion, expected);
+    if (!result.ok())
+        return result;
+    struct stat st;
+    if (fd < 0 || ::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        result.status = StoredStatus::UpdaterMissing;
+        result.reason = QStringLiteral("not a regular file");
         return result;
     }
-    result.status = StoredStatus::Ready;
+    // A file of another size is not read at all, so a huge one costs nothing.
+    const FileFacts actual =
+        st.st_size == expected.size ? factsOfDescriptor(fd) : FileFacts{qint64(st.st_size), {}};
+    if (actual.size != expected.size || actual.sha256 != expected.sha256) {
+        result.status = StoredStatus::UpdaterChanged;
+        result.reason = QStringLiteral("the updater is not the one its manifest describes");
+    }
     return result;
 }
 

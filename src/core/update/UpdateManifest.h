@@ -119,6 +119,9 @@ FileCheck checkFile(const QString &path, const FileFacts &facts);
 
 // The size and SHA-256 of the file at path; size -1 when it cannot be read.
 FileFacts factsOf(const QString &path);
+// The same for an open file, read from its start (the descriptor's offset is
+// left alone).
+FileFacts factsOfDescriptor(int fd);
 
 enum class StoredStatus {
     Ready,          // the stored updater is the one a valid manifest describes
@@ -141,5 +144,10 @@ struct StoredCheck {
 // file. Checked before every start, not only after a download.
 StoredCheck checkStoredUpdater(const QString &updaterPath, const QString &manifestPath,
                                const QByteArray &publicKey, const QString &runningVersion);
+// The same for the updater open as fd: what is checked is exactly the file that
+// a start through the same descriptor runs, whatever is renamed over its path
+// in between.
+StoredCheck checkStoredUpdater(int fd, const QString &manifestPath, const QByteArray &publicKey,
+                               const QString &runningVersion);
 
 } // namespace wwwupdate

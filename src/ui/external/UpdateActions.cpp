@@ -1,5 +1,7 @@
 #include "ui/external/UpdateActions.h"
 
+#include "core/platform/FileNames.h"
+
 #include "core/platform/Process.h"
 #include "core/settings/Settings.h"
 #include "core/update/UpdateManifest.h"
@@ -14,7 +16,9 @@
 #include <QFileInfo>
 #include <QProgressBar>
 #include <QProgressDialog>
+#include <QScopeGuard>
 #include <QUrl>
+#include <unistd.h>
 
 using wwwupdate::FetchResult;
 using wwwupdate::FetchStatus;
@@ -232,10 +236,18 @@ UpdateActions::UpdateOutcome UpdateActions::startUpdater(const Pending &p)
     }
 
     // Checked again right before the start: the question above may have waited
-    // long, and what runs must be what the signature covers.
+    // long, and what runs must be what the signature covers. The updater is
+    // opened once; the check reads that descriptor and the start runs it, so
+    // a file renamed over the path in between is never started.
+    const int fd = platform::openForReading(p.updaterPath);
+    const auto closeUpdater = qScopeGuard([fd] {
+        if (fd >= 0)
+            ::close(fd);
+    });
     const wwwupdate::StoredCheck stored =
-        wwwupdate::checkStoredUpdater(p.updaterPath, wwwupdate::manifestPathFor(p.updaterPath),
-                                      wwwupdate::updatePublicKey(), RunningVersion);
+        fd < 0 ? wwwupdate::StoredCheck{}
+               : wwwupdate::checkStoredUpdater(fd, wwwupdate::manifestPathFor(p.updaterPath),
+                                               wwwupdate::updatePublicKey(), RunningVersion);
     switch (stored.status) {
     case wwwupdate::StoredStatus::Ready:
         break;
@@ -254,8 +266,10 @@ UpdateActions::UpdateOutcome UpdateActions::startUpdater(const Pending &p)
         return refuse(UpdateOutcome::Mismatch, p.updaterPath, QString(), false);
     }
 
-    if (!platform::startDetached(p.updaterPath,
-                                 wwwupdate::updaterArguments(p.programUrl, p.programFile, p.extra))) {
+    if (afterCheck)
+        afterCheck();
+    if (!platform::startDetachedFile(fd, p.updaterPath,
+                                     wwwupdate::updaterArguments(p.programUrl, p.programFile, p.extra))) {
         // Ending now would leave the user with neither the old program nor a new one.
         platform::MsgBox(&m_window, p.updaterPath + QStringLiteral(" could not be started!\nUpdate Cancled!"),
                          platform::OkCritical, QString());

@@ -56,6 +56,8 @@ public:
 
     // How the program ends for the update; tests put a recorder here.
     std::function<void()> endProgram;
+    // For tests: runs between the updater's last check and its start.
+    std::function<void()> afterCheck;
 
     // Without data for this long a download fails.
     void setDownloadTimeout(int ms) { m_timeoutMs = ms; }
