@@ -11,8 +11,11 @@
 #include <QFile>
 #include <QMap>
 #include <QRandomGenerator>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QtTest>
+#include <fcntl.h>
+#include <sys/file.h>
 
 #include <cerrno>
 #include <sys/stat.h>
@@ -80,6 +83,9 @@ private slots:
     void journalFilesArePrivateWhateverTheUmask();
     void sharedJournalDirectoryIsClosedOrRefused_data();
     void sharedJournalDirectoryIsClosedOrRefused();
+    void leftoversOfTheJournalDirectoryAreHandledSafely();
+    void journalOfMissingFilesIsKeptAndCounted_data();
+    void journalOfMissingFilesIsKeptAndCounted();
 
 private:
     QTemporaryDir *m_journals = nullptr;
@@ -1067,6 +1073,72 @@ void RenameTest::sharedJournalDirectoryIsClosedOrRefused()
     QCOMPARE(int(st.st_mode & 07777), mode);
     const QString message = failureMessage(plan, run);
     QVERIFY2(message.contains(u"keine Datei wurde umbenannt"_qs), qPrintable(message));
+}
+
+void RenameTest::leftoversOfTheJournalDirectoryAreHandledSafely()
+{
+    const QString j = m_journals->path() + u'/';
+    // A start killed between making a lock and putting it in place left its
+    // temporary file; one that a running start holds locked is left alone.
+    QVERIFY(writeRaw(QFile::encodeName(j + u"rename-1-1-1.lock.new"_qs), QByteArray(), 0600));
+    QVERIFY(writeRaw(QFile::encodeName(j + u"rename-2-2-2.lock.new"_qs), QByteArray(), 0600));
+    const int held = ::open(QFile::encodeName(j + u"rename-2-2-2.lock.new"_qs).constData(), O_RDONLY);
+    QVERIFY(held >= 0 && ::flock(held, LOCK_EX | LOCK_NB) == 0);
+    const auto closeHeld = qScopeGuard([held] { ::close(held); });
+    recoverJournals();
+    QVERIFY(!QFile::exists(j + u"rename-1-1-1.lock.new"_qs));
+    QVERIFY(QFile::exists(j + u"rename-2-2-2.lock.new"_qs));
+
+    // In a directory the group may write (as older builds left it), a lock's
+    // name is a hard link to another file of the user's.
+    QCOMPARE(::chmod(QFile::encodeName(m_journals->path()).constData(), 0770), 0);
+    QTemporaryDir elsewhere;
+    const QByteArray victim = QFile::encodeName(elsewhere.filePath(u"notes.txt"_qs));
+    QVERIFY(writeRaw(victim, "mine", 0644));
+    QCOMPARE(::link(victim.constData(), QFile::encodeName(j + u"rename-3-3-3.lock"_qs).constData()), 0);
+
+    recoverJournals();
+    struct stat st;
+    QCOMPARE(::stat(victim.constData(), &st), 0);
+    QCOMPARE(int(st.st_mode & 07777), 0644);
+}
+
+void RenameTest::journalOfMissingFilesIsKeptAndCounted_data()
+{
+    QTest::addColumn<int>("moves");
+    QTest::addColumn<bool>("parsed");
+    QTest::newRow("a page whose files are gone") << 60 << true;
+    QTest::newRow("more moves than a directory holds") << 200001 << false;
+}
+
+void RenameTest::journalOfMissingFilesIsKeptAndCounted()
+{
+    QFETCH(int, moves);
+    QFETCH(bool, parsed);
+    QTemporaryDir pics;
+    const QString d = pics.path() + u'/';
+    QList<JournalMove> list;
+    for (int i = 0; i < moves; ++i)
+        list << JournalMove{
+            d + u"a%1.jpg"_qs.arg(i), d + u"b%1.jpg"_qs.arg(i), {}, platform::FileId{1, quint64(i + 1)}};
+    const QString journal = m_journals->filePath(u"rename-4242-1-1.json"_qs);
+    const QByteArray bytes = journalVersion1(list);
+    QVERIFY(writeRaw(QFile::encodeName(journal), bytes, 0600));
+
+    const QList<Recovery> recovered = recoverJournals();
+    QCOMPARE(recovered.size(), 1);
+    // Nothing was done, so the journal is kept: set aside, never deleted.
+    const QString kept = setAsideOf(journal);
+    QVERIFY2(!kept.isEmpty(), qPrintable(QDir(m_journals->path()).entryList().join(u' ')));
+    QFile keptFile(kept);
+    QVERIFY(keptFile.open(QIODevice::ReadOnly));
+    QCOMPARE(keptFile.readAll().count("\"from\""), moves);
+    const QString message = recoveryMessage(recovered);
+    QVERIFY2(message.count(u'\n') < 45, qPrintable(message.left(2000)));
+    if (parsed)
+        QVERIFY2(message.contains(u"und 30 weitere"_qs), qPrintable(message));
+    else
+        QVERIFY2(message.contains(u"mehr als 200.000 Dateien"_qs), qPrintable(message));
 }
 
 QTEST_GUILESS_MAIN(RenameTest)

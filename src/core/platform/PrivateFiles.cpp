@@ -226,7 +226,12 @@ FileLock FileLock::claim(const QString &path)
     FileLock lock;
     lock.m_path = path;
     const QByteArray p = encodeName(path);
-    const int fd = ::open(p.constData(), O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0600);
+    // Made here, or found: only a file this call made gets its mode set. One
+    // found may be a hard link to any file of the user's under a lock's name.
+    int fd = ::open(p.constData(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0600);
+    const bool made = fd >= 0;
+    if (!made && errno == EEXIST)
+        fd = ::open(p.constData(), O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
         lock.m_error = errno;
         return lock;
@@ -238,8 +243,8 @@ FileLock FileLock::claim(const QString &path)
         ::close(fd);
         return lock;
     }
-    // Locks of older builds followed the umask.
-    if (st.st_uid == ::geteuid() && (st.st_mode & 07777) != 0600)
+    // Under a restrictive umask the new file may lack the owner's write bit.
+    if (made && (st.st_mode & 07777) != 0600)
         ::fchmod(fd, 0600);
     if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
         const int error = errno;

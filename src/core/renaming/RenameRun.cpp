@@ -2,6 +2,7 @@
 
 #include "core/platform/FileNames.h"
 #include "core/platform/PrivateFiles.h"
+#include "core/platform/SystemCalls.h"
 #include "core/platform/SystemError.h"
 
 #include <QCoreApplication>
@@ -10,8 +11,13 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QLocale>
 #include <QMap>
 #include <QStandardPaths>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <dirent.h>
 #include <optional>
@@ -36,6 +42,12 @@ const QString JournalSuffix = QStringLiteral(".json");
 const QString LockSuffix = QStringLiteral(".lock");
 // A full page takes a few KiB, a shift of 10,000 files about 2 MB.
 constexpr qint64 MaxJournalBytes = 64 * 1024 * 1024;
+// More moves than any directory this program lists holds pictures: a journal
+// naming more is not one of ours, and reading it would cost seconds and
+// hundreds of megabytes at every start.
+constexpr qsizetype MaxJournalMoves = 200000;
+// A recovery message names this many files; the rest are counted.
+constexpr int NamedProblems = 30;
 
 // ---- the journal's format ----
 //
@@ -451,6 +463,37 @@ QList<Found> findJournals(const QString &dir)
     return found;
 }
 
+// A lock is made under a temporary name and renamed into place, holding its
+// flock all the while; a start killed in between leaves the temporary file.
+// One that nobody holds locked and that is ours is such a leftover.
+void removeStaleLockTemps(const QString &dir)
+{
+    const QByteArray d = platform::encodeName(dir);
+    DIR *listing = d.isEmpty() ? nullptr : ::opendir(d.constData());
+    if (!listing)
+        return;
+    const QByteArray suffix = platform::encodeName(LockSuffix) + ".new";
+    const QByteArray prefix = platform::encodeName(JournalPrefix);
+    QList<QByteArray> stale;
+    while (const dirent *e = ::readdir(listing)) {
+        const QByteArray name(e->d_name);
+        if (!name.startsWith(prefix) || !name.endsWith(suffix))
+            continue;
+        const QByteArray path = d + (d.endsWith('/') ? "" : "/") + name;
+        const int fd = ::open(path.constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+        if (fd < 0)
+            continue;
+        struct stat st;
+        if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == ::geteuid() &&
+            ::flock(fd, LOCK_EX | LOCK_NB) == 0)
+            stale << path;
+        ::close(fd);
+    }
+    ::closedir(listing);
+    for (const QByteArray &path : std::as_const(stale))
+        platform::systemCalls().unlink(path.constData());
+}
+
 // What a journal found at start is, once read and checked.
 struct Reading {
     enum Verdict {
@@ -494,6 +537,12 @@ Reading readJournal(const QString &path, const platform::PrivateCheck &place)
     }
     if (file.bytes.isEmpty())
         return {Reading::Damaged, QStringLiteral("es ist leer"), {}};
+    // Counted before anything is parsed: every move names its "from" once.
+    if (file.bytes.count("\"from\"") > MaxJournalMoves)
+        return {Reading::Damaged,
+                QStringLiteral("es nennt mehr als %1 Dateien")
+                    .arg(QLocale(QLocale::German).toString(MaxJournalMoves)),
+                {}};
     const std::optional<QList<Move>> moves = parseJournal(file.bytes);
     if (!moves)
         return {Reading::Damaged, QStringLiteral("es ist beschädigt oder unvollständig"), {}};
@@ -613,13 +662,21 @@ void putBack(QList<Move> moves, const QString &journal, Recovery &rec)
         rec.problems << failureMessage(plan, run).trimmed();
 
     bool parked = false;
+    bool missing = false;
     for (qsizetype i = 0; i < moves.size(); ++i) {
         const QString now = unpark(moves.at(i), rec, &parked);
+        missing = missing || where.at(i).isEmpty();
         // Counted are the files that had left their old name and have it again.
         if (!where.at(i).isEmpty() && where.at(i) != moves.at(i).from && now == moves.at(i).from)
             ++rec.restored;
     }
-    if (!parked)
+    if (parked)
+        return;
+    // A journal whose files were not all found is the only record of where
+    // they should be: kept aside, never deleted.
+    if (missing)
+        rec.setAsideAs = setAside(journal, QStringLiteral(".unresolved"));
+    else
         platform::removeFile(journal);
 }
 
@@ -680,6 +737,8 @@ QList<Recovery> recoverJournals()
     const platform::PrivateCheck place = platform::checkPrivateDirectory(dir);
     if (place.privacy == platform::Privacy::Missing)
         return {};
+    if (place.ok())
+        removeStaleLockTemps(dir);
     QList<Recovery> done;
     for (const Found &found : findJournals(dir)) {
         const QString journal = found.base + JournalSuffix;
@@ -738,8 +797,13 @@ QString recoveryMessage(const QList<Recovery> &recoveries)
             text += QStringLiteral("In %1:\n").arg(r.directory);
         if (!r.problems.isEmpty()) {
             text += QStringLiteral("Nicht wiederhergestellt:\n");
-            for (const QString &p : r.problems)
-                text += p + QLatin1Char('\n');
+            // A few dozen names are read; beyond them a count says the rest.
+            for (int i = 0; i < r.problems.size() && i < NamedProblems; ++i)
+                text += r.problems.at(i) + QLatin1Char('\n');
+            if (r.problems.size() > NamedProblems)
+                text += QStringLiteral("… und %1 weitere\n").arg(r.problems.size() - NamedProblems);
+            if (!r.setAsideAs.isEmpty())
+                text += QStringLiteral("Das Protokoll wurde als %1 aufbewahrt.\n").arg(quoted(r.setAsideAs));
         }
     }
     return text;
