@@ -786,7 +786,11 @@ void WWWUpdateTest::releaseThatIsNotSignedNewerAndExactIsRefused_data()
     QTest::newRow("manifest without signature") << "unsigned" << Outcome::BadSignature << signature;
     QTest::newRow("signed by another key") << "otherkey" << Outcome::BadSignature << signature;
     QTest::newRow("manifest changed after signing") << "tampered" << Outcome::BadSignature << signature;
-    QTest::newRow("manifest of 2 MB") << "hugemanifest" << Outcome::BadSignature << signature;
+    QTest::newRow("manifest of 2 MB")
+        << "hugemanifest" << Outcome::TooLarge
+        << QStringLiteral(
+               "Update abgelehnt: Die Update-Beschreibung ist zu groß (mehr als 4096 Bytes); so groß "
+               "ist keine echte.\nEs wurde nichts gespeichert und nichts gestartet.");
     QTest::newRow("older release replayed") << "older" << Outcome::NotNewer << QString();
     QTest::newRow("running release replayed") << "running" << Outcome::NotNewer << QString();
     QTest::newRow("updater longer than signed") << "longer" << Outcome::Mismatch << mismatch;

@@ -61,7 +61,7 @@ void UpdaterFetch::manifestArrived(const DownloadResult &result)
             (result.httpStatus == 404 || result.httpStatus == 410))
             finish(FetchStatus::Unsigned, QStringLiteral("the server offers no manifest"), result.status);
         else if (result.status == DownloadStatus::TooLarge)
-            finish(FetchStatus::BadSignature, QStringLiteral("the manifest is too large: ") + result.reason,
+            finish(FetchStatus::TooLarge, QStringLiteral("the manifest is too large: ") + result.reason,
                    result.status);
         else
             finish(FetchStatus::DownloadFailed, QStringLiteral("manifest: ") + result.reason, result.status);

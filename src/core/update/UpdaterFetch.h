@@ -15,6 +15,7 @@ enum class FetchStatus {
     DownloadFailed, // the manifest or the updater could not be fetched or stored
     Unsigned,       // the server offers no signed manifest
     BadSignature,   // the manifest's signature does not hold, or its content is not valid
+    TooLarge,       // the manifest is larger than any manifest the publisher writes
     NotNewer,       // the signed release is not newer than the running program
     Mismatch,       // the updater is not the one the manifest describes (size or SHA-256)
 };

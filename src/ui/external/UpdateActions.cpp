@@ -169,6 +169,9 @@ void UpdateActions::fetchFinished(const FetchResult &result)
     case FetchStatus::NoKey:
         refuse(UpdateOutcome::NoKey, QString(), QString(), true);
         return;
+    case FetchStatus::TooLarge:
+        refuse(UpdateOutcome::TooLarge, manifestUrl, result.version, true);
+        return;
     case FetchStatus::Unsigned:
     case FetchStatus::BadSignature:
         refuse(UpdateOutcome::BadSignature, manifestUrl, result.version, true);
@@ -204,6 +207,14 @@ UpdateActions::UpdateOutcome UpdateActions::refuse(UpdateOutcome outcome, const 
                QStringLiteral("\n\nUpdate abgelehnt: Die Signatur der Update-Beschreibung fehlt "
                               "oder ist ungültig.\n") +
                nothing;
+        break;
+    case UpdateOutcome::TooLarge:
+        text =
+            address +
+            QStringLiteral("\n\nUpdate abgelehnt: Die Update-Beschreibung ist zu groß (mehr als %1 Bytes); "
+                           "so groß ist keine echte.\n")
+                .arg(wwwupdate::MaxManifestBytes) +
+            nothing;
         break;
     case UpdateOutcome::NotNewer:
         text = QStringLiteral("Kein Update: Der Server bietet Version %1 an, die nicht neuer ist als die "

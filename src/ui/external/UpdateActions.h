@@ -33,6 +33,7 @@ public:
         Busy,           // an update is already under way
         NoKey,          // this build carries no key to check updates with
         BadSignature,   // the release is not signed with our key: nothing kept or started
+        TooLarge,       // the offered manifest is far larger than a manifest: nothing kept or started
         NotNewer,       // the signed release is not newer than the running program
         Mismatch,       // the updater is not the one its signed manifest describes
     };
