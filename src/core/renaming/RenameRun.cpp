@@ -42,10 +42,10 @@ const QString JournalSuffix = QStringLiteral(".json");
 const QString LockSuffix = QStringLiteral(".lock");
 // A full page takes a few KiB, a shift of 10,000 files about 2 MB.
 constexpr qint64 MaxJournalBytes = 64 * 1024 * 1024;
-// More moves than any directory this program lists holds pictures: a journal
-// naming more is not one of ours, and reading it would cost seconds and
-// hundreds of megabytes at every start.
-constexpr qsizetype MaxJournalMoves = 200000;
+// More moves than the pictures of any directory this program is made to list
+// at once (100,000): a journal naming more is not one of ours, and following
+// it would cost many seconds and hundreds of megabytes at the start.
+constexpr qsizetype MaxJournalMoves = 100000;
 // A recovery message names this many files; the rest are counted.
 constexpr int NamedProblems = 30;
 
