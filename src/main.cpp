@@ -46,9 +46,12 @@ int answered(const commandline::Parsed &parsed, const char *argv0)
 int main(int argc, char *argv[])
 {
     // Help and version are answered before any window system is needed.
-    if (const int status = answered(commandline::parse(wordsOf(argc, argv), &platform::isDirectory), argv[0]);
-        status >= 0)
-        return status;
+    // An unknown option waits for Qt to take its own (-platform, -style...).
+    if (const commandline::Parsed early = commandline::parse(wordsOf(argc, argv), &platform::isDirectory);
+        early.action != commandline::Action::Unknown) {
+        if (const int status = answered(early, argv[0]); status >= 0)
+            return status;
+    }
 
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("namora"));

@@ -28,6 +28,8 @@ private slots:
     void barsWrapAndUnwrapOnTheWindow();
     void wrapWhileMaximisedKeepsStateAndMovesGridUnderBar();
     void unwrapMovesGridUpSoNoRowOverlapsTheBottomBar();
+    void noSlotCoversTheBottomBar_data();
+    void noSlotCoversTheBottomBar();
     void typedNamesSurviveAChangeOfSlotCount();
     void pageIsRefilledOnlyWhenSlotCountChanges();
 
@@ -269,6 +271,59 @@ void ResizeTest::unwrapMovesGridUpSoNoRowOverlapsTheBottomBar()
     for (int i = 0; i <= form.model().lastSlot(); ++i)
         QVERIFY2(twips::top(c.Text1[i]) + twips::height(c.Text1[i]) <= bottomBar,
                  qPrintable(QStringLiteral("slot %1 reaches into the bottom bar").arg(i)));
+}
+
+void ResizeTest::noSlotCoversTheBottomBar_data()
+{
+    // Client sizes in pixels, as a user sets them; 0 x 0: maximised on the
+    // test screen, which is too narrow for the bars side by side.
+    QTest::addColumn<int>("width");
+    QTest::addColumn<int>("height");
+    QTest::addColumn<int>("times");
+    QTest::addColumn<int>("lastSlot"); // -2: whatever fits
+    QTest::newRow("1525 x 650") << 1525 << 650 << 1 << 19;
+    QTest::newRow("1525 x 640") << 1525 << 640 << 1 << 19;
+    QTest::newRow("designed 1525 x 684 keeps 25") << 1525 << 684 << 1 << 24;
+    QTest::newRow("1200 x 684 twice, bars wrapped") << 1200 << 684 << 2 << 11;
+    QTest::newRow("maximised on a narrow screen") << 0 << 0 << 1 << -2;
+}
+
+void ResizeTest::noSlotCoversTheBottomBar()
+{
+    QFETCH(int, width);
+    QFETCH(int, height);
+    QFETCH(int, times);
+    QFETCH(int, lastSlot);
+    testing::FormFixture f;
+    Form1 &form = start(f);
+    const Controls &c = form.controls();
+    if (width == 0) {
+        form.showMaximized();
+        QTRY_VERIFY(form.isMaximized() && twips::windowWidth(&form) < 19335);
+        QTRY_COMPARE(twips::left(c.TopFrame2), 120.0);
+    }
+    for (int i = 0; width > 0 && i < times; ++i)
+        twips::setWindowSize(&form, width * twips::PerPixel + twips::FrameWidth,
+                             height * twips::PerPixel + twips::FrameHeight);
+    if (lastSlot != -2)
+        QCOMPARE(form.model().lastSlot(), lastSlot);
+    QVERIFY(form.model().lastSlot() >= 0);
+    const double barTop = twips::top(c.BottomFrame1);
+    QCOMPARE(barTop, twips::windowHeight(&form) - 615 - 600);
+    for (int i = 0; i <= form.model().lastSlot(); ++i) {
+        for (const QWidget *w :
+             {static_cast<const QWidget *>(c.Picture1[i]), static_cast<const QWidget *>(c.Text1[i]),
+              static_cast<const QWidget *>(c.Command3[i])})
+            QVERIFY2(twips::top(w) + twips::height(w) <= barTop,
+                     qPrintable(QStringLiteral("slot %1 reaches into the bottom bar").arg(i)));
+    }
+    // What the bar holds is what a click there reaches.
+    for (const QWidget *w :
+         {static_cast<const QWidget *>(c.Speichern), static_cast<const QWidget *>(c.Command5),
+          static_cast<const QWidget *>(c.CounterTxt), static_cast<const QWidget *>(c.NextBtn)}) {
+        const QPoint centre = w->mapTo(&form, w->rect().center());
+        QVERIFY2(form.childAt(centre) == w, qPrintable(w->objectName()));
+    }
 }
 
 void ResizeTest::wrapWhileMaximisedKeepsStateAndMovesGridUnderBar()

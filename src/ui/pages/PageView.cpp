@@ -130,7 +130,9 @@ void PageView::LayoutThumbnails()
     in.width = twips::windowWidth(&m_window);
     in.height = twips::windowHeight(&m_window);
     in.bottomFrameHeight = twips::height(m_c.BottomFrame1);
-    in.text1Top = twips::top(m_c.Text1[0]);
+    // Rows are fitted from where the layout puts the first row: under the
+    // second tool bar, which wrapping may just have moved down.
+    in.text1Top = twips::top(m_c.TopFrame2) + twips::height(m_c.TopFrame2);
     in.text1Height = twips::height(m_c.Text1[0]);
     in.picture1Left = twips::left(m_c.Picture1[0]);
     const grid::Result r = grid::compute(in);

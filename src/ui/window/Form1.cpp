@@ -276,6 +276,11 @@ void Form1::createControls()
         c.Text1[i]->hide();
         c.Command3[i]->hide();
     }
+    // The bottom bars lie over the slots: the grid ends above BottomFrame1, but
+    // the higher ArrowFrame may still meet the lowest slot of the last column,
+    // and the counter and the arrows must stay readable and clickable there.
+    c.BottomFrame1->raise();
+    c.ArrowFrame->raise();
     for (int i = 1; i < 20; ++i)
         setTabOrder(c.Text1[i - 1], c.Text1[i]);
     QWidget *previous = c.Text1[19];
