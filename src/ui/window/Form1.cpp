@@ -19,6 +19,7 @@
 #include "ui/pages/UnsavedNames.h"
 #include "ui/window/Artwork.h"
 #include "ui/window/Dialogs.h"
+#include "ui/window/Shortcuts.h"
 #include "ui/window/Startup.h"
 #include "ui/window/Twips.h"
 #include "ui/window/Widgets.h"
@@ -353,6 +354,7 @@ void Form1::createControllers()
     m_updateActions = std::make_unique<UpdateActions>(*this, *m_c.Label1, *m_settings, *m_unsavedNames,
                                                       m_options.programDir, this);
     m_captureDates = std::make_unique<CaptureDates>(*this, m_c, *m_model, *m_settings, *m_unsavedNames, this);
+    m_shortcuts = std::make_unique<Shortcuts>(*this, m_c, this);
     m_startup = std::make_unique<Startup>(*this, *m_settings, *m_model, *m_pageView, *m_renaming,
                                           m_options.commandLine);
 

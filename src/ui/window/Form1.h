@@ -6,6 +6,7 @@
 #include <memory>
 
 class CaptureDates;
+class Shortcuts;
 class DirChooser;
 class NameEditing;
 class PageModel;
@@ -89,5 +90,6 @@ private:
     std::unique_ptr<ViewerActions> m_viewerActions;
     std::unique_ptr<UpdateActions> m_updateActions;
     std::unique_ptr<CaptureDates> m_captureDates;
+    std::unique_ptr<Shortcuts> m_shortcuts;
     std::unique_ptr<Startup> m_startup;
 };
