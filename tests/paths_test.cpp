@@ -37,6 +37,7 @@ private slots:
     void directoryNotUtf8IsListedAndRememberedAsItsBytes();
     void reloadKeepsTheDirectoryOfThisRun();
     void missingDirectoryIsSaidOnceAndTheRememberedOneShown();
+    void pictureGivenOpensItsDirectoryAtItsPage();
     void xButtonGivesBackTheNameThePageShowed();
 };
 
@@ -307,6 +308,23 @@ void PathsTest::missingDirectoryIsSaidOnceAndTheRememberedOneShown()
     QCOMPARE(boxes.notices().size(), 1);
     QVERIFY2(boxes.notices().first().prompt.contains(missing), qPrintable(boxes.notices().first().prompt));
     QVERIFY(boxes.shown().isEmpty()); // nothing that stops the user
+}
+
+void PathsTest::pictureGivenOpensItsDirectoryAtItsPage()
+{
+    testing::FormFixture fx;
+    QStringList names;
+    for (int i = 1; i <= 60; ++i)
+        names << QStringLiteral("IMG_%1.jpg").arg(i, 2, 10, QLatin1Char('0'));
+    testing::writePictures(fx.pictureDir.path(), names);
+    testing::MessageBoxes boxes;
+    Form1 &form = fx.start(fx.picturePath() + QStringLiteral("IMG_40.jpg"));
+    QCOMPARE(form.model().directory(), fx.picturePath());
+    const int perPage = form.model().lastSlot() + 1;
+    QVERIFY(perPage > 0 && perPage < 40);
+    QCOMPARE(form.model().pageIndex(), 39 / perPage);
+    QCOMPARE(form.model().filePath(39 % perPage), fx.picturePath() + QStringLiteral("IMG_40.jpg"));
+    QVERIFY(boxes.notices().isEmpty());
 }
 
 QTEST_MAIN(PathsTest)

@@ -1,6 +1,7 @@
 #include "ui/window/Startup.h"
 
 #include "core/pages/PageModel.h"
+#include "core/pictures/PictureList.h"
 #include "core/platform/FileNames.h"
 #include "core/settings/Settings.h"
 #include "ui/names/Renaming.h"
@@ -29,7 +30,16 @@ void Startup::prepare()
     m_model.setLastSlot(grid::HighestSlot);
     m_model.setPageIndex(0);
 
-    const QString given = m_commandLine.trimmed();
+    QString given = m_commandLine.trimmed();
+    // A picture given (as "Open with" hands one over) opens its directory at
+    // the page that holds it.
+    if (!given.isEmpty() && !platform::isDirectory(given) && !pages::pictureExtension(given).isEmpty() &&
+        platform::pathExists(given, platform::Links::Followed)) {
+        m_picture = platform::fileNameOf(given);
+        given = platform::directoryOf(given);
+        if (given.isEmpty())
+            given = QStringLiteral(".");
+    }
     if (!given.isEmpty()) {
         // Made absolute here, once: a relative directory stored as it was given
         // would name another place at the next start from elsewhere.
@@ -63,6 +73,12 @@ void Startup::show(bool gradually)
 void Startup::fillFirstPage()
 {
     m_view.LayoutThumbnails();
+    if (!m_picture.isEmpty() && m_model.lastSlot() >= 0) {
+        const qsizetype at = m_model.fileNames().indexOf(m_picture);
+        if (at >= 0)
+            m_model.setPageIndex(int(at / (m_model.lastSlot() + 1)));
+    }
+    m_picture.clear();
     m_model.showPage(true);
     m_view.revealSlots();
     // The remembered directory stands in; the user learns once, without being

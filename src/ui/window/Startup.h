@@ -36,4 +36,5 @@ private:
     Renaming &m_renaming;
     QString m_commandLine;
     QString m_missing; // the directory given that does not exist, until said
+    QString m_picture; // the picture given, whose page is shown first
 };
