@@ -224,23 +224,29 @@ void RenamingTest::guardAnswersForOtherParts()
     QCOMPARE(f.unsavedNames().ask(), UnsavedNames::Answer::Saved);
     QVERIFY(QFile::exists(dir() + QStringLiteral("Gut.jpg")));
 
-    // A name typed for a picture that a relayout moved off the page counts too;
-    // a save of the page keeps it with its picture and says that it waits.
+    // A name typed for a picture that a relayout moved off the page counts too,
+    // and Yes saves it with the page: leaving would drop it.
     const int last = s().lastSlot();
     s().relayout(52);
     s().setName(39, QStringLiteral("Weit weg"));
     s().relayout(last);
     m_boxes->answer(platform::AnswerYes);
     QCOMPARE(f.unsavedNames().ask(), UnsavedNames::Answer::Saved);
-    QVERIFY(!QFile::exists(dir() + QStringLiteral("Weit weg.jpg")));
-    QCOMPARE(s().pictureName(39), QStringLiteral("Weit weg"));
+    QVERIFY(QFile::exists(dir() + QStringLiteral("Weit weg.jpg")));
+    QCOMPARE(s().fileNames().at(39), QStringLiteral("Weit weg.jpg"));
+    // The button itself saves the page only and says what waits elsewhere.
+    s().relayout(52);
+    s().setName(40, QStringLiteral("Noch weiter"));
+    s().relayout(last);
+    c().Text1[0]->setPlainText(QStringLiteral("Hier"));
+    QTest::mouseClick(c().Speichern, Qt::LeftButton);
+    QVERIFY(QFile::exists(dir() + QStringLiteral("Hier.jpg")));
+    QVERIFY(!QFile::exists(dir() + QStringLiteral("Noch weiter.jpg")));
     QVERIFY(m_boxes->shown().last().prompt.contains(
         QStringLiteral("1 weiterer geänderter Name ist noch nicht gespeichert")));
     s().relayout(52);
-    m_boxes->answer(platform::AnswerYes);
-    QCOMPARE(f.unsavedNames().ask(), UnsavedNames::Answer::Saved);
-    QVERIFY(QFile::exists(dir() + QStringLiteral("Weit weg.jpg")));
-    QCOMPARE(s().fileNames().at(39), QStringLiteral("Weit weg.jpg"));
+    s().setName(40, PageModel::shownName(s().fileName(40)));
+    s().relayout(last);
     QCOMPARE(f.unsavedNames().ask(), UnsavedNames::Answer::NothingPending);
 }
 

@@ -505,7 +505,7 @@ void PageModel::normaliseStartNumber()
 
 // ---- save ----
 
-PageModel::SaveResult PageModel::save()
+PageModel::SaveResult PageModel::save(SaveScope scope)
 {
     SaveResult result;
     // An empty box is no name: said as such, before any duplicate rule sees
@@ -543,6 +543,17 @@ PageModel::SaveResult PageModel::save()
         indexOf << k;
         if (name(i) != shownName(file))
             ++result.changedNames;
+    }
+    // Names typed for pictures that a new layout moved off the page go along
+    // when the user is about to leave them behind.
+    for (int k = 0; k < m_pictures.size() && m_typedCount > 0 && scope == SaveScope::PageAndWaiting; ++k) {
+        const pages::Picture &p = m_pictures.at(k);
+        if (!p.typed || indexOf.contains(k))
+            continue;
+        edits << renaming::NameEdit{QStringLiteral("„%1“ (nicht auf dieser Seite)").arg(p.fileName),
+                                    pathOf(k), *p.typed, pages::pictureExtension(p.fileName)};
+        indexOf << k;
+        ++result.changedNames;
     }
     for (const pages::Picture &p : std::as_const(m_pictures))
         result.waitingElsewhere += p.typed ? 1 : 0;

@@ -188,9 +188,13 @@ public:
         bool listChanged = false; // a list entry now names another file name
         bool ok() const { return status == Saved; }
     };
-    // Renames the files of the page's filled slots to their names; names typed
-    // for pictures off the page stay with them.
-    SaveResult save();
+    // Which names a save takes: the page's slots ("Namen Speichern"), or also
+    // the names typed for pictures off the page (the answer Yes when the user
+    // leaves the directory or the program, which would drop them).
+    enum class SaveScope { Page, PageAndWaiting };
+    // Renames the files of the page's filled slots (and, by scope, the other
+    // pictures with typed names) to their names.
+    SaveResult save(SaveScope scope = SaveScope::Page);
 
 signals:
     // The page was brought up to date (see showPage and relayout).

@@ -17,9 +17,9 @@ Renaming::Renaming(QWidget &window, QPushButton &speichern, PageModel &model, QO
     connect(&speichern, &QPushButton::clicked, this, [this] { Speichern_Click(); });
 }
 
-bool Renaming::Speichern_Click()
+bool Renaming::Speichern_Click(PageModel::SaveScope scope)
 {
-    const PageModel::SaveResult r = m_model.save();
+    const PageModel::SaveResult r = m_model.save(scope);
     switch (r.status) {
     case PageModel::SaveResult::Duplicates:
         platform::MsgBox(&m_window, renaming::duplicatesMessage(r.duplicates), platform::OkCritical,

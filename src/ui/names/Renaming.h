@@ -1,5 +1,7 @@
 #pragma once
 
+#include "core/pages/PageModel.h"
+
 #include <QObject>
 
 class PageModel;
@@ -14,9 +16,10 @@ class Renaming : public QObject {
 public:
     Renaming(QWidget &window, QPushButton &speichern, PageModel &model, QObject *parent = nullptr);
 
-    // Saves the typed names of the page (and names typed for pictures that a
-    // relayout moved off it). True when every file now has its typed name.
-    bool Speichern_Click();
+    // Saves the typed names of the page (by scope, also the names typed for
+    // pictures a relayout moved off it). True when every file now has its
+    // typed name.
+    bool Speichern_Click(PageModel::SaveScope scope = PageModel::SaveScope::Page);
 
     // Recovers journals left by an interrupted renaming and says what was done.
     void recoverInterruptedRenames();

@@ -20,7 +20,10 @@ UnsavedNames::Answer UnsavedNames::ask()
         platform::YesNoCancelQuestion, QStringLiteral("Änderungen speichern?"));
     switch (answer) {
     case platform::AnswerYes:
-        return m_renaming.Speichern_Click() ? Answer::Saved : Answer::Cancelled;
+        // Whatever is left behind now would be lost: the names typed for
+        // pictures off the page are saved too.
+        return m_renaming.Speichern_Click(PageModel::SaveScope::PageAndWaiting) ? Answer::Saved
+                                                                                : Answer::Cancelled;
     case platform::AnswerNo:
         return Answer::Discard;
     default:
