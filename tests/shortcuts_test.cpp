@@ -6,6 +6,7 @@
 #include <QGroupBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QTreeView>
 #include <QtTest>
 
 // The keys of the window, sent to the widget that has the focus, as the user
@@ -98,6 +99,11 @@ void ShortcutsTest::keysDoWhatTheirButtonsDo()
     } else if (action == QLatin1String("chooser")) {
         key(Qt::Key_O, Qt::ControlModifier);
         QTRY_VERIFY(c().VerzeichnisWahl->isVisible());
+        // Page Down in the tree is the tree's own.
+        c().DirTemp->setFocus(Qt::TabFocusReason);
+        QTRY_COMPARE(QApplication::focusWidget(), static_cast<QWidget *>(c().DirTemp));
+        key(Qt::Key_PageDown);
+        QCOMPARE(m().pageIndex(), 0);
         key(Qt::Key_Escape);
         QTRY_VERIFY(!c().VerzeichnisWahl->isVisible());
         QCOMPARE(m().directory(), m_fx->picturePath());

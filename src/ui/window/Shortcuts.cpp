@@ -4,10 +4,12 @@
 #include "ui/window/Controls.h"
 
 #include <QApplication>
+#include <QComboBox>
 #include <QGroupBox>
 #include <QKeyEvent>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QTreeView>
 
 namespace {
 
@@ -76,6 +78,13 @@ bool Shortcuts::eventFilter(QObject *watched, QEvent *event)
         return false;
     const auto *key = static_cast<QKeyEvent *>(event);
     const Qt::KeyboardModifiers mods = key->modifiers() & ~Qt::KeypadModifier;
+    // The chooser's tree and drive list page through their entries themselves
+    // (also where they let the key go on to their parents, at the list's end).
+    QWidget *focus = QApplication::focusWidget();
+    const auto within = [focus](QWidget *w) { return w && focus && (w == focus || w->isAncestorOf(focus)); };
+    const bool inChooser = within(m_c.VerzeichnisWahl) || within(m_c.DirTemp) || within(m_c.Drive1);
+    if (inChooser && (key->key() == Qt::Key_PageDown || key->key() == Qt::Key_PageUp))
+        return false;
     switch (key->key()) {
     case Qt::Key_PageDown:
         return mods == Qt::NoModifier && press(m_c.NextBtn);
