@@ -1,16 +1,18 @@
 #include "core/pages/PageModel.h"
 #include "core/renaming/RenameRun.h"
 #include "support/TestSupport.h"
+#include "support/UpdateScenario.h"
 #include "ui/window/Controls.h"
 
 #include <QGroupBox>
+#include <QMimeData>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTreeView>
 #include <QtTest>
 
 // The keys of the window, sent to the widget that has the focus, as the user
-// presses them.
+// presses them; and what a file manager drops onto it.
 class ShortcutsTest : public QObject {
     Q_OBJECT
 private slots:
@@ -19,6 +21,8 @@ private slots:
     void keysDoWhatTheirButtonsDo_data();
     void keysDoWhatTheirButtonsDo();
     void keysOfTheNameBoxesStayTheirs();
+    void dropsOpenAFolderOrAPicturesFolder_data();
+    void dropsOpenAFolderOrAPicturesFolder();
 
 private:
     Controls &c() { return m_fx->form->controls(); }
@@ -130,6 +134,97 @@ void ShortcutsTest::keysOfTheNameBoxesStayTheirs()
     QCOMPARE(QApplication::focusWidget(), c().Text1[1]);
     QVERIFY(c().NextBtn->toolTip().contains(QStringLiteral("Bild ab")));
     QVERIFY(c().Speichern->toolTip().contains(QStringLiteral("Strg+S")));
+}
+
+void ShortcutsTest::dropsOpenAFolderOrAPicturesFolder_data()
+{
+    // Paths relative to a second picture directory "other" of 60 pictures;
+    // "-" stands for an address that is not a local file.
+    QTest::addColumn<QStringList>("dropped");
+    QTest::addColumn<QString>("onto");    // "box": a name box, else the window
+    QTest::addColumn<int>("answer");      // to the question about a typed name; 0: none typed
+    QTest::addColumn<bool>("accepted");   // the drag shows that a drop would open something
+    QTest::addColumn<QString>("openDir"); // expected directory afterwards: "other" or "same"
+    QTest::addColumn<QString>("showing"); // a picture the page shown holds; empty: the first page
+    QTest::newRow("a folder onto a name box")
+        << QStringList{QStringLiteral(".")} << "box" << 0 << true << "other" << QString();
+    QTest::newRow("a picture opens its folder at its page")
+        << QStringList{QStringLiteral("IMG_58.jpg")} << "window" << 0 << true << "other"
+        << QStringLiteral("IMG_58.jpg");
+    QTest::newRow("pictures of one folder, at the first")
+        << QStringList{QStringLiteral("IMG_55.jpg"), QStringLiteral("IMG_02.jpg")} << "window" << 0 << true
+        << "other" << QStringLiteral("IMG_55.jpg");
+    QTest::newRow("typed name: Cancel keeps the directory")
+        << QStringList{QStringLiteral(".")} << "window" << int(platform::AnswerCancel) << true << "same"
+        << QString();
+    QTest::newRow("typed name: No opens the folder")
+        << QStringList{QStringLiteral(".")} << "window" << int(platform::AnswerNo) << true << "other"
+        << QString();
+    QTest::newRow("a text file is refused")
+        << QStringList{QStringLiteral("notes.txt")} << "box" << 0 << false << "same" << QString();
+    QTest::newRow("two folders are refused") << QStringList{QStringLiteral("."), QStringLiteral("sub")}
+                                             << "window" << 0 << false << "same" << QString();
+    QTest::newRow("a picture and a folder are refused")
+        << QStringList{QStringLiteral("IMG_01.jpg"), QStringLiteral("sub")} << "window" << 0 << false
+        << "same" << QString();
+    QTest::newRow("a remote address is refused")
+        << QStringList{QStringLiteral("-")} << "window" << 0 << false << "same" << QString();
+}
+
+void ShortcutsTest::dropsOpenAFolderOrAPicturesFolder()
+{
+    QFETCH(QStringList, dropped);
+    QFETCH(QString, onto);
+    QFETCH(int, answer);
+    QFETCH(bool, accepted);
+    QFETCH(QString, openDir);
+    QFETCH(QString, showing);
+
+    QTemporaryDir other;
+    QStringList names;
+    for (int i = 1; i <= 60; ++i)
+        names << QStringLiteral("IMG_%1.jpg").arg(i, 2, 10, QLatin1Char('0'));
+    testing::writePictures(other.path(), names, QSize(16, 12));
+    QVERIFY(QDir(other.path()).mkdir(QStringLiteral("sub")));
+    testing::writeFile(other.filePath(QStringLiteral("notes.txt")), "text");
+    QList<QUrl> urls;
+    for (const QString &d : dropped)
+        urls << (d == QLatin1String("-") ? QUrl(QStringLiteral("https://example.org/IMG_01.jpg"))
+                                         : QUrl::fromLocalFile(other.filePath(d)));
+    if (answer != 0) {
+        c().Text1[0]->setPlainText(QStringLiteral("Strand"));
+        m_boxes->answer(answer);
+    }
+    QMimeData data;
+    data.setUrls(urls);
+    data.setText(urls.front().toString());
+    QWidget *target =
+        onto == QLatin1String("box") ? c().Text1[1]->viewport() : static_cast<QWidget *>(m_fx->form.get());
+    const QString textBefore = c().Text1[1]->toPlainText();
+    QDragEnterEvent enter(QPoint(5, 5), Qt::CopyAction | Qt::LinkAction, &data, Qt::LeftButton,
+                          Qt::NoModifier);
+    QApplication::sendEvent(target, &enter);
+    QCOMPARE(enter.isAccepted(), accepted);
+    QDropEvent drop(QPointF(5, 5), Qt::CopyAction | Qt::LinkAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(target, &drop);
+    QCoreApplication::processEvents();
+    QCoreApplication::processEvents();
+
+    const QString expected = openDir == QLatin1String("other")
+                                 ? QDir(other.path()).absolutePath() + QLatin1Char('/')
+                                 : m_fx->picturePath();
+    QCOMPARE(m().directory(), expected);
+    if (showing.isEmpty()) {
+        QCOMPARE(m().pageIndex(), 0);
+    } else {
+        QVERIFY(m().pageIndex() > 0);
+        QVERIFY(m().pageIndex() * (m().lastSlot() + 1) <= names.indexOf(showing));
+        QVERIFY((m().pageIndex() + 1) * (m().lastSlot() + 1) > names.indexOf(showing));
+    }
+    QCOMPARE(m_boxes->shown().size(), answer != 0 && accepted ? 1 : 0);
+    // A dropped file's address never lands in a box as text.
+    if (openDir == QLatin1String("same") && answer == 0)
+        QCOMPARE(c().Text1[1]->toPlainText(), textBefore);
 }
 
 QTEST_MAIN(ShortcutsTest)

@@ -207,6 +207,17 @@ void PageModel::setPageIndex(int pageIndex)
     m_pageIndex = qMax(0, pageIndex);
 }
 
+int PageModel::pageOf(const QString &fileName) const
+{
+    if (m_lastSlot < 0)
+        return -1;
+    for (int i = 0; i < fileCount(); ++i) {
+        if (m_pictures[i].fileName == fileName)
+            return i / (m_lastSlot + 1);
+    }
+    return -1;
+}
+
 int PageModel::slotOf(int listIndex) const
 {
     const int slot = listIndex - m_shown.first;

@@ -90,6 +90,8 @@ public:
     // The slot that showed list entry listIndex at the last display; -1 when it
     // was not on the page.
     int slotOf(int listIndex) const;
+    // The page that holds the picture of this file name; -1 when none does.
+    int pageOf(const QString &fileName) const;
     // Whether the last display gave slot another picture than the display
     // before it (or a picture of another listing), so what it showed must go.
     bool slotChanged(int slot) const;

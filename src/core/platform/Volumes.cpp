@@ -1,5 +1,6 @@
 #include "core/platform/Volumes.h"
 
+#include "core/pictures/PictureList.h"
 #include "core/platform/FileNames.h"
 
 #include <QDir>
@@ -153,6 +154,26 @@ QString pictureDirFrom(const QString &chosenPath)
     if (!platform::isDirectory(p))
         p = p.trimmed();
     return platform::absoluteDirectory(p);
+}
+
+std::optional<DropTarget> dropTarget(const QStringList &localPaths)
+{
+    if (localPaths.isEmpty() || localPaths.contains(QString()))
+        return std::nullopt;
+    if (localPaths.size() == 1 && platform::isDirectory(localPaths.front()))
+        return DropTarget{platform::absoluteDirectory(localPaths.front()), QString()};
+    QString directory;
+    for (const QString &path : localPaths) {
+        if (pages::pictureExtension(path).isEmpty() || platform::isDirectory(path) ||
+            !platform::pathExists(path, platform::Links::Followed))
+            return std::nullopt;
+        QString dir = platform::directoryOf(path);
+        dir = platform::absoluteDirectory(dir.isEmpty() ? QStringLiteral(".") : dir);
+        if (!directory.isEmpty() && dir != directory)
+            return std::nullopt;
+        directory = dir;
+    }
+    return DropTarget{directory, platform::fileNameOf(localPaths.front())};
 }
 
 } // namespace dirs

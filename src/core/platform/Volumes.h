@@ -52,4 +52,15 @@ QString nearestExistingDirectory(const QString &path);
 // a directory, since names may begin or end with blanks.
 QString pictureDirFrom(const QString &chosenPath);
 
+// What a drop from a file manager opens: a directory, or the directory of
+// pictures dropped from it, at the first of them.
+struct DropTarget {
+    QString directory;
+    QString picture; // file name within directory; empty for a dropped directory
+};
+// localPaths: one entry per dropped item, empty for an item that is not a local
+// file. Taken are a single directory, or pictures that all lie in one directory;
+// anything else (a remote item, another kind of file, a mixture) is refused.
+std::optional<DropTarget> dropTarget(const QStringList &localPaths);
+
 } // namespace dirs

@@ -15,6 +15,7 @@
 #include <QGroupBox>
 #include <QPushButton>
 #include <QTreeView>
+#include <algorithm>
 
 DirChooser::DirChooser(QWidget &window, Controls &controls, Settings &settings, PageModel &model,
                        UnsavedNames &unsaved, QObject *parent)
@@ -152,18 +153,23 @@ void DirChooser::Drive1_Change()
 void DirChooser::PfadSpeichern_Click()
 {
     const QString chosen = dirs::pictureDirFrom(path());
-    if (chosen.isEmpty())
-        return;
+    if (!chosen.isEmpty())
+        openDirectory(chosen);
+}
+
+bool DirChooser::openDirectory(const QString &dir, const QString &picture)
+{
     // Names typed on the page would go with the old directory's list: ask first.
     if (m_unsaved.ask() == UnsavedNames::Answer::Cancelled)
-        return;
+        return false;
     // Remembered for the next start; kept for this run even when the settings
     // file cannot take it.
-    m_settings.setVerzeichnis(chosen);
-    m_model.load(chosen);
+    m_settings.setVerzeichnis(dir);
+    m_model.load(dir);
     m_c.VerzeichnisWahl->hide();
-    m_model.setPageIndex(0);
+    m_model.setPageIndex(std::max(0, m_model.pageOf(picture)));
     m_model.showPage(true);
+    return true;
 }
 
 void DirChooser::Command2_Click()

@@ -26,6 +26,10 @@ public:
     void VerzeichnisText_Click();
     void Drive1_Change();       // the tree goes to the chosen drive, when it is ready
     void PfadSpeichern_Click(); // takes the chosen directory
+    // Takes dir as the picture directory, as "Speichern" does (asking first
+    // about typed names), and shows the page holding picture, or the first.
+    // False when the user cancelled.
+    bool openDirectory(const QString &dir, const QString &picture = QString());
     void Command2_Click();      // closes the panel, changing nothing
     // "Verzeichnis neu einlesen": reads the directory of this run again (not the
     // remembered one: they differ when the settings file could not store it)

@@ -19,6 +19,7 @@
 #include "ui/pages/UnsavedNames.h"
 #include "ui/window/Artwork.h"
 #include "ui/window/Dialogs.h"
+#include "ui/window/Drops.h"
 #include "ui/window/Shortcuts.h"
 #include "ui/window/Startup.h"
 #include "ui/window/Twips.h"
@@ -355,6 +356,7 @@ void Form1::createControllers()
                                                       m_options.programDir, this);
     m_captureDates = std::make_unique<CaptureDates>(*this, m_c, *m_model, *m_settings, *m_unsavedNames, this);
     m_shortcuts = std::make_unique<Shortcuts>(*this, m_c, this);
+    m_drops = std::make_unique<Drops>(*this, *m_dirChooser, this);
     m_startup = std::make_unique<Startup>(*this, *m_settings, *m_model, *m_pageView, *m_renaming,
                                           m_options.commandLine);
 

@@ -6,6 +6,7 @@
 #include <memory>
 
 class CaptureDates;
+class Drops;
 class Shortcuts;
 class DirChooser;
 class NameEditing;
@@ -91,5 +92,6 @@ private:
     std::unique_ptr<UpdateActions> m_updateActions;
     std::unique_ptr<CaptureDates> m_captureDates;
     std::unique_ptr<Shortcuts> m_shortcuts;
+    std::unique_ptr<Drops> m_drops;
     std::unique_ptr<Startup> m_startup;
 };

@@ -73,11 +73,8 @@ void Startup::show(bool gradually)
 void Startup::fillFirstPage()
 {
     m_view.LayoutThumbnails();
-    if (!m_picture.isEmpty() && m_model.lastSlot() >= 0) {
-        const qsizetype at = m_model.fileNames().indexOf(m_picture);
-        if (at >= 0)
-            m_model.setPageIndex(int(at / (m_model.lastSlot() + 1)));
-    }
+    if (const int page = m_model.pageOf(m_picture); page >= 0)
+        m_model.setPageIndex(page);
     m_picture.clear();
     m_model.showPage(true);
     m_view.revealSlots();
