@@ -1,5 +1,6 @@
 #include "core/platform/CommandLine.h"
 #include "core/platform/FileNames.h"
+#include "core/renaming/RenameRun.h"
 #include "core/settings/Ini.h"
 #include "ui/window/Form1.h"
 #include "ui/window/Launcher.h"
@@ -27,9 +28,15 @@ int answered(const commandline::Parsed &parsed, const char *argv0)
 {
     const QString program = QFileInfo(QString::fromLocal8Bit(argv0)).fileName();
     switch (parsed.action) {
-    case commandline::Action::Help:
-        std::fputs(commandline::usage(program).toLocal8Bit().constData(), stdout);
+    case commandline::Action::Help: {
+        // Where a start would put them, without making any directory now.
+        const QFileInfo self(QFileInfo(QStringLiteral("/proc/self/exe")).canonicalFilePath());
+        const QString settings = ini::settingsPath(self.path(), self.completeBaseName(), false);
+        std::fputs(
+            commandline::usage(program, settings, renaming::journalDirectory()).toLocal8Bit().constData(),
+            stdout);
         return 0;
+    }
     case commandline::Action::Version:
         std::printf("Namora %s\n", commandline::DisplayVersion);
         return 0;
@@ -45,6 +52,8 @@ int answered(const commandline::Parsed &parsed, const char *argv0)
 
 int main(int argc, char *argv[])
 {
+    // Named before anything asks where the per-user files live.
+    QCoreApplication::setApplicationName(QStringLiteral("namora"));
     // Help and version are answered before any window system is needed.
     // An unknown option waits for Qt to take its own (-platform, -style...).
     if (const commandline::Parsed early = commandline::parse(wordsOf(argc, argv), &platform::isDirectory);
@@ -77,6 +86,7 @@ int main(int argc, char *argv[])
     options.iniPath = ini::settingsPath(options.programDir,
                                         QFileInfo(QApplication::applicationFilePath()).completeBaseName());
     options.commandLine = parsed.directory;
+    options.installed = ini::installedProgram(options.programDir);
 
     Launcher launcher(options);
     launcher.start();

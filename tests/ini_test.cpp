@@ -615,11 +615,27 @@ void IniTest::settingsPathFallsBackToConfigDir_data()
     QTest::addColumn<QString>("programDir");
     QTest::newRow("missing program directory") << QStringLiteral("/nonexistent/namora/bin");
     QTest::newRow("pseudo file system") << QStringLiteral("/proc");
+    // Root may write /usr/bin; the installed program still keeps one file per user.
+    QTest::newRow("installed program in a writable bin") << QStringLiteral("<installed>");
 }
 
 void IniTest::settingsPathFallsBackToConfigDir()
 {
     QFETCH(QString, programDir);
+    QTemporaryDir prefix;
+    if (programDir == QLatin1String("<installed>")) {
+        programDir = prefix.filePath(QStringLiteral("bin"));
+        QVERIFY(QDir().mkpath(programDir));
+        QVERIFY(QDir().mkpath(prefix.filePath(QStringLiteral("share/applications"))));
+        // Beside the program until its desktop entry is installed.
+        QCOMPARE(settingsPath(programDir, QStringLiteral("namora")),
+                 programDir + QStringLiteral("/namora.ini"));
+        QFile entry(prefix.filePath(QStringLiteral("share/applications/") + QLatin1String(DesktopId) +
+                                    QStringLiteral(".desktop")));
+        QVERIFY(entry.open(QIODevice::WriteOnly));
+        entry.close();
+        QVERIFY(installedProgram(programDir));
+    }
     const QString configDir =
         QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) + QStringLiteral("/namora");
     const QString path = settingsPath(programDir, QStringLiteral("namora"));

@@ -82,6 +82,7 @@ private slots:
     void updaterSwappedAfterItsCheckIsNeverStarted();
     void updaterThatCannotStartKeepsTheProgramRunning();
     void clickOnLabelUsesTheConfiguredServer();
+    void installedProgramLeavesUpdatesToThePackageManager();
     void closingTheWindowDuringDownloadLeavesNoFile();
 
     void redirectNeverLeadsToPlainHttp_data();
@@ -603,6 +604,20 @@ void WWWUpdateTest::clickOnLabelUsesTheConfiguredServer()
                  {QStringLiteral("[URL]") + s.base + QStringLiteral("/Namora/Namora.exe"),
                   QStringLiteral("[PATH]") + QFileInfo(QCoreApplication::applicationFilePath()).fileName()}));
     QVERIFY(s.boxes.shown().isEmpty());
+}
+
+void WWWUpdateTest::installedProgramLeavesUpdatesToThePackageManager()
+{
+    UpdateScenario s;
+    s.actions->setInstalledProgram(true);
+    QTest::mouseClick(s.fixture.form->controls().Label1, Qt::LeftButton);
+    QTest::qWait(100);
+    QCOMPARE(s.boxes.notices().size(), 1);
+    QVERIFY(s.boxes.notices().first().prompt.contains(QStringLiteral("Paketverwaltung des Systems")));
+    QVERIFY(s.server->requested().isEmpty());
+    QCOMPARE(filesIn(s.programDir), QStringList());
+    QVERIFY(s.recorder.starts.isEmpty());
+    QCOMPARE(s.ended, 0);
 }
 
 void WWWUpdateTest::closingTheWindowDuringDownloadLeavesNoFile()

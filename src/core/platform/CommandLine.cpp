@@ -54,16 +54,19 @@ QString unknownOption(const QString &programName, const QString &option)
         .arg(programName, option);
 }
 
-QString usage(const QString &programName)
+QString usage(const QString &programName, const QString &settingsFile, const QString &journalDirectory)
 {
-    return QStringLiteral("Usage: %1 [--] [directory]\n"
+    return QStringLiteral("Usage: %1 [--] [directory | picture]\n"
                           "Renames the JPEG pictures of a directory, page by page.\n\n"
                           "  directory      the picture directory to open; every word after the\n"
                           "                 program's name belongs to it, blanks included\n"
+                          "  picture        a picture: its directory opens at the page holding it\n"
                           "  --             ends the options: what follows is the directory\n"
                           "  -h, --help     prints this text\n"
-                          "  -v, --version  prints the version\n")
-        .arg(programName);
+                          "  -v, --version  prints the version\n\n"
+                          "Settings file:   %2\n"
+                          "Renaming journal (puts files back after a crash): %3\n")
+        .arg(programName, settingsFile, journalDirectory);
 }
 
 } // namespace commandline

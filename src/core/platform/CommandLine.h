@@ -32,7 +32,7 @@ struct Parsed {
 Parsed parse(const QList<QByteArray> &args, const std::function<bool(const QString &)> &isDirectory);
 
 // The text --help prints.
-QString usage(const QString &programName);
+QString usage(const QString &programName, const QString &settingsFile, const QString &journalDirectory);
 
 // What an unknown option prints on standard error.
 QString unknownOption(const QString &programName, const QString &option);

@@ -461,10 +461,20 @@ void makePrivateDirectory(const QString &dir)
 }
 } // namespace
 
-QString settingsPath(const QString &programDir, const QString &exeName)
+bool installedProgram(const QString &programDir)
+{
+    if (platform::fileNameOf(programDir) != QLatin1String("bin"))
+        return false;
+    const QString entry =
+        platform::joinPath(programDir, QStringLiteral("../share/applications/") + QLatin1String(DesktopId) +
+                                           QLatin1String(".desktop"));
+    return platform::pathExists(entry, platform::Links::Followed);
+}
+
+QString settingsPath(const QString &programDir, const QString &exeName, bool createDirectory)
 {
     const QString fileName = exeName + QLatin1String(".ini");
-    if (canCreateIn(programDir))
+    if (!installedProgram(programDir) && canCreateIn(programDir))
         return platform::joinPath(programDir, fileName);
     const QString base = QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation);
     // Without a home there is no per-user place: the file beside the program is
@@ -472,7 +482,8 @@ QString settingsPath(const QString &programDir, const QString &exeName)
     if (base.isEmpty())
         return platform::joinPath(programDir, fileName);
     const QString configDir = platform::joinPath(base, exeName);
-    makePrivateDirectory(configDir);
+    if (createDirectory)
+        makePrivateDirectory(configDir);
     return platform::joinPath(configDir, fileName);
 }
 

@@ -64,10 +64,21 @@ struct WriteResult {
 WriteResult IniWrite(const QString &section, const QString &key, const QString &value, const QString &file,
                      bool create);
 
+// The name the installed program's desktop entry, icon and metainfo carry.
+inline constexpr char DesktopId[] = "org.namora.Namora";
+
+// Whether the program in programDir is an installed one: it sits in a "bin"
+// directory whose "../share/applications" holds its desktop entry. An installed
+// program is the system's: its settings are the user's own, and its updates come
+// with the system's package manager.
+bool installedProgram(const QString &programDir);
+
 // Where the settings file lives: "<programDir>/<exeName>.ini" when the program's
-// directory can be written, otherwise the same file name in the per-user
-// configuration directory (an installed program), "<config>/<exeName>/", whose
-// directories are created 0700 where they are missing.
-QString settingsPath(const QString &programDir, const QString &exeName);
+// directory can be written and the program is not an installed one (root may
+// write /usr/bin, but one settings file there would be every user's); otherwise
+// the same file name in the per-user configuration directory,
+// "<config>/<exeName>/", whose directories are created 0700 where they are
+// missing (unless createDirectory is false: only where it would be, for --help).
+QString settingsPath(const QString &programDir, const QString &exeName, bool createDirectory = true);
 
 } // namespace ini

@@ -61,6 +61,14 @@ UpdateActions::~UpdateActions()
 
 void UpdateActions::Label1_Click()
 {
+    if (m_installed) {
+        platform::Notice(&m_window,
+                         QStringLiteral("Diese Namora-Installation wird mit der Paketverwaltung des Systems "
+                                        "aktualisiert. Neue Versionen kommen mit den Updates des Systems; "
+                                        "Namora lädt selbst nichts herunter."),
+                         QStringLiteral("Online Update"));
+        return;
+    }
     const QString server = m_settings.updateServer();
     QString programDir = m_programDir;
     if (programDir.isEmpty())

@@ -43,6 +43,10 @@ public:
                   const QString &programDir, QObject *parent = nullptr);
     ~UpdateActions() override;
 
+    // An installed program is updated by the system's package manager: the link
+    // then says so and fetches nothing.
+    void setInstalledProgram(bool installed) { m_installed = installed; }
+
     // Starts the update with the server from the settings.
     void Label1_Click();
 
@@ -87,6 +91,7 @@ private:
     Settings &m_settings;
     UnsavedNames &m_unsaved;
     QString m_programDir;
+    bool m_installed = false;
     int m_timeoutMs;
     Pending m_pending;
     wwwupdate::UpdaterFetch *m_fetch = nullptr;

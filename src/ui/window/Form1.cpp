@@ -354,6 +354,7 @@ void Form1::createControllers()
     m_viewerActions = std::make_unique<ViewerActions>(m_c.Picture1, *m_model, this);
     m_updateActions = std::make_unique<UpdateActions>(*this, *m_c.Label1, *m_settings, *m_unsavedNames,
                                                       m_options.programDir, this);
+    m_updateActions->setInstalledProgram(m_options.installed);
     m_captureDates = std::make_unique<CaptureDates>(*this, m_c, *m_model, *m_settings, *m_unsavedNames, this);
     m_shortcuts = std::make_unique<Shortcuts>(*this, m_c, this);
     m_drops = std::make_unique<Drops>(*this, *m_dirChooser, this);

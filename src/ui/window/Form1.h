@@ -30,9 +30,10 @@ class Form1 : public QWidget {
     Q_OBJECT
 public:
     struct Options {
-        QString iniPath;     // full path of the settings file
-        QString programDir;  // the program's directory (default picture directory)
-        QString commandLine; // the directory named on the command line, may be empty
+        QString iniPath;        // full path of the settings file
+        QString programDir;     // the program's directory (default picture directory)
+        QString commandLine;    // the directory named on the command line, may be empty
+        bool installed = false; // an installed program, updated by the package manager
     };
 
     explicit Form1(const Options &options, QWidget *parent = nullptr);
