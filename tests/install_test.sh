@@ -106,7 +106,8 @@ appstreamcli validate-tree --no-net "$scratch/root" >"$scratch/tree.log" 2>&1 ||
 # Lintian's view is reported, not enforced.
 if command -v lintian >/dev/null; then
     echo "lintian:"
-    timeout 60 lintian --allow-root "$deb" || true
+    # Its scratch files go with ours.
+    TMPDIR=$scratch timeout 60 lintian --allow-root "$deb" || true
 fi
 
 [ $failures -eq 0 ] || { echo "$failures check(s) failed" >&2; exit 1; }
