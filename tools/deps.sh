@@ -2,7 +2,8 @@
 # asking apt-get only for what is missing.
 NAMORA_PACKAGES="cmake g++ make ccache qt6-base-dev qt6-base-dev-tools libgl-dev
   qt6-translations-l10n qt6-qpa-plugins fonts-liberation fonts-dejavu-core xdg-utils
-  libsodium-dev libxtst-dev libxdamage-dev xvfb"
+  libsodium-dev libxtst-dev libxdamage-dev xvfb
+  desktop-file-utils appstream dpkg-dev lintian file"
 
 namora_install_deps() {
     local missing=()
