@@ -35,6 +35,7 @@ private slots:
     void readerKeepsDatesByFileIdentity();
     void twoCamerasInterleaveInShootingOrder();
     void listingInDateOrderWaitsAndShowsProgress();
+    void pictureAskedForKeepsItsPageInDateOrder();
 };
 
 namespace {
@@ -480,6 +481,38 @@ void CaptureDateTest::listingInDateOrderWaitsAndShowsProgress()
     // A new listing starts over; the dates of the old one are not counted.
     model.load(dir.path());
     QCOMPARE(model.orderingDone(), 0);
+}
+
+void CaptureDateTest::pictureAskedForKeepsItsPageInDateOrder()
+{
+    // "Open with" on p0.jpg: shot last, it ends on the last page once the dates
+    // are in, and that page is the one shown.
+    QTemporaryDir dir;
+    QStringList names;
+    for (int i = 0; i < 30; ++i)
+        names << QStringLiteral("p%1.jpg").arg(i, 2, 10, QLatin1Char('0'));
+    testing::writePictures(dir.path(), names);
+    PageModel model;
+    model.setLastSlot(9);
+    model.setOrder(PageModel::Order::CaptureDate);
+    model.load(dir.path());
+    model.setPageOf(QStringLiteral("p00.jpg"));
+    model.showPage(true);
+    QList<dates::Dated> all;
+    for (int i = 0; i < 30; ++i) {
+        CaptureDate d;
+        d.source = Source::ExifOriginal;
+        d.date = QDate(2024, 7, 1).addDays(i == 0 ? 100 : i);
+        all << dates::Dated{i, d};
+    }
+    model.setOrderingDates(all);
+    QVERIFY(!model.isOrdering());
+    QCOMPARE(model.pageIndex(), 2);
+    QCOMPARE(model.fileName(model.listIndex(9)), QStringLiteral("p00.jpg"));
+    // A new listing forgets the wish.
+    model.load(dir.path());
+    model.setOrderingDates(all);
+    QCOMPARE(model.pageIndex(), 0);
 }
 
 QTEST_GUILESS_MAIN(CaptureDateTest)

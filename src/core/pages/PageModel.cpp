@@ -26,6 +26,7 @@ void PageModel::load(const QString &directory)
     m_pictures.clear();
     m_ordering = false;
     m_waiting.clear();
+    m_pendingView.clear();
     if (listing.ok) {
         m_pictures.reserve(listing.names.size());
         for (const QString &name : listing.names)
@@ -128,7 +129,8 @@ void PageModel::finishOrdering()
     m_waiting.clear();
     m_ordering = false;
     ++m_listing;
-    setPageIndex(0);
+    setPageIndex(std::max(0, pageOf(m_pendingView)));
+    m_pendingView.clear();
     showPage(true);
 }
 
@@ -205,6 +207,12 @@ QString PageModel::shownName(const QString &fileName)
 void PageModel::setPageIndex(int pageIndex)
 {
     m_pageIndex = qMax(0, pageIndex);
+}
+
+void PageModel::setPageOf(const QString &fileName)
+{
+    m_pendingView = m_ordering ? fileName : QString();
+    setPageIndex(std::max(0, pageOf(fileName)));
 }
 
 int PageModel::pageOf(const QString &fileName) const

@@ -92,6 +92,10 @@ public:
     int slotOf(int listIndex) const;
     // The page that holds the picture of this file name; -1 when none does.
     int pageOf(const QString &fileName) const;
+    // Goes to the page holding fileName (the first when none does); when the
+    // list still waits for its capture dates, to the page that holds it once
+    // they are in. A new listing forgets it. Callers show the page.
+    void setPageOf(const QString &fileName);
     // Whether the last display gave slot another picture than the display
     // before it (or a picture of another listing), so what it showed must go.
     bool slotChanged(int slot) const;
@@ -242,6 +246,7 @@ private:
     quint64 m_listing = 0; // moves on with every load
     int m_typedCount = 0;  // records that hold a typed name
     int m_pageIndex = 0;
+    QString m_pendingView; // the picture whose page shows once the dates are in
     int m_lastSlot = grid::HighestSlot;
     quint64 m_generation = 0;
     bool m_nextEnabled = false;

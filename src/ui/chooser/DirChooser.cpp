@@ -167,7 +167,7 @@ bool DirChooser::openDirectory(const QString &dir, const QString &picture)
     m_settings.setVerzeichnis(dir);
     m_model.load(dir);
     m_c.VerzeichnisWahl->hide();
-    m_model.setPageIndex(std::max(0, m_model.pageOf(picture)));
+    m_model.setPageOf(picture);
     m_model.showPage(true);
     return true;
 }

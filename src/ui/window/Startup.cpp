@@ -73,8 +73,8 @@ void Startup::show(bool gradually)
 void Startup::fillFirstPage()
 {
     m_view.LayoutThumbnails();
-    if (const int page = m_model.pageOf(m_picture); page >= 0)
-        m_model.setPageIndex(page);
+    if (!m_picture.isEmpty())
+        m_model.setPageOf(m_picture);
     m_picture.clear();
     m_model.showPage(true);
     m_view.revealSlots();
