@@ -1,9 +1,12 @@
+#include "core/pictures/Companions.h"
+#include "core/pictures/PictureList.h"
 #include "core/platform/FileNames.h"
 #include "core/platform/Rename.h"
 #include "core/platform/SystemCalls.h"
 #include "core/platform/SystemError.h"
 #include "core/renaming/RenamePlan.h"
 #include "core/renaming/RenameRun.h"
+#include "core/renaming/UndoHistory.h"
 #include "support/RawFiles.h"
 #include "support/RenameScenario.h"
 
@@ -470,8 +473,8 @@ void RenameTest::randomPagesNeverLoseOrDuplicateFiles()
         setJournalDirectory(m_journals->path());
     }
     QRandomGenerator rng(20261208);
-    // A small pool of names makes collisions between page, other pages and
-    // unlisted files frequent.
+    // A small pool of names makes collisions between page, other pages,
+    // companions and unlisted files frequent.
     QStringList pool;
     for (int i = 0; i < 14; ++i)
         pool << QStringLiteral("P%1").arg(i);
@@ -481,17 +484,32 @@ void RenameTest::randomPagesNeverLoseOrDuplicateFiles()
     QStringList initial;
     for (int i = 0; i < 12; ++i)
         initial << pool[i] + (i % 3 == 0 ? u".JPG"_qs : u".jpg"_qs);
+    // Companions in both sidecar styles and mixed letter case, and one without
+    // a picture that a renamed companion may run into.
+    initial << u"P0.CR2"_qs << u"P1.xmp"_qs << u"P1.jpg.xmp"_qs << u"P4.Nef"_qs << u"P4.wav"_qs
+            << u"P13.xmp"_qs;
     initial << u"notiz.txt"_qs;
     writeFiles(d, initial);
 
-    int done = 0, refused = 0, rolledBack = 0;
-    const int rounds = 2000;
+    const auto run = [&](const Plan &plan, int failAt) {
+        std::unique_ptr<FailingRename> failing;
+        if (failAt > 0)
+            failing = std::make_unique<FailingRename>(failAt);
+        return runPlan(plan);
+    };
+    const auto failAtFor = [&](const Plan &plan) {
+        return plan.ok() && !plan.steps.isEmpty() && rng.bounded(4) == 0
+                   ? 1 + rng.bounded(int(plan.steps.size()))
+                   : -1;
+    };
+
+    int done = 0, refused = 0, rolledBack = 0, companionsMoved = 0, undoFailed = 0;
+    const int rounds = 10000;
     for (int round = 0; round < rounds; ++round) {
         const Snapshot before = snapshot(d);
-        QStringList pictures;
-        for (auto it = before.cbegin(); it != before.cend(); ++it)
-            if (it.key().endsWith(u".jpg"_qs, Qt::CaseInsensitive))
-                pictures << it.key();
+        const pages::PictureListing listing = pages::listPictures(d);
+        const QList<QStringList> companions = pages::companionsOf(listing.names, listing.companions);
+        QStringList pictures = listing.names;
         // The page: a random part of the pictures; the rest stand for other pages.
         std::shuffle(pictures.begin(), pictures.end(), rng);
         const int pageSize = 1 + rng.bounded(int(pictures.size()));
@@ -517,57 +535,90 @@ void RenameTest::randomPagesNeverLoseOrDuplicateFiles()
         }
 
         // What must be refused: an unusable name, a name used twice, or a name
-        // held by a file that is not on the page.
+        // held by a file that stays where it is (off the page, or a companion
+        // of a picture that keeps its name). Companions move with their
+        // pictures, under the same rules.
         bool expectRefused = false;
-        QSet<QString> targets;
-        const QSet<QString> pageSet(page.cbegin(), page.cend());
+        Edits moves; // every file the save renames: file name -> new file name
         for (const auto &e : edits) {
             const QString target = fileNameFor(e.second);
-            const bool changed = target != e.first;
-            if (changed && checkNewName(e.second) != Problem::None)
+            if (target == e.first)
+                continue;
+            if (checkNewName(e.second) != Problem::None)
                 expectRefused = true;
-            if (targets.contains(target))
+            moves << qMakePair(e.first, target);
+            for (const QString &c : companions.at(listing.names.indexOf(e.first))) {
+                const QString to = pages::companionName(c, e.first, target);
+                expectRefused = expectRefused || checkFileName(to) != Problem::None;
+                moves << qMakePair(c, to);
+            }
+        }
+        QSet<QString> targets;
+        QSet<QString> leaving;
+        for (const auto &m : moves)
+            leaving.insert(m.first);
+        for (const auto &e : edits)
+            if (fileNameFor(e.second) == e.first)
+                targets.insert(e.first);
+        for (const auto &m : moves) {
+            if (targets.contains(m.second) || (before.contains(m.second) && !leaving.contains(m.second)))
                 expectRefused = true;
-            targets.insert(target);
-            if (changed && before.contains(target) && !pageSet.contains(target))
-                expectRefused = true;
+            targets.insert(m.second);
         }
 
         const Plan plan = planFor(d, edits);
         QCOMPARE(!plan.ok(), expectRefused);
-        const int failAt =
-            plan.ok() && rng.bounded(4) == 0 ? 1 + rng.bounded(int(plan.steps.size()) + 1) : -1;
-        RunResult run;
-        {
-            std::unique_ptr<FailingRename> failing;
-            if (failAt > 0)
-                failing = std::make_unique<FailingRename>(failAt);
-            run = runPlan(plan);
-        }
+        const int failAt = failAtFor(plan);
+        const RunResult result = run(plan, failAt);
 
         Snapshot expected = before;
-        if (run.ok()) {
+        if (result.ok()) {
             ++done;
-            for (const auto &e : edits)
-                expected.remove(e.first);
-            for (const auto &e : edits)
-                expected.insert(fileNameFor(e.second), before.value(e.first));
+            for (const auto &m : moves)
+                expected.remove(m.first);
+            for (const auto &m : moves)
+                expected.insert(m.second, before.value(m.first));
+            companionsMoved += int(moves.size()) - int(edits.size());
         } else {
-            QVERIFY(run.status == RunStatus::NotStarted || run.status == RunStatus::RolledBack);
+            QVERIFY(result.status == RunStatus::NotStarted || result.status == RunStatus::RolledBack);
             QVERIFY(plan.ok() == (failAt > 0));
             plan.ok() ? ++rolledBack : ++refused;
         }
-        const Snapshot after = snapshot(d);
+        Snapshot after = snapshot(d);
         if (after != expected) {
-            qWarning() << "round" << round << "edits" << edits << "status" << int(run.status);
+            qWarning() << "round" << round << "edits" << edits << "status" << int(result.status);
             QCOMPARE(after.keys(), expected.keys());
+            QCOMPARE(after, expected);
+        }
+
+        // Every successful save is taken back, name by name, content by
+        // content, also when the undo itself first fails and is rolled back;
+        // then saved again, so the directory keeps changing from round to round.
+        if (result.ok()) {
+            const UndoBatch batch = undoBatchOf(plan, result);
+            UndoPlan undo = planUndo(d, batch);
+            QVERIFY(undo.plan.ok() && undo.skipped.isEmpty());
+            const int undoFailAt = failAtFor(undo.plan);
+            if (undoFailAt > 0) {
+                QCOMPARE(run(undo.plan, undoFailAt).status, RunStatus::RolledBack);
+                QCOMPARE(snapshot(d), expected);
+                ++undoFailed;
+                undo = planUndo(d, batch);
+            }
+            QVERIFY(run(undo.plan, -1).ok());
+            QCOMPARE(snapshot(d), before);
+            QVERIFY(run(planFor(d, edits), -1).ok());
+            after = snapshot(d);
             QCOMPARE(after, expected);
         }
         QVERIFY(!hasTemporary(after));
         QVERIFY(QDir(m_journals->path()).isEmpty());
     }
-    qInfo("random pages: %d renamed, %d refused, %d rolled back", done, refused, rolledBack);
+    qInfo("random pages: %d renamed (with %d companion renames), %d refused, %d rolled back, %d undos rolled "
+          "back",
+          done, companionsMoved, refused, rolledBack, undoFailed);
     QVERIFY(done > rounds / 10 && refused > rounds / 10 && rolledBack > rounds / 20);
+    QVERIFY(companionsMoved > rounds / 10 && undoFailed > done / 10);
 }
 
 void RenameTest::undecodableBytesOfOldNameAreKept()

@@ -1,9 +1,11 @@
 #include "core/pages/PageModel.h"
 #include "core/renaming/RenameRun.h"
+#include "core/settings/Ini.h"
 #include "support/TestSupport.h"
 #include "support/UpdateScenario.h"
 #include "ui/window/Controls.h"
 
+#include <QCheckBox>
 #include <QGroupBox>
 #include <QMimeData>
 #include <QPlainTextEdit>
@@ -21,6 +23,7 @@ private slots:
     void keysDoWhatTheirButtonsDo_data();
     void keysDoWhatTheirButtonsDo();
     void keysOfTheNameBoxesStayTheirs();
+    void companionSwitchIsRemembered();
     void dropsOpenAFolderOrAPicturesFolder_data();
     void dropsOpenAFolderOrAPicturesFolder();
 
@@ -72,6 +75,8 @@ void ShortcutsTest::keysDoWhatTheirButtonsDo_data()
     QTest::newRow("F5 reads the directory again") << "reload";
     QTest::newRow("Ctrl+O opens the chooser, Escape closes it") << "chooser";
     QTest::newRow("Alt+Down and Alt+Up walk the name boxes") << "walk";
+    QTest::newRow("Ctrl+Z outside the boxes takes the save back") << "undo";
+    QTest::newRow("Alt+R takes it back from a name box") << "undoalt";
 }
 
 void ShortcutsTest::keysDoWhatTheirButtonsDo()
@@ -111,6 +116,27 @@ void ShortcutsTest::keysDoWhatTheirButtonsDo()
         key(Qt::Key_Escape);
         QTRY_VERIFY(!c().VerzeichnisWahl->isVisible());
         QCOMPARE(m().directory(), m_fx->picturePath());
+    } else if (action.startsWith(QLatin1String("undo"))) {
+        QVERIFY(!c().Rueckgaengig->isEnabled());
+        c().Text1[0]->setPlainText(QStringLiteral("Strand"));
+        c().Text1[1]->setPlainText(QStringLiteral("Hafen"));
+        key(Qt::Key_S, Qt::ControlModifier);
+        QVERIFY(QFile::exists(m_fx->picturePath() + QStringLiteral("Strand.jpg")));
+        QVERIFY(c().Rueckgaengig->isEnabled());
+        QVERIFY(c().Rueckgaengig->toolTip().startsWith(QStringLiteral("2 Dateien zurückbenennen")));
+        if (action == QLatin1String("undo")) {
+            c().Speichern->setFocus(Qt::TabFocusReason);
+            QTRY_COMPARE(QApplication::focusWidget(), static_cast<QWidget *>(c().Speichern));
+            key(Qt::Key_Z, Qt::ControlModifier);
+        } else {
+            key(Qt::Key_R, Qt::AltModifier);
+        }
+        // A mnemonic presses its button as a click shows it: a moment later.
+        QTRY_VERIFY(QFile::exists(m_fx->picturePath() + QStringLiteral("IMG_01.jpg")));
+        QVERIFY(QFile::exists(m_fx->picturePath() + QStringLiteral("IMG_02.jpg")));
+        QCOMPARE(m_boxes->shown().last().prompt, QStringLiteral("2 Dateien wurden zurückbenannt."));
+        QVERIFY(!c().Rueckgaengig->isEnabled());
+        QCOMPARE(c().Text1[0]->toPlainText(), QStringLiteral("IMG_01"));
     } else {
         key(Qt::Key_Down, Qt::AltModifier);
         QCOMPARE(QApplication::focusWidget(), c().Text1[1]);
@@ -118,6 +144,17 @@ void ShortcutsTest::keysDoWhatTheirButtonsDo()
         key(Qt::Key_Up, Qt::AltModifier);
         QCOMPARE(QApplication::focusWidget(), c().Text1[1]);
     }
+}
+
+void ShortcutsTest::companionSwitchIsRemembered()
+{
+    QVERIFY(c().Begleitdateien->isChecked());
+    QTest::mouseClick(c().Begleitdateien, Qt::LeftButton, {}, QPoint(6, c().Begleitdateien->height() / 2));
+    QVERIFY(!c().Begleitdateien->isChecked());
+    QVERIFY(!m().takeCompanions());
+    QCOMPARE(ini::IniRead(QStringLiteral("Einstellungen"), QStringLiteral("Begleitdateien"), m_fx->iniPath(),
+                          QString()),
+             QStringLiteral("0"));
 }
 
 void ShortcutsTest::keysOfTheNameBoxesStayTheirs()

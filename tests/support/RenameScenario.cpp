@@ -1,5 +1,7 @@
 #include "support/RenameScenario.h"
 
+#include "core/pictures/Companions.h"
+#include "core/pictures/PictureList.h"
 #include "core/renaming/RenameRun.h"
 
 #include <QDir>
@@ -68,10 +70,16 @@ QString base(const QString &name)
 
 renaming::Plan planFor(const QString &dir, const Edits &edits)
 {
+    // Companions as the program finds them: from one read of the directory.
+    const pages::PictureListing listing = pages::listPictures(dir);
+    const QList<QStringList> companions = pages::companionsOf(listing.names, listing.companions);
     QList<renaming::NameEdit> list;
-    for (int i = 0; i < edits.size(); ++i)
+    for (int i = 0; i < edits.size(); ++i) {
+        const qsizetype at = listing.names.indexOf(edits[i].first);
         list << renaming::NameEdit{renaming::slotLabel(i, edits[i].first), dir + edits[i].first,
-                                   edits[i].second};
+                                   edits[i].second, QStringLiteral(".jpg"),
+                                   at >= 0 ? companions.at(at) : QStringList()};
+    }
     return renaming::planNameEdits(dir, list);
 }
 

@@ -39,7 +39,8 @@ QString base(const QString &name);
 // Name edits of listed files: file name -> typed new name.
 using Edits = QList<QPair<QString, QString>>;
 
-// Plans the edits of files in dir, each labelled by its place in the list.
+// Plans the edits of files in dir, each labelled by its place in the list,
+// with the companions the directory holds for each picture.
 renaming::Plan planFor(const QString &dir, const Edits &edits);
 
 // A temporary picture directory holding files written by writeFiles, and what

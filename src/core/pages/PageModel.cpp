@@ -1,5 +1,6 @@
 #include "core/pages/PageModel.h"
 
+#include "core/pictures/Companions.h"
 #include "core/pictures/PictureList.h"
 #include "core/platform/FileNames.h"
 #include "core/renaming/NameTools.h"
@@ -28,10 +29,15 @@ void PageModel::load(const QString &directory)
     m_waiting.clear();
     m_pendingView.clear();
     if (listing.ok) {
+        // Companions come from the same read of the directory: no lookup per picture.
+        const QList<QStringList> companions = pages::companionsOf(listing.names, listing.companions);
         m_pictures.reserve(listing.names.size());
-        for (const QString &name : listing.names)
-            m_pictures.append(pages::Picture{name, std::nullopt, std::nullopt, std::nullopt, {}});
+        for (qsizetype i = 0; i < listing.names.size(); ++i)
+            m_pictures.append(pages::Picture{
+                listing.names.at(i), std::nullopt, std::nullopt, std::nullopt, {}, companions.at(i)});
     }
+    if (m_history.directory() != m_dir || !listing.ok)
+        m_history.load(m_dir);
     m_listError = listing.ok ? QString() : listing.reason;
     m_typedCount = 0;
     ++m_listing;
@@ -558,7 +564,7 @@ PageModel::SaveResult PageModel::save(SaveScope scope)
         const int k = listIndex(i);
         const QString file = fileName(k);
         edits << renaming::NameEdit{renaming::slotLabel(i, file), filePath(i), name(i),
-                                    pages::pictureExtension(file)};
+                                    pages::pictureExtension(file), companionsFor(k)};
         indexOf << k;
         if (name(i) != shownName(file))
             ++result.changedNames;
@@ -570,7 +576,8 @@ PageModel::SaveResult PageModel::save(SaveScope scope)
         if (!p.typed || indexOf.contains(k))
             continue;
         edits << renaming::NameEdit{QStringLiteral("„%1“ (nicht auf dieser Seite)").arg(p.fileName),
-                                    pathOf(k), *p.typed, pages::pictureExtension(p.fileName)};
+                                    pathOf(k), *p.typed, pages::pictureExtension(p.fileName),
+                                    companionsFor(k)};
         indexOf << k;
         ++result.changedNames;
     }
@@ -644,5 +651,56 @@ PageModel::SaveResult PageModel::save(SaveScope scope)
             --m_typedCount;
         }
     }
+    // Companions follow their pictures in the records too.
+    for (qsizetype i = edits.size(); i < plan.requests.size(); ++i) {
+        const renaming::Request &r = plan.requests.at(i);
+        const QString now = platform::fileNameOf(run.current.at(i));
+        if (r.companionOf < 0 || now == platform::fileNameOf(r.from))
+            continue;
+        QStringList &companions = m_pictures[indexOf.at(r.companionOf)].companions;
+        const qsizetype at = companions.indexOf(platform::fileNameOf(r.from));
+        if (at >= 0)
+            companions[at] = now;
+        ++result.companions;
+    }
+    // The way back: one batch per save, the renames as they ended.
+    if (run.ok())
+        result.history = m_history.record(renaming::undoBatchOf(plan, run));
     return result;
+}
+
+QStringList PageModel::companionsFor(int listIndex) const
+{
+    return m_takeCompanions ? m_pictures.at(listIndex).companions : QStringList();
+}
+
+PageModel::UndoResult PageModel::undo()
+{
+    UndoResult out;
+    if (!m_history.canUndo())
+        return out;
+    const renaming::UndoPlan plan = renaming::planUndo(m_dir, m_history.batches().last());
+    QString failure;
+    bool renamed = false;
+    if (plan.plan.ok() && !plan.plan.requests.isEmpty()) {
+        const renaming::RunResult run = renaming::runPlan(plan.plan);
+        if (run.ok())
+            renamed = true;
+        else
+            failure = renaming::failureMessage(plan.plan, run);
+    }
+    out.done = plan.plan.ok() && failure.isEmpty();
+    out.message = renaming::undoMessage(plan, renamed, failure);
+    // What could be taken back is; what was skipped cannot be later either.
+    // A failed run was rolled back and may be tried again.
+    if (out.done) {
+        const QString problem = m_history.dropNewest();
+        if (!problem.isEmpty())
+            out.message += QStringLiteral("\n\n") + problem;
+    }
+    const int page = m_pageIndex;
+    load(m_dir);
+    setPageIndex(page);
+    showPage(true);
+    return out;
 }

@@ -3,6 +3,7 @@
 #include "core/pages/Grid.h"
 #include "core/pages/Picture.h"
 #include "core/pictures/DateReader.h"
+#include "core/renaming/UndoHistory.h"
 
 #include <QList>
 #include <QObject>
@@ -190,6 +191,8 @@ public:
         int renamed = 0;          // files that now carry their typed name
         int changedNames = 0;     // Saved: names of the page that differed from their files' names
         int waitingElsewhere = 0; // typed names of pictures off the page, kept for them and not saved
+        int companions = 0;       // companion files renamed with their pictures
+        QString history;          // Saved: why the way back could not be kept, when it could not
         bool rolledBack = false;  // Failed: every file has its old name again
         bool listChanged = false; // a list entry now names another file name
         bool ok() const { return status == Saved; }
@@ -201,6 +204,27 @@ public:
     // Renames the files of the page's filled slots (and, by scope, the other
     // pictures with typed names) to their names.
     SaveResult save(SaveScope scope = SaveScope::Page);
+
+    // Whether a picture's companion files are renamed with it (on by default).
+    void setTakeCompanions(bool take) { m_takeCompanions = take; }
+    bool takeCompanions() const { return m_takeCompanions; }
+
+    // ---- undo ----
+
+    // Whether a save of this directory can be taken back, and how many files
+    // the next undo would rename.
+    bool canUndo() const { return m_history.canUndo(); }
+    int undoSize() const { return m_history.newestSize(); }
+    // Said once when the directory's history had to be set aside.
+    QString takeHistoryProblem() { return m_history.takeProblem(); }
+    struct UndoResult {
+        bool done = false; // something was renamed back (or nothing could be, and nothing failed)
+        QString message;   // for the user: what was taken back, what was skipped and why
+    };
+    // Takes the newest save of the directory back: all that can be, together;
+    // the list is read again and the same page number shown. Typed names are
+    // dropped: the caller asks about them first.
+    UndoResult undo();
 
 signals:
     // The page was brought up to date (see showPage and relayout).
@@ -226,6 +250,7 @@ private:
     void reloadKeepingTyped();
     // Takes the identity of each page picture not yet known.
     void noteSeenFiles();
+    QStringList companionsFor(int listIndex) const;
     void setAllNames(const QStringList &names);
     void recordDisplay();
     void beginOrdering();
@@ -247,6 +272,8 @@ private:
     int m_typedCount = 0;  // records that hold a typed name
     int m_pageIndex = 0;
     QString m_pendingView; // the picture whose page shows once the dates are in
+    bool m_takeCompanions = true;
+    renaming::UndoHistory m_history;
     int m_lastSlot = grid::HighestSlot;
     quint64 m_generation = 0;
     bool m_nextEnabled = false;

@@ -5,6 +5,7 @@
 #include "core/pictures/ThumbnailCache.h"
 
 #include <QString>
+#include <QStringList>
 #include <optional>
 
 namespace pages {
@@ -20,6 +21,8 @@ struct Picture {
     // (and after each save that renamed it), so that a save renames only that
     // file and never one another program put under its name.
     thumbs::FileKey seen;
+    // Its companion files (RAW, sidecars), as on disk; renamed with it.
+    QStringList companions;
 };
 
 } // namespace pages

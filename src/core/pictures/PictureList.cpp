@@ -1,5 +1,6 @@
 #include "core/pictures/PictureList.h"
 
+#include "core/pictures/Companions.h"
 #include "core/platform/FileNames.h"
 #include "core/platform/SystemError.h"
 
@@ -235,7 +236,8 @@ PictureListing listPictures(const QString &dir)
         if (name[0] == '.')
             continue; // hidden, and "." and ".."
         const size_t len = std::strlen(name);
-        if (!endsWithJpg(name, len))
+        const bool picture = endsWithJpg(name, len);
+        if (!picture && !hasCompanionExtension(name, len))
             continue;
         bool regular = e->d_type == DT_REG;
         if (e->d_type == DT_LNK || e->d_type == DT_UNKNOWN) {
@@ -245,13 +247,15 @@ PictureListing listPictures(const QString &dir)
         }
         if (!regular)
             continue;
-        names << platform::decodeName(QByteArray::fromRawData(name, qsizetype(len)));
+        (picture ? names : r.companions)
+            << platform::decodeName(QByteArray::fromRawData(name, qsizetype(len)));
     }
     const int readError = errno;
     closedir(d);
     if (readError != 0) {
         // A directory removed or failing while it is read: a part of a listing
         // would show pictures as missing that are not.
+        r.companions.clear();
         r.reason = platform::errorText(readError);
         return r;
     }

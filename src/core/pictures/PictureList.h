@@ -8,8 +8,11 @@ namespace pages {
 
 struct PictureListing {
     QStringList names; // file names without directory, in natural order
-    bool ok = false;   // false when the directory could not be listed
-    QString reason;    // the system's reason when !ok
+    // Other visible files with a companion's extension (see Companions.h), in
+    // no particular order: read in the same pass, never looked up one by one.
+    QStringList companions;
+    bool ok = false; // false when the directory could not be listed
+    QString reason;  // the system's reason when !ok
 };
 
 // The pictures of dir: regular, non-hidden files whose name ends in ".jpg" or

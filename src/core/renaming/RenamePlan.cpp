@@ -1,5 +1,6 @@
 #include "core/renaming/RenamePlan.h"
 
+#include "core/pictures/Companions.h"
 #include "core/platform/FileNames.h"
 
 #include <QCoreApplication>
@@ -358,6 +359,26 @@ Plan planNameEdits(const QString &dir, const QList<NameEdit> &edits)
         checked << r;
         index << i;
     }
+    if (early.isEmpty()) {
+        for (int i = 0; i < edits.size(); ++i) {
+            const NameEdit &e = edits.at(i);
+            const QString picture = platform::fileNameOf(e.from);
+            const QString renamed = platform::fileNameOf(all.at(i).to);
+            if (picture == renamed)
+                continue;
+            for (const QString &c : e.companions) {
+                const QString to = pages::companionName(c, picture, renamed);
+                all << Request{dir + c, dir + to, QStringLiteral("Begleitdatei „%1“ von %2").arg(c, e.label),
+                               i};
+                if (const Problem p = checkFileName(to); p != Problem::None) {
+                    early << Refusal{int(all.size() - 1), p};
+                    continue;
+                }
+                checked << all.last();
+                index << int(all.size() - 1);
+            }
+        }
+    }
 
     Plan inner = planRenames(checked);
     Plan plan;
@@ -369,8 +390,11 @@ Plan planNameEdits(const QString &dir, const QList<NameEdit> &edits)
               [](const Refusal &a, const Refusal &b) { return a.request < b.request; });
     if (!plan.refusals.isEmpty())
         return plan;
-    for (int k = 0; k < index.size(); ++k)
+    for (int k = 0; k < index.size(); ++k) {
+        const int companionOf = plan.requests.at(index.at(k)).companionOf;
         plan.requests[index.at(k)] = inner.requests.at(k);
+        plan.requests[index.at(k)].companionOf = companionOf;
+    }
     for (const Step &s : inner.steps)
         plan.steps << Step{s.from, s.to, index.at(s.request)};
     plan.moves = inner.moves;

@@ -61,7 +61,8 @@ QString problemText(Problem problem, const QString &newFileName);
 struct Request {
     QString from;
     QString to;
-    QString label; // names the request for the user, e.g. "Bild 3 (IMG_3.jpg)"
+    QString label;        // names the request for the user, e.g. "Bild 3 (IMG_3.jpg)"
+    int companionOf = -1; // a companion file's request: the index of its picture's
 };
 
 struct Refusal {
@@ -126,10 +127,15 @@ struct NameEdit {
     QString newName;
     // The extension the file keeps, as it has it on disk.
     QString extension = QStringLiteral(".jpg");
+    // File names (in the same directory) of its companions, renamed with it.
+    QStringList companions{};
 };
 
 // Checks every typed name and plans the renames within dir (ending in a
-// separator). Refusals refer to the edits by index.
+// separator). The plan's first requests are the edits, by index; the requests
+// of their companions follow, each with companionOf set, checked and planned
+// like any other: a companion whose new name is taken or unusable refuses the
+// whole plan.
 Plan planNameEdits(const QString &dir, const QList<NameEdit> &edits);
 
 // One message that names every refused request and why.

@@ -1,5 +1,6 @@
 #include "core/renaming/RenameRun.h"
 
+#include "core/pictures/Companions.h"
 #include "core/platform/FileNames.h"
 #include "core/platform/PrivateFiles.h"
 #include "core/platform/SystemCalls.h"
@@ -56,12 +57,14 @@ constexpr int NamedProblems = 30;
 // U+FFFD), and recovery must reach exactly the names the renaming gave. Version 1
 // (full paths as text) is still read, as an older build may have left one.
 
-QString bytesText(const QString &name)
+} // namespace
+
+QString storedName(const QString &name)
 {
     return QString::fromLatin1(platform::encodeName(name).toBase64());
 }
 
-std::optional<QString> nameOf(const QJsonValue &v)
+std::optional<QString> nameFromStored(const QJsonValue &v)
 {
     if (!v.isString())
         return std::nullopt;
@@ -72,9 +75,11 @@ std::optional<QString> nameOf(const QJsonValue &v)
     return platform::decodeName(*bytes);
 }
 
+namespace {
+
 QByteArray journalBytes(const QList<Move> &moves)
 {
-    const auto name = [](const QString &path) { return bytesText(platform::fileNameOf(path)); };
+    const auto name = [](const QString &path) { return storedName(platform::fileNameOf(path)); };
     QJsonArray list;
     for (const Move &m : moves) {
         QJsonObject o;
@@ -93,7 +98,7 @@ QByteArray journalBytes(const QList<Move> &moves)
     root[QStringLiteral("version")] = 2;
     root[QStringLiteral("created")] = QDateTime::currentDateTimeUtc().toString(Qt::ISODate);
     root[QStringLiteral("directory")] =
-        bytesText(moves.isEmpty() ? QString() : platform::directoryOf(moves.first().from));
+        storedName(moves.isEmpty() ? QString() : platform::directoryOf(moves.first().from));
     root[QStringLiteral("moves")] = list;
     return QJsonDocument(root).toJson(QJsonDocument::Compact);
 }
@@ -108,14 +113,14 @@ std::optional<QList<Move>> parseJournal(const QByteArray &bytes)
     const int version = root.value(QStringLiteral("version")).toInt();
     if ((version != 1 && version != 2) || !root.value(QStringLiteral("moves")).isArray())
         return std::nullopt;
-    const std::optional<QString> dir =
-        version == 2 ? nameOf(root.value(QStringLiteral("directory"))) : std::optional<QString>(QString());
+    const std::optional<QString> dir = version == 2 ? nameFromStored(root.value(QStringLiteral("directory")))
+                                                    : std::optional<QString>(QString());
     if (!dir)
         return std::nullopt;
     const auto path = [version, &dir](const QJsonValue &v) -> std::optional<QString> {
         if (version == 1)
             return v.isString() ? std::optional<QString>(v.toString()) : std::nullopt;
-        const std::optional<QString> name = nameOf(v);
+        const std::optional<QString> name = nameFromStored(v);
         return name ? std::optional<QString>(*dir + *name) : std::nullopt;
     };
 
@@ -148,12 +153,13 @@ std::optional<QList<Move>> parseJournal(const QByteArray &bytes)
 // ---- what a journal may ask for ----
 
 // A name the listing shows and a renaming gives: visible, ending in ".jpg" or
-// ".jpeg".
+// ".jpeg", or a companion's extension (the RAW file or sidecar renamed with it).
 bool isPictureName(const QString &name)
 {
     return !name.isEmpty() && !name.contains(QLatin1Char('/')) && !name.startsWith(QLatin1Char('.')) &&
            (name.endsWith(QLatin1String(".jpg"), Qt::CaseInsensitive) ||
-            name.endsWith(QLatin1String(".jpeg"), Qt::CaseInsensitive)) &&
+            name.endsWith(QLatin1String(".jpeg"), Qt::CaseInsensitive) ||
+            pages::hasCompanionExtension(name)) &&
            platform::encodeName(name).size() <= MaxFileNameBytes;
 }
 
@@ -191,8 +197,9 @@ QString movesFault(const QList<Move> &moves)
     return QString();
 }
 
-// Why a directory is not used for journals.
-QString directoryReason(const platform::PrivateCheck &check)
+} // namespace
+
+QString privateDirectoryReason(const platform::PrivateCheck &check)
 {
     switch (check.privacy) {
     case platform::Privacy::Private:
@@ -213,6 +220,8 @@ QString directoryReason(const platform::PrivateCheck &check)
     return platform::errorText(check.error);
 }
 
+namespace {
+
 // A journal and its lock for the length of one run.
 class Journal {
 public:
@@ -224,7 +233,7 @@ public:
         const platform::PrivateCheck place = platform::makePrivateDirectory(dir);
         if (!place.ok())
             return QStringLiteral("Das Verzeichnis für das Protokoll, %1, wird nicht benutzt: %2.")
-                .arg(quoted(dir), directoryReason(place));
+                .arg(quoted(dir), privateDirectoryReason(place));
         static int counter = 0;
         const QString base =
             platform::joinPath(dir, JournalPrefix + QStringLiteral("%1-%2-%3")
@@ -512,7 +521,7 @@ Reading readJournal(const QString &path, const platform::PrivateCheck &place)
 {
     if (!place.ok())
         return {Reading::Untrusted,
-                QStringLiteral("sein Verzeichnis ist nicht sicher: %1").arg(directoryReason(place)),
+                QStringLiteral("sein Verzeichnis ist nicht sicher: %1").arg(privateDirectoryReason(place)),
                 {}};
     const platform::PrivateRead file = platform::readPrivateFile(path, MaxJournalBytes);
     switch (file.check.privacy) {
@@ -554,6 +563,8 @@ Reading readJournal(const QString &path, const platform::PrivateCheck &place)
 // Renames a journal that is not followed out of the way, so it is not read at
 // every start again; never deletes it (it may be needed to understand what
 // happened). The name it now has, or empty when it could not be moved.
+} // namespace
+
 QString setAside(const QString &path, const QString &suffix)
 {
     for (int n = 1; n <= 100; ++n) {
@@ -566,6 +577,8 @@ QString setAside(const QString &path, const QString &suffix)
     }
     return QString();
 }
+
+namespace {
 
 // The requests that put every file found back under its old name; what cannot
 // be put back (its old name is taken now, for one) is left out and reported.

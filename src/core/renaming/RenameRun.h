@@ -1,6 +1,10 @@
 #pragma once
 
+#include "core/platform/PrivateFiles.h"
 #include "core/renaming/RenamePlan.h"
+
+#include <QJsonValue>
+#include <optional>
 
 #include <QList>
 #include <QString>
@@ -27,6 +31,20 @@
 // program gives. Any other journal is set aside (renamed, never deleted) with a
 // message, and nothing is renamed by it.
 namespace renaming {
+
+// A file name as journals and the undo history store it: the base64 of its
+// bytes on disk, so a name that is not UTF-8 comes back unchanged; and back
+// (none for anything else).
+QString storedName(const QString &name);
+std::optional<QString> nameFromStored(const QJsonValue &v);
+
+// Why a directory for journals (or the undo history) is not used; empty when
+// the check passed.
+QString privateDirectoryReason(const platform::PrivateCheck &check);
+
+// Renames the file at path aside, to path + suffix (then "-2", "-3"...), never
+// replacing anything; the new path, or empty when that failed.
+QString setAside(const QString &path, const QString &suffix);
 
 // Where journals are kept; an empty directory means the per-user data directory.
 // Tests point it at a temporary directory.

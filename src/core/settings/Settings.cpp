@@ -23,6 +23,8 @@ QString Settings::keyName(Key key)
         return QStringLiteral("DatumFormat");
     case Key::Sortierung:
         return QStringLiteral("Sortierung");
+    case Key::Begleitdateien:
+        return QStringLiteral("Begleitdateien");
     }
     return QString();
 }
@@ -42,6 +44,7 @@ void Settings::load()
     for (int k = 0; k < KeyCount; ++k)
         m_raw[size_t(k)] = values.at(k);
     m_unsaved.fill(false);
+    emit loaded();
 }
 
 QString Settings::valueOr(Key key, const QString &fallback) const
@@ -147,6 +150,16 @@ QString Settings::datumFormat() const
 void Settings::setDatumFormat(const QString &format)
 {
     store(Key::DatumFormat, format);
+}
+
+bool Settings::begleitdateien() const
+{
+    return valueOr(Key::Begleitdateien, QStringLiteral("1")) != QLatin1String("0");
+}
+
+void Settings::setBegleitdateien(bool taken)
+{
+    store(Key::Begleitdateien, taken ? QStringLiteral("1") : QStringLiteral("0"));
 }
 
 bool Settings::sortByCaptureDate() const

@@ -24,6 +24,7 @@ public:
         UpdateServer,
         DatumFormat,
         Sortierung,
+        Begleitdateien,
     };
     static QString keyName(Key key);
 
@@ -62,6 +63,10 @@ public:
     void setDatumFormat(const QString &format);
     // The list order: by name (stored "Name", the default, and anything
     // unknown) or by capture date (stored "Aufnahmedatum").
+    // Whether a picture's companion files (RAW, sidecars) are renamed with it;
+    // on unless the file says "0".
+    bool begleitdateien() const;
+    void setBegleitdateien(bool taken);
     bool sortByCaptureDate() const;
     void setSortByCaptureDate(bool byDate);
 
@@ -69,12 +74,14 @@ public:
     QString firstFailure() const { return m_firstFailure; }
 
 signals:
+    // load() has read the file: every value may have changed.
+    void loaded();
     // The first write of this run that could not be stored (the value is kept
     // in memory all the same). Later failures are not reported again.
     void writeFailed(const QString &reason);
 
 private:
-    static constexpr int KeyCount = 8;
+    static constexpr int KeyCount = 9;
     QString raw(Key key) const { return m_raw[size_t(key)]; }
     QString valueOr(Key key, const QString &fallback) const;
     void store(Key key, const QString &value);

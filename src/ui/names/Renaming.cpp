@@ -46,11 +46,17 @@ bool Renaming::Speichern_Click(PageModel::SaveScope scope)
     QString text = r.changedNames == 0
                        ? QStringLiteral("Kein Name wurde geändert, keine Datei wurde umbenannt")
                        : QStringLiteral("Alle Dateien sind umbenannt");
+    if (r.companions == 1)
+        text += QStringLiteral("\n\n1 Begleitdatei wurde mit ihrem Bild umbenannt");
+    else if (r.companions > 1)
+        text += QStringLiteral("\n\n%1 Begleitdateien wurden mit ihren Bildern umbenannt").arg(r.companions);
     if (r.waitingElsewhere == 1)
         text += QStringLiteral("\n\n1 weiterer geänderter Name ist noch nicht gespeichert");
     else if (r.waitingElsewhere > 1)
         text += QStringLiteral("\n\n%1 weitere geänderte Namen sind noch nicht gespeichert")
                     .arg(r.waitingElsewhere);
+    if (!r.history.isEmpty())
+        text += QStringLiteral("\n\n") + r.history;
     platform::MsgBox(&m_window, text, platform::OkInformation, QStringLiteral("Benennung erfolgreich!"));
     m_model.showPage(false);
     return true;

@@ -41,6 +41,8 @@ struct Controls {
     // beside the tool bars.
     QFrame *ExtrasFrame = nullptr;
     QPushButton *Aufnahmedatum = nullptr; // "Aufnahme&datum"
+    QPushButton *Rueckgaengig = nullptr;  // "&Rückgängig": takes the last save back
+    QCheckBox *Begleitdateien = nullptr;  // "Begleitdateien mitnehmen"
 
     // Bottom bar.
     QFrame *BottomFrame1 = nullptr;

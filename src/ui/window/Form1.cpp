@@ -11,6 +11,7 @@
 #include "ui/external/ViewerActions.h"
 #include "ui/names/NameEditing.h"
 #include "ui/names/Renaming.h"
+#include "ui/names/UndoActions.h"
 #include "ui/pages/CaptureDates.h"
 #include "ui/pages/PageNavigation.h"
 #include "ui/pages/PageView.h"
@@ -306,6 +307,15 @@ void Form1::createControls()
         QStringLiteral("Setzt vor jeden Namen der Seite das Datum, an dem sein Bild aufgenommen wurde "
                        "(Format: Einstellung „DatumFormat“, Trennzeichen: das letzte Zeichen des "
                        "Datumsfelds, sonst „_“)."));
+    c.Begleitdateien = make<QCheckBox>(c.ExtrasFrame, "Begleitdateien", 1815, 0, 2745, 240);
+    c.Begleitdateien->setText(QStringLiteral("Begleitdateien mitnehmen"));
+    c.Begleitdateien->setFont(makeFont(Arial, 8.25));
+    c.Begleitdateien->setToolTip(
+        QStringLiteral("Benennt mit jedem Bild die Dateien gleichen Namens um: RAW-Dateien, "
+                       "Begleitdateien (.xmp, .pp3, .dop, .aae), .thm und Sprachnotizen (.wav)."));
+    c.Rueckgaengig = button(c.ExtrasFrame, "Rückgängig", 120, 255, 1575, 240, QStringLiteral("&Rückgängig"),
+                            makeFont(Arial, 8.25));
+    c.Rueckgaengig->setEnabled(false);
 
     // The chooser panel lies over the thumbnails, so it is created last.
     c.VerzeichnisWahl = make<QGroupBox>(this, "VerzeichnisWahl", 2520, 840, 9495, 8175);
@@ -356,6 +366,7 @@ void Form1::createControllers()
                                                       m_options.programDir, this);
     m_updateActions->setInstalledProgram(m_options.installed);
     m_captureDates = std::make_unique<CaptureDates>(*this, m_c, *m_model, *m_settings, *m_unsavedNames, this);
+    m_undoActions = std::make_unique<UndoActions>(*this, m_c, *m_model, *m_settings, *m_unsavedNames, this);
     m_shortcuts = std::make_unique<Shortcuts>(*this, m_c, this);
     m_drops = std::make_unique<Drops>(*this, *m_dirChooser, this);
     m_startup = std::make_unique<Startup>(*this, *m_settings, *m_model, *m_pageView, *m_renaming,

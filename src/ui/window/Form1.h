@@ -7,6 +7,7 @@
 
 class CaptureDates;
 class Drops;
+class UndoActions;
 class Shortcuts;
 class DirChooser;
 class NameEditing;
@@ -92,6 +93,7 @@ private:
     std::unique_ptr<ViewerActions> m_viewerActions;
     std::unique_ptr<UpdateActions> m_updateActions;
     std::unique_ptr<CaptureDates> m_captureDates;
+    std::unique_ptr<UndoActions> m_undoActions;
     std::unique_ptr<Shortcuts> m_shortcuts;
     std::unique_ptr<Drops> m_drops;
     std::unique_ptr<Startup> m_startup;

@@ -3,10 +3,12 @@
 #include "core/pages/Grid.h"
 #include "ui/window/Controls.h"
 
+#include <QAbstractSpinBox>
 #include <QApplication>
 #include <QComboBox>
 #include <QGroupBox>
 #include <QKeyEvent>
+#include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTreeView>
@@ -27,6 +29,12 @@ bool press(QPushButton *b)
         return false;
     b->click();
     return true;
+}
+
+bool isTextBox(const QWidget *w)
+{
+    return qobject_cast<const QLineEdit *>(w) || qobject_cast<const QPlainTextEdit *>(w) ||
+           qobject_cast<const QAbstractSpinBox *>(w) || qobject_cast<const QComboBox *>(w);
 }
 
 } // namespace
@@ -98,6 +106,9 @@ bool Shortcuts::eventFilter(QObject *watched, QEvent *event)
         return mods == Qt::ControlModifier && press(m_c.VerzeichnisWechseln);
     case Qt::Key_Escape:
         return mods == Qt::NoModifier && m_c.VerzeichnisWahl->isVisible() && press(m_c.Command2);
+    case Qt::Key_Z:
+        // In a text box Ctrl+Z undoes the typing, as it always has.
+        return mods == Qt::ControlModifier && !isTextBox(focus) && press(m_c.Rueckgaengig);
     case Qt::Key_Up:
         return mods == Qt::AltModifier && moveBetweenNameBoxes(-1);
     case Qt::Key_Down:

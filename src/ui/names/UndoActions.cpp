@@ -1,0 +1,59 @@
+#include "ui/names/UndoActions.h"
+
+#include "core/pages/PageModel.h"
+#include "core/settings/Settings.h"
+#include "ui/pages/UnsavedNames.h"
+#include "ui/window/Controls.h"
+#include "ui/window/Dialogs.h"
+
+#include <QCheckBox>
+#include <QPushButton>
+#include <QSignalBlocker>
+
+UndoActions::UndoActions(QWidget &window, Controls &controls, PageModel &model, Settings &settings,
+                         UnsavedNames &unsaved, QObject *parent)
+    : QObject(parent), m_window(window), m_c(controls), m_model(model), m_settings(settings),
+      m_unsaved(unsaved)
+{
+    connect(m_c.Rueckgaengig, &QPushButton::clicked, this, &UndoActions::Rueckgaengig_Click);
+    // Every save, undo and listing ends in a page shown: the button follows.
+    connect(&m_model, &PageModel::pageShown, this, &UndoActions::refresh);
+    // The box shows the setting; only the user's click writes it.
+    const auto show = [this] {
+        const QSignalBlocker quiet(m_c.Begleitdateien);
+        m_c.Begleitdateien->setChecked(m_settings.begleitdateien());
+        m_model.setTakeCompanions(m_settings.begleitdateien());
+    };
+    show();
+    connect(&m_settings, &Settings::loaded, this, show);
+    connect(m_c.Begleitdateien, &QCheckBox::toggled, this, [this](bool on) {
+        m_model.setTakeCompanions(on);
+        m_settings.setBegleitdateien(on);
+    });
+    refresh();
+}
+
+void UndoActions::refresh()
+{
+    const int files = m_model.undoSize();
+    m_c.Rueckgaengig->setEnabled(m_model.canUndo());
+    m_c.Rueckgaengig->setToolTip(
+        files == 0   ? QStringLiteral("Nichts rückgängig zu machen (Alt+R, Strg+Z)")
+        : files == 1 ? QStringLiteral("1 Datei zurückbenennen (Alt+R, Strg+Z)")
+                     : QStringLiteral("%1 Dateien zurückbenennen (Alt+R, Strg+Z)").arg(files));
+    // A history that had to be set aside is said once, without stopping the user.
+    if (const QString problem = m_model.takeHistoryProblem(); !problem.isEmpty())
+        platform::Notice(&m_window, problem, QStringLiteral("Rückgängig"));
+}
+
+void UndoActions::Rueckgaengig_Click()
+{
+    if (!m_model.canUndo())
+        return;
+    // Typed names would be lost with the list read again: ask first.
+    if (m_unsaved.ask() == UnsavedNames::Answer::Cancelled)
+        return;
+    const PageModel::UndoResult r = m_model.undo();
+    platform::MsgBox(&m_window, r.message, r.done ? platform::OkInformation : platform::OkCritical,
+                     QStringLiteral("Rückgängig"));
+}
