@@ -57,27 +57,28 @@ QList<QStringList> companionsOf(const QStringList &pictures, const QStringList &
     QList<QStringList> out(pictures.size());
     if (candidates.isEmpty())
         return out;
+    // Candidates are few beside the pictures: they are hashed by their stem
+    // (the name without its last extension) and each picture looks itself up,
+    // by its whole name and by its base name.
+    QHash<QString, QList<int>> byStem;
+    byStem.reserve(candidates.size());
+    for (int c = 0; c < candidates.size(); ++c)
+        byStem[candidates.at(c).left(candidates.at(c).lastIndexOf(QLatin1Char('.')))] << c;
     constexpr int Ambiguous = -2;
-    QHash<QString, int> byBase;
-    QHash<QString, int> byName;
-    byBase.reserve(pictures.size());
-    byName.reserve(pictures.size());
+    QList<int> byName(candidates.size(), -1);
+    QList<int> byBase(candidates.size(), -1);
     for (int i = 0; i < pictures.size(); ++i) {
-        byName.insert(pictures.at(i), i);
-        const QString base = baseOf(pictures.at(i));
-        auto it = byBase.find(base);
-        if (it == byBase.end())
-            byBase.insert(base, i);
-        else
-            it.value() = Ambiguous;
+        if (const auto it = byStem.constFind(pictures.at(i)); it != byStem.cend())
+            for (const int c : it.value())
+                byName[c] = i;
+        if (const auto it = byStem.constFind(baseOf(pictures.at(i))); it != byStem.cend())
+            for (const int c : it.value())
+                byBase[c] = byBase.at(c) == -1 ? i : Ambiguous;
     }
-    for (const QString &c : candidates) {
-        const QString stem = c.left(c.lastIndexOf(QLatin1Char('.')));
-        int owner = byName.value(stem, -1);
-        if (owner < 0)
-            owner = byBase.value(stem, -1);
+    for (int c = 0; c < candidates.size(); ++c) {
+        const int owner = byName.at(c) >= 0 ? byName.at(c) : byBase.at(c);
         if (owner >= 0)
-            out[owner] << c;
+            out[owner] << candidates.at(c);
     }
     return out;
 }
