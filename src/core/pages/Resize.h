@@ -55,7 +55,7 @@ Result arrange(const Input &in);
 // The frame of the controls beyond the two tool bars stands beside the bar
 // whose right end is free: TopFrame2 while the bars are side by side, TopFrame1
 // while TopFrame2 is wrapped under it. It moves nothing else.
-constexpr double ExtrasFrameWidth = 4680;
+constexpr double ExtrasFrameWidth = 3420;
 constexpr double ExtrasFrameHeight = 495;
 Box extrasFrame(const Box &topFrame1, double topFrame2Left, double topFrame2Top, double topFrame2Width);
 

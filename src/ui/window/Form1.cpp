@@ -307,13 +307,13 @@ void Form1::createControls()
         QStringLiteral("Setzt vor jeden Namen der Seite das Datum, an dem sein Bild aufgenommen wurde "
                        "(Format: Einstellung „DatumFormat“, Trennzeichen: das letzte Zeichen des "
                        "Datumsfelds, sonst „_“)."));
-    c.Begleitdateien = make<QCheckBox>(c.ExtrasFrame, "Begleitdateien", 1815, 0, 2745, 240);
+    c.Begleitdateien = make<QCheckBox>(c.ExtrasFrame, "Begleitdateien", 120, 255, 3195, 240);
     c.Begleitdateien->setText(QStringLiteral("Begleitdateien mitnehmen"));
     c.Begleitdateien->setFont(makeFont(Arial, 8.25));
     c.Begleitdateien->setToolTip(
         QStringLiteral("Benennt mit jedem Bild die Dateien gleichen Namens um: RAW-Dateien, "
                        "Begleitdateien (.xmp, .pp3, .dop, .aae), .thm und Sprachnotizen (.wav)."));
-    c.Rueckgaengig = button(c.ExtrasFrame, "Rückgängig", 120, 255, 1575, 240, QStringLiteral("&Rückgängig"),
+    c.Rueckgaengig = button(c.ExtrasFrame, "Rückgängig", 1740, 0, 1575, 240, QStringLiteral("&Rückgängig"),
                             makeFont(Arial, 8.25));
     c.Rueckgaengig->setEnabled(false);
 
