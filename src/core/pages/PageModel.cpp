@@ -41,6 +41,7 @@ void PageModel::load(const QString &directory)
     m_listError = listing.ok ? QString() : listing.reason;
     m_typedCount = 0;
     ++m_listing;
+    m_countsValid = false;
     if (m_order == Order::CaptureDate)
         beginOrdering();
 }
@@ -60,6 +61,7 @@ void PageModel::setOrder(Order order)
             m_waiting.clear();
             m_ordering = false;
             ++m_listing;
+            m_countsValid = false;
         } else {
             return;
         }
@@ -70,6 +72,7 @@ void PageModel::setOrder(Order order)
                              return pages::naturalLess(a.fileName, b.fileName);
                          });
         ++m_listing;
+        m_countsValid = false;
         if (order == Order::CaptureDate)
             beginOrdering();
     }
@@ -91,6 +94,7 @@ void PageModel::beginOrdering()
     m_orderingDone = 0;
     m_ordering = true;
     ++m_listing;
+    m_countsValid = false;
     emit orderingStarted();
 }
 
@@ -135,6 +139,7 @@ void PageModel::finishOrdering()
     m_waiting.clear();
     m_ordering = false;
     ++m_listing;
+    m_countsValid = false;
     setPageIndex(std::max(0, pageOf(m_pendingView)));
     m_pendingView.clear();
     showPage(true);
@@ -325,6 +330,9 @@ void PageModel::stepForward()
 {
     ++m_pageIndex;
     m_nextEnabled = grid::nextEnabled(m_pageIndex, m_lastSlot, fileCount());
+    // Numbering the whole directory starts from the number as it stands.
+    if (m_wholeDirectory)
+        return;
     const names::StartNumberStep step = names::nextPageStartNumber(m_startNumber, m_lastSlot);
     if (step.ok)
         setStartNumber(step.text);
@@ -333,6 +341,8 @@ void PageModel::stepForward()
 void PageModel::stepBack()
 {
     m_pageIndex = qMax(0, m_pageIndex - 1);
+    if (m_wholeDirectory)
+        return;
     // The number goes back also when the page stays at 0.
     const names::StartNumberStep step = names::previousPageStartNumber(m_startNumber, m_lastSlot);
     if (step.ok)
@@ -362,6 +372,12 @@ void PageModel::setTyped(int listIndex, const QString &text)
 {
     pages::Picture &p = m_pictures[listIndex];
     const bool had = p.typed.has_value();
+    if (m_countsValid) {
+        const QString before = p.typed ? *p.typed : shownName(p.fileName);
+        if (--m_nameCount[before] == 0)
+            m_nameCount.remove(before);
+        ++m_nameCount[text];
+    }
     if (text == shownName(p.fileName))
         p.typed.reset();
     else
@@ -373,6 +389,7 @@ void PageModel::dropTyped()
 {
     if (m_typedCount == 0)
         return;
+    m_countsValid = false;
     for (pages::Picture &p : m_pictures)
         p.typed.reset();
     m_typedCount = 0;
@@ -460,13 +477,48 @@ void PageModel::setAllNames(const QStringList &newNames)
         emit namesChanged();
 }
 
+QStringList PageModel::pictureNames() const
+{
+    QStringList out;
+    out.reserve(m_pictures.size());
+    for (qsizetype k = 0; k < m_pictures.size(); ++k)
+        out << pictureName(int(k));
+    return out;
+}
+
+void PageModel::setPictureNames(const QStringList &newNames)
+{
+    bool changed = false;
+    for (qsizetype k = 0; k < newNames.size() && k < m_pictures.size(); ++k) {
+        if (pictureName(int(k)) != newNames.at(k)) {
+            setTyped(int(k), newNames.at(k));
+            changed = true;
+        }
+    }
+    if (changed)
+        emit namesChanged();
+}
+
 void PageModel::addPrefix(const QString &prefix)
 {
-    setAllNames(names::prefixNames(names(), filled(), prefix));
+    if (m_wholeDirectory)
+        setPictureNames(names::prefixNames(pictureNames(), QList<bool>(fileCount(), true), prefix));
+    else
+        setAllNames(names::prefixNames(names(), filled(), prefix));
 }
 
 void PageModel::addCaptureDatePrefix(const QString &format, const QString &separator)
 {
+    if (m_wholeDirectory) {
+        QStringList texts = pictureNames();
+        for (int k = 0; k < texts.size(); ++k) {
+            const std::optional<dates::CaptureDate> &date = m_pictures.at(k).date;
+            if (date && date->valid())
+                texts[k] = dates::prefixFor(*date, format, separator) + texts.at(k);
+        }
+        setPictureNames(texts);
+        return;
+    }
     QStringList texts = names();
     for (int i = 0; i < texts.size(); ++i) {
         if (!isFilled(i))
@@ -480,25 +532,96 @@ void PageModel::addCaptureDatePrefix(const QString &format, const QString &separ
 
 void PageModel::addSuffix(const QString &suffix)
 {
-    setAllNames(names::suffixNames(names(), filled(), suffix));
+    if (m_wholeDirectory)
+        setPictureNames(names::suffixNames(pictureNames(), QList<bool>(fileCount(), true), suffix));
+    else
+        setAllNames(names::suffixNames(names(), filled(), suffix));
 }
 
 void PageModel::addNumbers()
 {
-    setAllNames(names::numberNames(names(), m_startNumber));
+    // Through the whole list from the start number, or along the page.
+    if (m_wholeDirectory)
+        setPictureNames(names::numberNames(pictureNames(), m_startNumber));
+    else
+        setAllNames(names::numberNames(names(), m_startNumber));
 }
 
 void PageModel::replaceText(const QString &search, const QString &replacement)
 {
-    QStringList texts = names();
+    QStringList texts = m_wholeDirectory ? pictureNames() : names();
     for (QString &t : texts)
         t = names::ReplaceNoCase(t, search, replacement);
-    setAllNames(texts);
+    m_wholeDirectory ? setPictureNames(texts) : setAllNames(texts);
 }
 
 void PageModel::clearNames()
 {
-    setAllNames(QStringList(qMax(0, m_lastSlot + 1)));
+    if (m_wholeDirectory)
+        setPictureNames(QStringList(fileCount()));
+    else
+        setAllNames(QStringList(qMax(0, m_lastSlot + 1)));
+}
+
+// ---- what the save would refuse ----
+
+void PageModel::ensureCounts() const
+{
+    if (m_countsValid)
+        return;
+    m_nameCount.clear();
+    m_byFileName.clear();
+    m_nameCount.reserve(m_pictures.size());
+    m_byFileName.reserve(m_pictures.size());
+    for (qsizetype k = 0; k < m_pictures.size(); ++k) {
+        ++m_nameCount[pictureName(int(k))];
+        m_byFileName.insert(m_pictures.at(k).fileName, int(k));
+    }
+    m_countsValid = true;
+}
+
+QString PageModel::nameProblem(int slot) const
+{
+    return isFilled(slot) ? pictureProblem(listIndex(slot)) : QString();
+}
+
+QString PageModel::pictureProblem(int listIndex) const
+{
+    if (listIndex < 0 || listIndex >= m_pictures.size())
+        return QString();
+    const pages::Picture &p = m_pictures.at(listIndex);
+    if (!p.typed)
+        return QString(); // the file keeps its name
+    const QString &typed = *p.typed;
+    const QString extension = pages::pictureExtension(p.fileName);
+    const QString fileName = renaming::fileNameFor(typed, extension);
+    if (typed.isEmpty())
+        return QStringLiteral("Das Bild hat keinen Namen");
+    if (const renaming::Problem problem = renaming::checkNewName(typed, extension);
+        problem != renaming::Problem::None)
+        return renaming::problemText(problem, fileName);
+    ensureCounts();
+    if (m_nameCount.value(typed) > 1)
+        return QStringLiteral("Der Name „%1“ kommt mehrfach vor").arg(typed);
+    // A picture that keeps its name holds it; a file that is no picture of the
+    // list (another kind, a hidden one, a folder) is asked of the disk.
+    const auto holder = m_byFileName.constFind(fileName);
+    const bool held =
+        holder != m_byFileName.cend()
+            ? holder.value() != listIndex && !m_pictures.at(holder.value()).typed
+            : fileName != p.fileName &&
+                  platform::pathExists(platform::joinPath(m_dir, fileName), platform::Links::NotFollowed);
+    if (held)
+        return renaming::problemText(renaming::Problem::TargetExists, fileName);
+    return QString();
+}
+
+int PageModel::problemCount() const
+{
+    int problems = 0;
+    for (int k = 0; k < fileCount(); ++k)
+        problems += pictureProblem(k).isEmpty() ? 0 : 1;
+    return problems;
 }
 
 void PageModel::toggleName(int slot)
@@ -535,9 +658,14 @@ PageModel::SaveResult PageModel::save(SaveScope scope)
     SaveResult result;
     // An empty box is no name: said as such, before any duplicate rule sees
     // two of them.
-    for (int i = 0; i <= m_lastSlot; ++i) {
-        if (isFilled(i) && name(i).isEmpty()) {
-            result.concerned << renaming::slotLabel(i, fileName(listIndex(i)));
+    // With the whole directory, every picture is counted by its place in the
+    // list, as the page counts its slots.
+    const int scopeSize = m_wholeDirectory ? fileCount() : m_lastSlot + 1;
+    const auto entryOf = [this](int i) { return m_wholeDirectory ? i : listIndex(i); };
+    for (int i = 0; i < scopeSize; ++i) {
+        const int k = entryOf(i);
+        if (k < fileCount() && pictureName(k).isEmpty()) {
+            result.concerned << renaming::slotLabel(i, fileName(k));
             result.message += QStringLiteral("Bild %1 hat keinen Namen\n").arg(i + 1);
         }
     }
@@ -548,7 +676,9 @@ PageModel::SaveResult PageModel::save(SaveScope scope)
             result.message;
         return result;
     }
-    result.duplicates = duplicates();
+    result.duplicates = m_wholeDirectory
+                            ? renaming::duplicateNames(pictureNames(), QList<bool>(fileCount(), true))
+                            : duplicates();
     if (!result.duplicates.isEmpty()) {
         result.status = SaveResult::Duplicates;
         return result;
@@ -558,15 +688,16 @@ PageModel::SaveResult PageModel::save(SaveScope scope)
     // stay with their pictures until their page is saved.
     QList<renaming::NameEdit> edits;
     QList<int> indexOf; // per edit: its list entry
-    for (int i = 0; i <= m_lastSlot; ++i) {
-        if (!isFilled(i))
+    for (int i = 0; i < scopeSize; ++i) {
+        const int k = entryOf(i);
+        // With the whole directory, only the changed names: one plan for all.
+        if (k >= fileCount() || (m_wholeDirectory && !m_pictures.at(k).typed))
             continue;
-        const int k = listIndex(i);
         const QString file = fileName(k);
-        edits << renaming::NameEdit{renaming::slotLabel(i, file), filePath(i), name(i),
+        edits << renaming::NameEdit{renaming::slotLabel(i, file), pathOf(k), pictureName(k),
                                     pages::pictureExtension(file), companionsFor(k)};
         indexOf << k;
-        if (name(i) != shownName(file))
+        if (pictureName(k) != shownName(file))
             ++result.changedNames;
     }
     // Names typed for pictures that a new layout moved off the page go along
@@ -640,6 +771,7 @@ PageModel::SaveResult PageModel::save(SaveScope scope)
         const QString now = platform::fileNameOf(run.current.at(e));
         if (p.fileName != now) {
             p.fileName = now;
+            m_countsValid = false;
             // A rename keeps the inode but may change the time the system
             // keeps for the file: the user still sees this very file.
             p.seen = thumbs::fileKey(run.current.at(e));

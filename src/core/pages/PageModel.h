@@ -5,6 +5,7 @@
 #include "core/pictures/DateReader.h"
 #include "core/renaming/UndoHistory.h"
 
+#include <QHash>
 #include <QList>
 #include <QObject>
 #include <QString>
@@ -205,6 +206,34 @@ public:
     // pictures with typed names) to their names.
     SaveResult save(SaveScope scope = SaveScope::Page);
 
+    // ---- the whole directory ----
+
+    // Whether the bulk tools, the numbering and the save take every picture of
+    // the directory rather than the page's; names typed for other pages are
+    // kept as the pages change. Off: the page alone, as always.
+    void setWholeDirectory(bool whole) { m_wholeDirectory = whole; }
+    bool wholeDirectory() const { return m_wholeDirectory; }
+    // How many pictures have a name that differs from their file's.
+    int changedCount() const { return m_typedCount; }
+    // Every picture's name, in list order.
+    QStringList pictureNames() const;
+
+    // Why the save would refuse the name of a slot, in German; empty when it
+    // would take it (or the name is its file's own). The save's own checks:
+    // a name that cannot be a file name, one that another picture of the
+    // directory also has, one whose file name another file holds. Kept up to
+    // date name by name, so a keystroke costs the same in any directory.
+    QString nameProblem(int slot) const;
+    // The same for a picture of the list.
+    QString pictureProblem(int listIndex) const;
+    // Pictures whose names the save would refuse; checks every one.
+    int problemCount() const;
+    // Whether the name of a slot differs from its file's name.
+    bool nameDiffers(int slot) const
+    {
+        return isFilled(slot) && m_pictures.at(listIndex(slot)).typed.has_value();
+    }
+
     // Whether a picture's companion files are renamed with it (on by default).
     void setTakeCompanions(bool take) { m_takeCompanions = take; }
     bool takeCompanions() const { return m_takeCompanions; }
@@ -273,6 +302,14 @@ private:
     int m_pageIndex = 0;
     QString m_pendingView; // the picture whose page shows once the dates are in
     bool m_takeCompanions = true;
+    bool m_wholeDirectory = false;
+    // How many pictures carry each name, and which picture each file name is
+    // now: built when first asked, then kept up to date by setTyped.
+    mutable QHash<QString, int> m_nameCount;
+    mutable QHash<QString, int> m_byFileName;
+    mutable bool m_countsValid = false;
+    void ensureCounts() const;
+    void setPictureNames(const QStringList &names);
     renaming::UndoHistory m_history;
     int m_lastSlot = grid::HighestSlot;
     quint64 m_generation = 0;

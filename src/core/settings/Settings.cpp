@@ -25,6 +25,8 @@ QString Settings::keyName(Key key)
         return QStringLiteral("Sortierung");
     case Key::Begleitdateien:
         return QStringLiteral("Begleitdateien");
+    case Key::AlleSeiten:
+        return QStringLiteral("AlleSeiten");
     }
     return QString();
 }
@@ -160,6 +162,16 @@ bool Settings::begleitdateien() const
 void Settings::setBegleitdateien(bool taken)
 {
     store(Key::Begleitdateien, taken ? QStringLiteral("1") : QStringLiteral("0"));
+}
+
+bool Settings::alleSeiten() const
+{
+    return raw(Key::AlleSeiten) == QLatin1String("1");
+}
+
+void Settings::setAlleSeiten(bool whole)
+{
+    store(Key::AlleSeiten, whole ? QStringLiteral("1") : QStringLiteral("0"));
 }
 
 bool Settings::sortByCaptureDate() const

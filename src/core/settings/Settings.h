@@ -25,6 +25,7 @@ public:
         DatumFormat,
         Sortierung,
         Begleitdateien,
+        AlleSeiten,
     };
     static QString keyName(Key key);
 
@@ -67,6 +68,10 @@ public:
     // on unless the file says "0".
     bool begleitdateien() const;
     void setBegleitdateien(bool taken);
+    // Whether the bulk tools and the save take the whole directory; off unless
+    // the file says "1".
+    bool alleSeiten() const;
+    void setAlleSeiten(bool whole);
     bool sortByCaptureDate() const;
     void setSortByCaptureDate(bool byDate);
 
@@ -81,7 +86,7 @@ signals:
     void writeFailed(const QString &reason);
 
 private:
-    static constexpr int KeyCount = 9;
+    static constexpr int KeyCount = 10;
     QString raw(Key key) const { return m_raw[size_t(key)]; }
     QString valueOr(Key key, const QString &fallback) const;
     void store(Key key, const QString &value);

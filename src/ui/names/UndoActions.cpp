@@ -18,19 +18,30 @@ UndoActions::UndoActions(QWidget &window, Controls &controls, PageModel &model, 
     connect(m_c.Rueckgaengig, &QPushButton::clicked, this, &UndoActions::Rueckgaengig_Click);
     // Every save, undo and listing ends in a page shown: the button follows.
     connect(&m_model, &PageModel::pageShown, this, &UndoActions::refresh);
-    // The box shows the setting; only the user's click writes it.
-    const auto show = [this] {
-        const QSignalBlocker quiet(m_c.Begleitdateien);
-        m_c.Begleitdateien->setChecked(m_settings.begleitdateien());
-        m_model.setTakeCompanions(m_settings.begleitdateien());
+    // Each box shows its setting; only the user's click writes it.
+    bindSwitch(m_c.Begleitdateien, &Settings::begleitdateien, &Settings::setBegleitdateien,
+               &PageModel::setTakeCompanions);
+    bindSwitch(m_c.AlleSeiten, &Settings::alleSeiten, &Settings::setAlleSeiten,
+               &PageModel::setWholeDirectory);
+    // Switched with names typed, their count and markers are told anew.
+    connect(m_c.AlleSeiten, &QCheckBox::toggled, &m_model, &PageModel::namesChanged);
+    refresh();
+}
+
+void UndoActions::bindSwitch(QCheckBox *box, bool (Settings::*get)() const, void (Settings::*set)(bool),
+                             void (PageModel::*apply)(bool))
+{
+    const auto show = [this, box, get, apply] {
+        const QSignalBlocker quiet(box);
+        box->setChecked((m_settings.*get)());
+        (m_model.*apply)((m_settings.*get)());
     };
     show();
     connect(&m_settings, &Settings::loaded, this, show);
-    connect(m_c.Begleitdateien, &QCheckBox::toggled, this, [this](bool on) {
-        m_model.setTakeCompanions(on);
-        m_settings.setBegleitdateien(on);
+    connect(box, &QCheckBox::toggled, this, [this, set, apply](bool on) {
+        (m_model.*apply)(on);
+        (m_settings.*set)(on);
     });
-    refresh();
 }
 
 void UndoActions::refresh()

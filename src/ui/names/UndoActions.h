@@ -3,6 +3,7 @@
 #include <QObject>
 
 class PageModel;
+class QCheckBox;
 class QWidget;
 class Settings;
 class UnsavedNames;
@@ -10,8 +11,9 @@ struct Controls;
 
 // "Rückgängig" takes the directory's last save back (and, pressed again, the
 // one before), asking first about typed names; its tooltip says what it will
-// do, and it is disabled when there is nothing to take back. Also the switch
-// "Begleitdateien mitnehmen", kept in the settings.
+// do, and it is disabled when there is nothing to take back. Also the switches
+// that decide what a save takes, kept in the settings: "Begleitdateien
+// mitnehmen" and "Alle Seiten".
 class UndoActions : public QObject {
     Q_OBJECT
 public:
@@ -22,6 +24,8 @@ public:
 
 private:
     void refresh();
+    void bindSwitch(QCheckBox *box, bool (Settings::*get)() const, void (Settings::*set)(bool),
+                    void (PageModel::*apply)(bool));
 
     QWidget &m_window;
     Controls &m_c;

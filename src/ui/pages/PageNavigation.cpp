@@ -16,6 +16,13 @@ PageNavigation::PageNavigation(Controls &controls, PageModel &model, UnsavedName
 
 void PageNavigation::NextBtn_Click()
 {
+    // With the whole directory the names stay with their pictures: no question.
+    if (m_model.wholeDirectory()) {
+        m_model.stepForward();
+        m_c.Command1->setFocus(Qt::OtherFocusReason);
+        m_model.showPage(false);
+        return;
+    }
     // A Yes saves and stays on the page; a further click moves it.
     const UnsavedNames::Answer answer = m_unsaved.ask();
     if (answer == UnsavedNames::Answer::Saved || answer == UnsavedNames::Answer::Cancelled)
@@ -29,6 +36,11 @@ void PageNavigation::NextBtn_Click()
 
 void PageNavigation::ZurueckBtn_Click()
 {
+    if (m_model.wholeDirectory()) {
+        m_model.stepBack();
+        m_model.showPage(false);
+        return;
+    }
     const UnsavedNames::Answer answer = m_unsaved.ask();
     if (answer == UnsavedNames::Answer::Saved || answer == UnsavedNames::Answer::Cancelled)
         return;

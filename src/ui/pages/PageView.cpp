@@ -3,6 +3,7 @@
 #include "core/pages/Grid.h"
 #include "core/pages/PageModel.h"
 #include "core/pages/Resize.h"
+#include "ui/pages/NameMarker.h"
 #include "ui/window/Controls.h"
 #include "ui/window/Twips.h"
 #include "ui/window/Widgets.h"
@@ -17,20 +18,57 @@ PageView::PageView(QWidget &window, Controls &controls, PageModel &model, QObjec
     : QObject(parent), m_window(window), m_c(controls), m_model(model)
 {
     connect(&model, &PageModel::pageShown, this, &PageView::pageShown);
-    connect(&model, &PageModel::nameChanged, this, &PageView::showName);
+    connect(&model, &PageModel::nameChanged, this, [this](int slot) {
+        showName(slot);
+        showMarkers();
+    });
     connect(&model, &PageModel::namesChanged, this, &PageView::showNames);
     connect(&model, &PageModel::captureDateChanged, this,
             [this](int listIndex) { showDate(m_model.slotOf(listIndex)); });
     connect(&model, &PageModel::orderingProgressed, this,
             [this] { m_c.CounterTxt->setText(m_model.counterCaption()); });
-    for (int i = 0; i < grid::SlotCount; ++i)
+    for (int i = 0; i < grid::SlotCount; ++i) {
         connect(m_c.Text1[i], &QPlainTextEdit::textChanged, this, [this, i] { boxEdited(i); });
+        m_markers[size_t(i)] = new NameMarker(*m_c.Text1[i]);
+    }
 }
 
 void PageView::boxEdited(int slot)
 {
-    if (!m_writing)
-        m_model.setName(slot, m_c.Text1[slot]->toPlainText());
+    if (m_writing)
+        return;
+    m_model.setName(slot, m_c.Text1[slot]->toPlainText());
+    // A name typed may end or make a duplicate in other boxes of the page.
+    showMarkers();
+}
+
+void PageView::showMarker(int slot)
+{
+    if (slot < 0 || slot >= grid::SlotCount)
+        return;
+    const QString problem = m_model.nameProblem(slot);
+    m_markers[size_t(slot)]->setState(!problem.isEmpty()          ? NameMarker::State::Problem
+                                      : m_model.nameDiffers(slot) ? NameMarker::State::Changed
+                                                                  : NameMarker::State::None);
+    // The date a prefix would take, and where it comes from.
+    const std::optional<dates::CaptureDate> date =
+        m_model.isFilled(slot) ? m_model.pictures().at(m_model.listIndex(slot)).date : std::nullopt;
+    QStringList tip;
+    if (!problem.isEmpty())
+        tip << problem;
+    if (date)
+        tip << dates::describe(*date);
+    m_c.Text1[slot]->setToolTip(tip.join(QLatin1Char('\n')));
+}
+
+void PageView::showMarkers()
+{
+    for (int i = 0; i <= m_model.lastSlot() && i < grid::SlotCount; ++i)
+        showMarker(i);
+    const int changed = m_model.changedCount();
+    m_c.GeaendertTxt->setText(changed == 0   ? QString()
+                              : changed == 1 ? QStringLiteral("1 Name geändert")
+                                             : QStringLiteral("%1 Namen geändert").arg(changed));
 }
 
 void PageView::showName(int slot)
@@ -48,18 +86,14 @@ void PageView::showName(int slot)
 
 void PageView::showDate(int slot)
 {
-    if (slot < 0 || slot >= grid::SlotCount)
-        return;
-    // The date a prefix would take, and where it comes from.
-    const std::optional<dates::CaptureDate> date =
-        m_model.isFilled(slot) ? m_model.pictures().at(m_model.listIndex(slot)).date : std::nullopt;
-    m_c.Text1[slot]->setToolTip(date ? dates::describe(*date) : QString());
+    showMarker(slot);
 }
 
 void PageView::showNames()
 {
     for (int i = 0; i <= m_model.lastSlot(); ++i)
         showName(i);
+    showMarkers();
 }
 
 namespace {
@@ -83,9 +117,9 @@ void PageView::pageShown()
     m_c.CounterTxt->setText(m_model.counterCaption());
     for (int i = 0; i <= m_model.lastSlot(); ++i) {
         showName(i);
-        showDate(i);
         setSlotVisible(i, m_model.isFilled(i));
     }
+    showMarkers();
 }
 
 void PageView::holdSlots()

@@ -1,6 +1,9 @@
 #pragma once
 
+#include "core/pages/Grid.h"
+
 #include <QObject>
+#include <array>
 
 class PageModel;
 class QWidget;
@@ -11,6 +14,7 @@ struct Controls;
 // and keeps the counter, the arrows' enabled states and the directory label in
 // step with the page. What the user types into a name box goes to the model.
 // The only writer of the slots' name boxes, their visibility and geometry.
+class NameMarker;
 class PageView : public QObject {
     Q_OBJECT
 public:
@@ -42,6 +46,10 @@ private:
     void showNames();
     void showDate(int slot);
     void boxEdited(int slot);
+    // The markers and tooltips of the page's boxes: what the save would refuse,
+    // what it will change, the capture date.
+    void showMarker(int slot);
+    void showMarkers();
 
     QWidget &m_window;
     Controls &m_c;
@@ -51,4 +59,5 @@ private:
     bool m_writing = false; // a box is being set from the model, not typed into
     // Slots from this one on are held back; -1 when none are.
     int m_revealLimit = -1;
+    std::array<NameMarker *, grid::SlotCount> m_markers{};
 };

@@ -43,6 +43,8 @@ struct Controls {
     QPushButton *Aufnahmedatum = nullptr; // "Aufnahme&datum"
     QPushButton *Rueckgaengig = nullptr;  // "&Rückgängig": takes the last save back
     QCheckBox *Begleitdateien = nullptr;  // "Begleitdateien mitnehmen"
+    QCheckBox *AlleSeiten = nullptr;      // "&Alle Seiten": the tools and the save take the whole directory
+    QLabel *GeaendertTxt = nullptr;       // "7 Namen geändert"
 
     // Bottom bar.
     QFrame *BottomFrame1 = nullptr;

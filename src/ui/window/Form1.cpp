@@ -220,6 +220,14 @@ void Form1::createControls()
     c.BilderAnzeigen->setText(QStringLiteral("Bilder Anzeigen"));
     c.BilderAnzeigen->setFont(makeFont(Arial, 9.75, 700));
     c.BilderAnzeigen->setChecked(false);
+    // Beyond the designed controls, in the free strip below "Bilder Anzeigen".
+    c.AlleSeiten = make<QCheckBox>(c.BottomFrame1, "AlleSeiten", 2520, 375, 1275, 240);
+    c.AlleSeiten->setText(QStringLiteral("&Alle Seiten"));
+    c.AlleSeiten->setFont(makeFont(Arial, 8.25));
+    c.AlleSeiten->setToolTip(QStringLiteral("Die Werkzeuge und „Namen Speichern“ nehmen alle Bilder des "
+                                            "Verzeichnisses, nicht nur die der Seite (Alt+A)"));
+    c.GeaendertTxt = make<QLabel>(c.BottomFrame1, "GeaendertTxt", 3825, 375, 1545, 240);
+    c.GeaendertTxt->setFont(makeFont(Arial, 8.25));
     c.Command5 = button(c.BottomFrame1, "Command5", 5400, 0, 2175, 405,
                         QStringLiteral("Verzeichnis neu einlesen"), makeFont(ArialNarrow, 9.75, 700));
     setBackColour(c.Command5, White);
