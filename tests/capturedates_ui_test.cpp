@@ -6,6 +6,7 @@
 #include "TestPictures.h"
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QFrame>
 #include <QLabel>
 #include <QLineEdit>
@@ -67,6 +68,7 @@ private slots:
     void buttonPutsEachPicturesOwnDateInFrontOfItsName_data();
     void buttonPutsEachPicturesOwnDateInFrontOfItsName();
     void altDReachesTheButtonFromANameBox();
+    void withAllPagesEveryPictureGetsItsDate();
     void clickBeforeTheDatesAreInWaitsForThem();
     void nameBoxTooltipsNameDateAndSourceAndMarkTheFileTime();
     void formatSettingIsUsedAndAnUnusableOneFallsBackWithANotice_data();
@@ -145,6 +147,21 @@ void CaptureDatesUiTest::buttonPutsEachPicturesOwnDateInFrontOfItsName()
                                               QStringLiteral("IMG_0002"));
     QCOMPARE(c().Text1[4]->toPlainText(), QString());
     QVERIFY(model().isModified());
+}
+
+void CaptureDatesUiTest::withAllPagesEveryPictureGetsItsDate()
+{
+    start(QStringLiteral("AlleSeiten=1\n"));
+    QVERIFY(c().AlleSeiten->isChecked());
+    model().relayout(1); // two pictures a page: the others' dates are not read yet
+    QTRY_VERIFY_WITH_TIMEOUT(model().pageDatesKnown(), 10000);
+    QVERIFY(!model().toolDatesKnown());
+    c().Aufnahmedatum->click();
+    QTRY_VERIFY_WITH_TIMEOUT(
+        model().pictureName(3).startsWith(ScanTime.toString(QStringLiteral("yyyy.MM.dd"))), 10000);
+    QCOMPARE(model().pictureName(2), QStringLiteral("2008.06.01_IMG_0002"));
+    QCOMPARE(model().pictureName(0), QStringLiteral("2008.05.30_DSC_0001"));
+    QCOMPARE(model().changedCount(), 4);
 }
 
 void CaptureDatesUiTest::altDReachesTheButtonFromANameBox()

@@ -437,6 +437,16 @@ bool PageModel::pageDatesKnown() const
     return true;
 }
 
+bool PageModel::toolDatesKnown() const
+{
+    if (!m_wholeDirectory)
+        return pageDatesKnown();
+    for (const pages::Picture &p : m_pictures)
+        if (!p.date)
+            return false;
+    return true;
+}
+
 QStringList PageModel::names() const
 {
     QStringList out;

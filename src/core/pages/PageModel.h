@@ -146,6 +146,8 @@ public:
     void setCaptureDate(int listIndex, const dates::CaptureDate &date);
     // Every filled slot's picture has its capture date.
     bool pageDatesKnown() const;
+    // The same for what the tools take: the page, or every picture of the list.
+    bool toolDatesKnown() const;
     // The names of slots 0..lastSlot and which of them show a picture.
     QStringList names() const;
     QList<bool> filled() const;

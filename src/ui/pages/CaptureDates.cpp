@@ -66,10 +66,12 @@ void CaptureDates::readPageDates()
         return;
     QStringList paths;
     QList<int> entries;
-    for (int i = 0; i <= m_model.lastSlot(); ++i) {
-        if (!m_model.isFilled(i))
+    const bool whole = m_prefixPending && m_model.wholeDirectory();
+    const int count = whole ? m_model.fileCount() : m_model.lastSlot() + 1;
+    for (int i = 0; i < count; ++i) {
+        if (!whole && !m_model.isFilled(i))
             continue;
-        const int k = m_model.listIndex(i);
+        const int k = whole ? i : m_model.listIndex(i);
         if (m_model.pictures().at(k).date)
             continue;
         paths << m_model.pathOf(k);
@@ -106,7 +108,7 @@ void CaptureDates::requestFinished(int request)
     if (request != m_pageRequest)
         return;
     emit pageDatesRead();
-    if (m_prefixPending && m_model.pageDatesKnown())
+    if (m_prefixPending && m_model.toolDatesKnown())
         addPrefixes();
 }
 
@@ -134,9 +136,10 @@ void CaptureDates::Aufnahmedatum_Click()
 {
     if (m_closing || m_model.isOrdering())
         return;
-    if (!m_model.pageDatesKnown()) {
+    if (!m_model.toolDatesKnown()) {
         // The page's dates are on their way (read when the page was shown);
-        // the click takes effect when they are in.
+        // the click takes effect when they are in, or, with the whole
+        // directory, when every picture's are.
         m_prefixPending = true;
         m_prefixGeneration = m_model.generation();
         if (!m_reader.running(m_pageRequest))
