@@ -194,6 +194,7 @@ void WholeDirectoryTest::markersFollowTheTyping()
     FormFixture fx;
     fx.writeSettings(u"[Einstellungen]\nBilderAnzeigen=0\n"_qs);
     testing::writePictures(fx.pictureDir.path(), pictures(30), QSize(16, 12));
+    QVERIFY(QDir(fx.pictureDir.path()).mkdir(u"Ordner.jpg"_qs)); // a name no picture of the list has
     Form1 &form = fx.start();
     Controls &c = form.controls();
     const auto marker = [&c](int slot) {
@@ -213,6 +214,7 @@ void WholeDirectoryTest::markersFollowTheTyping()
         {1, u"Hafen"_qs, S::Changed, S::Changed, ""},
         {0, u"Str/and"_qs, S::Problem, S::Changed, "/"},
         {0, u"IMG_03"_qs, S::Problem, S::Changed, "mehrfach"},
+        {0, u"Ordner"_qs, S::Problem, S::Changed, "Ordner.jpg"},
         {0, u"IMG_01"_qs, S::None, S::Changed, ""},
     };
     for (const Step &s : steps) {
