@@ -36,6 +36,13 @@ private:
             names << QStringLiteral("IMG_%1.jpg").arg(i, 2, 10, QLatin1Char('0'));
         return names;
     }
+    static void openInPagesOfTen(PageModel &m, const QString &dir, bool whole)
+    {
+        m.load(dir);
+        m.setLastSlot(9);
+        m.showPage(true);
+        m.setWholeDirectory(whole);
+    }
     std::unique_ptr<QTemporaryDir> m_journals;
 };
 
@@ -78,11 +85,9 @@ void WholeDirectoryTest::toolsTakeThePageOrTheWholeList()
     QFETCH(QStringList, expected);
     const PictureDir p(pictures(25));
     PageModel m;
-    m.load(p.d);
-    m.setLastSlot(9);
+    openInPagesOfTen(m, p.d, whole);
     m.setPageIndex(1);
     m.showPage(true);
-    m.setWholeDirectory(whole);
     m.setStartNumber(u"007"_qs);
     if (tool == QLatin1String("prefix"))
         m.addPrefix(u"X_"_qs);
@@ -110,10 +115,7 @@ void WholeDirectoryTest::typedNamesStayAcrossPagesAndSaveAsOnePlan()
 {
     PictureDir p(pictures(25));
     PageModel m;
-    m.load(p.d);
-    m.setLastSlot(9);
-    m.showPage(true);
-    m.setWholeDirectory(true);
+    openInPagesOfTen(m, p.d, true);
     m.setName(0, u"Anfang"_qs);
     m.setPageIndex(2);
     m.showPage(false);
@@ -137,10 +139,7 @@ void WholeDirectoryTest::refusedWholeSaveRenamesNothing()
 {
     PictureDir p(pictures(25));
     PageModel m;
-    m.load(p.d);
-    m.setLastSlot(9);
-    m.showPage(true);
-    m.setWholeDirectory(true);
+    openInPagesOfTen(m, p.d, true);
     m.addSuffix(u"_x"_qs);
     m.setPageIndex(2);
     m.showPage(false);
