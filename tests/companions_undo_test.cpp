@@ -181,19 +181,28 @@ void CompanionsUndoTest::undoReachesBackSeveralSavesAfterARestart()
 
 void CompanionsUndoTest::undoSkipsFilesChangedMeanwhile_data()
 {
-    QTest::addColumn<QString>("change"); // what another program did to Hafen.jpg after the save
-    QTest::addColumn<QString>("named");  // the message names it so
-    QTest::newRow("renamed") << u"rename"_qs << u"„Hafen.jpg“ gibt es nicht mehr"_qs;
-    QTest::newRow("replaced by another file") << u"replace"_qs << u"„Hafen.jpg“ wurde inzwischen geändert"_qs;
+    // What another program did after the save of IMG_1 -> Strand and of IMG_2
+    // (with its RAW file) -> Hafen; Strand is always taken back, the pair never
+    // split.
+    QTest::addColumn<QString>("change");
+    QTest::addColumn<QStringList>("named"); // the message names these
+    QTest::newRow("picture renamed") << u"rename"_qs
+                                     << QStringList{u"„Hafen.jpg“ gibt es nicht mehr"_qs,
+                                                    u"„Hafen.cr2“ bleibt bei seinem Bild"_qs};
+    QTest::newRow("picture replaced by another file")
+        << u"replace"_qs << QStringList{u"„Hafen.jpg“ wurde inzwischen geändert"_qs};
     QTest::newRow("old name taken") << u"take"_qs
-                                    << u"denn „IMG_2.jpg“ trägt inzwischen eine andere Datei"_qs;
+                                    << QStringList{u"denn „IMG_2.jpg“ trägt inzwischen eine andere Datei"_qs};
+    QTest::newRow("companion removed") << u"companion"_qs
+                                       << QStringList{u"„Hafen.cr2“ gibt es nicht mehr"_qs,
+                                                      u"„Hafen.jpg“ bleibt bei seinen Begleitdateien"_qs};
 }
 
 void CompanionsUndoTest::undoSkipsFilesChangedMeanwhile()
 {
     QFETCH(QString, change);
-    QFETCH(QString, named);
-    PictureDir p({u"IMG_1.jpg"_qs, u"IMG_2.jpg"_qs});
+    QFETCH(QStringList, named);
+    PictureDir p({u"IMG_1.jpg"_qs, u"IMG_2.jpg"_qs, u"IMG_2.cr2"_qs});
     PageModel m;
     m.load(p.d);
     QVERIFY(saveNames(m, {u"Strand"_qs, u"Hafen"_qs}).ok());
@@ -202,15 +211,17 @@ void CompanionsUndoTest::undoSkipsFilesChangedMeanwhile()
     } else if (change == QLatin1String("replace")) {
         QVERIFY(QFile::remove(p.d + u"Hafen.jpg"_qs));
         writeFiles(p.d, {u"Hafen.jpg"_qs});
-    } else {
+    } else if (change == QLatin1String("take")) {
         writeFiles(p.d, {u"IMG_2.jpg"_qs});
+    } else {
+        QVERIFY(QFile::remove(p.d + u"Hafen.cr2"_qs));
     }
     const Snapshot before = p.now();
     const PageModel::UndoResult u = m.undo();
     QVERIFY(u.done);
-    QVERIFY2(u.message.startsWith(QStringLiteral("1 Datei wurde zurückbenannt.")) &&
-                 u.message.contains(named),
-             qPrintable(u.message));
+    QVERIFY2(u.message.startsWith(QStringLiteral("1 Datei wurde zurückbenannt.")), qPrintable(u.message));
+    for (const QString &n : named)
+        QVERIFY2(u.message.contains(n), qPrintable(u.message));
     Snapshot expected = before;
     expected.insert(u"IMG_1.jpg"_qs, expected.take(u"Strand.jpg"_qs));
     QCOMPARE(p.now(), expected);

@@ -8,6 +8,7 @@
 #include "core/renaming/RenameRun.h"
 
 #include <QCryptographicHash>
+#include <QHash>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -49,6 +50,8 @@ QByteArray historyBytes(const QString &dir, const QList<UndoBatch> &batches)
             o[QStringLiteral("inode")] = QString::number(r.key.inode);
             o[QStringLiteral("size")] = QString::number(r.key.size);
             o[QStringLiteral("mtime")] = QString::number(r.key.mtimeNs);
+            if (r.group >= 0)
+                o[QStringLiteral("group")] = r.group;
             renames.append(o);
         }
         list.append(renames);
@@ -91,6 +94,7 @@ std::optional<QList<UndoBatch>> parseHistory(const QByteArray &bytes, const QStr
             r.key.inode = quint64(number(o.value(QStringLiteral("inode")), &ok[1]));
             r.key.size = number(o.value(QStringLiteral("size")), &ok[2]);
             r.key.mtimeNs = number(o.value(QStringLiteral("mtime")), &ok[3]);
+            r.group = o.value(QStringLiteral("group")).toInt(-1);
             if (!from || !to || !isOurName(*from) || !isOurName(*to) || !ok[0] || !ok[1] || !ok[2] ||
                 !ok[3] || !r.key.valid())
                 return std::nullopt;
@@ -100,6 +104,9 @@ std::optional<QList<UndoBatch>> parseHistory(const QByteArray &bytes, const QStr
         }
         if (batch.isEmpty())
             return std::nullopt;
+        for (const UndoRename &r : std::as_const(batch))
+            if (r.group < -1 || r.group >= batch.size())
+                return std::nullopt;
         batches << batch;
     }
     return batches;
@@ -203,10 +210,15 @@ QString UndoHistory::write()
 UndoBatch undoBatchOf(const Plan &plan, const RunResult &run)
 {
     UndoBatch batch;
-    for (qsizetype i = 0; i < plan.requests.size() && i < run.current.size(); ++i) {
-        if (plan.requests.at(i).from != run.current.at(i))
-            batch << UndoRename{platform::fileNameOf(plan.requests.at(i).from),
-                                platform::fileNameOf(run.current.at(i)), thumbs::fileKey(run.current.at(i))};
+    QHash<int, int> at; // request -> its place in the batch
+    for (int i = 0; i < plan.requests.size() && i < run.current.size(); ++i) {
+        const Request &r = plan.requests.at(i);
+        if (r.from == run.current.at(i))
+            continue;
+        at.insert(i, int(batch.size()));
+        batch << UndoRename{platform::fileNameOf(r.from), platform::fileNameOf(run.current.at(i)),
+                            thumbs::fileKey(run.current.at(i)),
+                            r.companionOf >= 0 ? at.value(r.companionOf, -1) : -1};
     }
     return batch;
 }
@@ -228,8 +240,25 @@ UndoPlan planUndo(const QString &dir, const UndoBatch &batch)
     }
     // A file keeps its new name when its old one is held by a file that stays:
     // never replaced. That file may be one whose own undo was just skipped.
+    // Companions stay with a picture that stays, and it with them.
     for (bool changed = true; changed;) {
         changed = false;
+        QSet<int> staying;
+        for (int i = 0; i < batch.size(); ++i)
+            if (!live.contains(i))
+                staying.insert(batch.at(i).group >= 0 ? batch.at(i).group : i);
+        for (qsizetype k = 0; k < live.size(); ++k) {
+            const UndoRename &r = batch.at(live.at(k));
+            if (!staying.contains(r.group >= 0 ? r.group : live.at(k)))
+                continue;
+            out.skipped << (r.group >= 0 ? QStringLiteral("%1 bleibt bei seinem Bild")
+                                         : QStringLiteral("%1 bleibt bei seinen Begleitdateien"))
+                               .arg(quoted(r.to));
+            live.removeAt(k--);
+            changed = true;
+        }
+        if (changed)
+            continue;
         QSet<QString> leaving;
         for (const int i : std::as_const(live))
             leaving.insert(batch.at(i).to);

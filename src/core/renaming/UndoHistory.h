@@ -25,7 +25,11 @@ struct UndoRename {
     QString from;        // its file name before the save
     QString to;          // its file name after it
     thumbs::FileKey key; // the file under `to` just after the save: device, inode, size, time
-    bool operator==(const UndoRename &o) const { return from == o.from && to == o.to && key == o.key; }
+    int group = -1;      // a companion: the index (in its batch) of its picture's rename
+    bool operator==(const UndoRename &o) const
+    {
+        return from == o.from && to == o.to && key == o.key && group == o.group;
+    }
 };
 using UndoBatch = QList<UndoRename>;
 
@@ -71,7 +75,8 @@ UndoBatch undoBatchOf(const Plan &plan, const RunResult &run);
 // An undo of one batch: the renames that can be taken back, as a plan, and the
 // ones that cannot. A file that is gone, that was renamed again or replaced by
 // another file of that name (told by its identity), or whose old name another
-// file holds now, is skipped and named; the rest are taken back together.
+// file holds now, is skipped and named, and a picture's companions stay with
+// it; the rest are taken back together.
 struct UndoPlan {
     Plan plan;
     QStringList skipped; // one line per skipped file, for the user
