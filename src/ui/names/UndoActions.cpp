@@ -19,28 +19,32 @@ UndoActions::UndoActions(QWidget &window, Controls &controls, PageModel &model, 
     // Every save, undo and listing ends in a page shown: the button follows.
     connect(&m_model, &PageModel::pageShown, this, &UndoActions::refresh);
     // Each box shows its setting; only the user's click writes it.
-    bindSwitch(m_c.Begleitdateien, &Settings::begleitdateien, &Settings::setBegleitdateien,
-               &PageModel::setTakeCompanions);
-    bindSwitch(m_c.AlleSeiten, &Settings::alleSeiten, &Settings::setAlleSeiten,
-               &PageModel::setWholeDirectory);
+    bindSwitch(
+        m_c.Begleitdateien, [this] { return m_settings.begleitdateien(); },
+        [this](bool on) { m_settings.setBegleitdateien(on); },
+        [this](bool on) { m_model.setTakeCompanions(on); });
+    bindSwitch(
+        m_c.AlleSeiten, [this] { return m_settings.alleSeiten(); },
+        [this](bool on) { m_settings.setAlleSeiten(on); },
+        [this](bool on) { m_model.setWholeDirectory(on); });
     // Switched with names typed, their count and markers are told anew.
     connect(m_c.AlleSeiten, &QCheckBox::toggled, &m_model, &PageModel::namesChanged);
     refresh();
 }
 
-void UndoActions::bindSwitch(QCheckBox *box, bool (Settings::*get)() const, void (Settings::*set)(bool),
-                             void (PageModel::*apply)(bool))
+void UndoActions::bindSwitch(QCheckBox *box, const std::function<bool()> &stored,
+                             const std::function<void(bool)> &store, const std::function<void(bool)> &apply)
 {
-    const auto show = [this, box, get, apply] {
+    const auto show = [box, stored, apply] {
         const QSignalBlocker quiet(box);
-        box->setChecked((m_settings.*get)());
-        (m_model.*apply)((m_settings.*get)());
+        box->setChecked(stored());
+        apply(stored());
     };
     show();
     connect(&m_settings, &Settings::loaded, this, show);
-    connect(box, &QCheckBox::toggled, this, [this, set, apply](bool on) {
-        (m_model.*apply)(on);
-        (m_settings.*set)(on);
+    connect(box, &QCheckBox::toggled, this, [store, apply](bool on) {
+        apply(on);
+        store(on);
     });
 }
 

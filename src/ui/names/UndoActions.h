@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QObject>
+#include <functional>
 
 class PageModel;
 class QCheckBox;
@@ -24,8 +25,8 @@ public:
 
 private:
     void refresh();
-    void bindSwitch(QCheckBox *box, bool (Settings::*get)() const, void (Settings::*set)(bool),
-                    void (PageModel::*apply)(bool));
+    void bindSwitch(QCheckBox *box, const std::function<bool()> &stored,
+                    const std::function<void(bool)> &store, const std::function<void(bool)> &apply);
 
     QWidget &m_window;
     Controls &m_c;
