@@ -197,7 +197,8 @@ void WholeDirectoryTest::markersFollowTheTyping()
     Form1 &form = fx.start();
     Controls &c = form.controls();
     const auto marker = [&c](int slot) {
-        return NameMarker::State(c.Text1[slot]->findChild<NameMarker *>()->stateValue());
+        const NameMarker *m = c.Text1[slot]->findChild<NameMarker *>();
+        return m ? NameMarker::State(m->stateValue()) : NameMarker::State::None;
     };
     const QColor background = c.Text1[0]->palette().color(QPalette::Base);
     struct Step {

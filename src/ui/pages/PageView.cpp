@@ -29,7 +29,6 @@ PageView::PageView(QWidget &window, Controls &controls, PageModel &model, QObjec
             [this] { m_c.CounterTxt->setText(m_model.counterCaption()); });
     for (int i = 0; i < grid::SlotCount; ++i) {
         connect(m_c.Text1[i], &QPlainTextEdit::textChanged, this, [this, i] { boxEdited(i); });
-        m_markers[size_t(i)] = new NameMarker(*m_c.Text1[i]);
     }
 }
 
@@ -47,9 +46,15 @@ void PageView::showMarker(int slot)
     if (slot < 0 || slot >= grid::SlotCount)
         return;
     const QString problem = m_model.nameProblem(slot);
-    m_markers[size_t(slot)]->setState(!problem.isEmpty()          ? NameMarker::State::Problem
-                                      : m_model.nameDiffers(slot) ? NameMarker::State::Changed
-                                                                  : NameMarker::State::None);
+    const NameMarker::State state = !problem.isEmpty()          ? NameMarker::State::Problem
+                                    : m_model.nameDiffers(slot) ? NameMarker::State::Changed
+                                                                : NameMarker::State::None;
+    // Made when first needed: most boxes of a start never show one.
+    NameMarker *&marker = m_markers[size_t(slot)];
+    if (!marker && state != NameMarker::State::None)
+        marker = new NameMarker(*m_c.Text1[slot]);
+    if (marker)
+        marker->setState(state);
     // The date a prefix would take, and where it comes from.
     const std::optional<dates::CaptureDate> date =
         m_model.isFilled(slot) ? m_model.pictures().at(m_model.listIndex(slot)).date : std::nullopt;
