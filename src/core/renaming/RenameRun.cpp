@@ -33,11 +33,6 @@ QString &journalDirSlot()
     return dir;
 }
 
-QString quoted(const QString &s)
-{
-    return QStringLiteral("„") + s + QStringLiteral("“");
-}
-
 const QString JournalPrefix = QStringLiteral("rename-");
 const QString JournalSuffix = QStringLiteral(".json");
 const QString LockSuffix = QStringLiteral(".lock");
@@ -48,7 +43,6 @@ constexpr qint64 MaxJournalBytes = 64 * 1024 * 1024;
 // it would cost many seconds and hundreds of megabytes at the start.
 constexpr qsizetype MaxJournalMoves = 100000;
 // A recovery message names this many files; the rest are counted.
-constexpr int NamedProblems = 30;
 
 // ---- the journal's format ----
 //
@@ -58,6 +52,23 @@ constexpr int NamedProblems = 30;
 // (full paths as text) is still read, as an older build may have left one.
 
 } // namespace
+
+QString quoted(const QString &s)
+{
+    return QStringLiteral("„") + s + QStringLiteral("“");
+}
+
+QString cappedLines(const QStringList &lines)
+{
+    // A few dozen names are read; beyond them a count says the rest.
+    constexpr int Named = 30;
+    QString text;
+    for (int i = 0; i < lines.size() && i < Named; ++i)
+        text += lines.at(i) + QLatin1Char('\n');
+    if (lines.size() > Named)
+        text += QStringLiteral("… und %1 weitere\n").arg(lines.size() - Named);
+    return text;
+}
 
 QString storedName(const QString &name)
 {
@@ -810,11 +821,7 @@ QString recoveryMessage(const QList<Recovery> &recoveries)
             text += QStringLiteral("In %1:\n").arg(r.directory);
         if (!r.problems.isEmpty()) {
             text += QStringLiteral("Nicht wiederhergestellt:\n");
-            // A few dozen names are read; beyond them a count says the rest.
-            for (int i = 0; i < r.problems.size() && i < NamedProblems; ++i)
-                text += r.problems.at(i) + QLatin1Char('\n');
-            if (r.problems.size() > NamedProblems)
-                text += QStringLiteral("… und %1 weitere\n").arg(r.problems.size() - NamedProblems);
+            text += cappedLines(r.problems);
             if (!r.setAsideAs.isEmpty())
                 text += QStringLiteral("Das Protokoll wurde als %1 aufbewahrt.\n").arg(quoted(r.setAsideAs));
         }

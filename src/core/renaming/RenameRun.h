@@ -32,6 +32,11 @@
 // message, and nothing is renamed by it.
 namespace renaming {
 
+// A name in German quotation marks, as messages name files.
+QString quoted(const QString &s);
+// One line each, the first 30, then "… und N weitere".
+QString cappedLines(const QStringList &lines);
+
 // A file name as journals and the undo history store it: the base64 of its
 // bytes on disk, so a name that is not UTF-8 comes back unchanged; and back
 // (none for anything else).

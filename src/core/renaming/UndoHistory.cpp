@@ -21,12 +21,6 @@ namespace {
 // Far above what the bounds let a history grow to (100,000 renames of two
 // 255-byte names), far below what would hurt to read.
 constexpr qint64 MaxHistoryBytes = 128 * 1024 * 1024;
-constexpr int ShownLines = 30;
-
-QString quoted(const QString &s)
-{
-    return QStringLiteral("„%1“").arg(s);
-}
 
 // Only names this program gives a picture or its companion: an undo renames a
 // file to whatever its history says.
@@ -110,16 +104,6 @@ std::optional<QList<UndoBatch>> parseHistory(const QByteArray &bytes, const QStr
         batches << batch;
     }
     return batches;
-}
-
-QString listed(const QStringList &lines)
-{
-    QString text;
-    for (int i = 0; i < lines.size() && i < ShownLines; ++i)
-        text += lines.at(i) + QLatin1Char('\n');
-    if (lines.size() > ShownLines)
-        text += QStringLiteral("… und %1 weitere\n").arg(lines.size() - ShownLines);
-    return text;
 }
 
 } // namespace
@@ -293,7 +277,7 @@ QString undoMessage(const UndoPlan &undo, bool done, const QString &failure)
                                     : QStringLiteral("%1 Dateien wurden zurückbenannt.").arg(back))
                        : QStringLiteral("Keine Datei wurde zurückbenannt.");
     if (!undo.skipped.isEmpty())
-        text += QStringLiteral("\n\nNicht zurückbenannt:\n") + listed(undo.skipped);
+        text += QStringLiteral("\n\nNicht zurückbenannt:\n") + cappedLines(undo.skipped);
     return text;
 }
 
