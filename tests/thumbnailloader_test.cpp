@@ -17,6 +17,7 @@ class ThumbnailLoaderTest : public QObject {
 private slots:
     void resultOfAReplacedPassNeverArrives();
     void fifoUnderAPicturesNameNeitherHangsThePassNorTheEnd();
+    void heldDecodesFollowTheFirstStageAndEveryHeadArrives();
 };
 
 namespace {
@@ -69,6 +70,52 @@ void ThumbnailLoaderTest::resultOfAReplacedPassNeverArrives()
     for (const auto &[generation, pixel] : std::as_const(shown)) {
         QCOMPARE(generation, quint64(2));
         QVERIFY2(qBlue(pixel) > 200 && qRed(pixel) < 60, qPrintable(QString::number(pixel, 16)));
+    }
+}
+
+void ThumbnailLoaderTest::heldDecodesFollowTheFirstStageAndEveryHeadArrives()
+{
+    QTemporaryDir dir;
+    const QSize box(160, 120);
+    QList<thumbs::ThumbnailLoader::Picture> pictures;
+    for (const auto &[name, colour] :
+         {std::pair{"a.jpg", Qt::red}, {"b.jpg", Qt::green}, {"c.jpg", Qt::blue}}) {
+        const QString path = writeColoured(dir, QString::fromLatin1(name), colour);
+        pictures << thumbs::ThumbnailLoader::Picture{path, thumbs::fileKey(path), box};
+    }
+    // A picture gone since the listing settles its first stage too.
+    pictures << thumbs::ThumbnailLoader::Picture{dir.filePath(QStringLiteral("gone.jpg")), {}, box};
+
+    for (const bool held : {true, false}) {
+        // Unheld, the first hand-over (a first stage) comes last, after every decode.
+        std::atomic_bool first{!held};
+        thumbs::ThumbnailLoader::beforeHandOver = [&] {
+            if (first.exchange(false))
+                QThread::msleep(300);
+        };
+        const auto restore = qScopeGuard([] { thumbs::ThumbnailLoader::beforeHandOver = nullptr; });
+        thumbs::ThumbnailLoader loader;
+        QList<thumbs::Stage> stages;
+        int heads = 0;
+        connect(&loader, &thumbs::ThumbnailLoader::pictureReady, this,
+                [&](quint64, int, thumbs::Stage stage, const QImage &) { stages << stage; });
+        connect(&loader, &thumbs::ThumbnailLoader::headRead, this, [&] { ++heads; });
+        QSignalSpy firstStage(&loader, &thumbs::ThumbnailLoader::firstStageFinished);
+        QSignalSpy finished(&loader, &thumbs::ThumbnailLoader::passFinished);
+        if (held)
+            loader.holdDecodes();
+        loader.start(1, pictures);
+        if (held) {
+            QVERIFY(firstStage.wait(10000));
+            QVERIFY(loader.firstStageDone());
+            QCOMPARE(stages, QList<thumbs::Stage>(3, thumbs::Stage::Embedded));
+            QVERIFY(!finished.wait(100));
+            loader.releaseDecodes();
+        }
+        QVERIFY(finished.count() == 1 || finished.wait(10000));
+        QCOMPARE(firstStage.count(), 1);
+        QCOMPARE(heads, 3);
+        QCOMPARE(stages.count(thumbs::Stage::Decoded), 3);
     }
 }
 

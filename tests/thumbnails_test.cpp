@@ -10,6 +10,7 @@
 #include "ui/pages/Thumbnails.h"
 #include "ui/window/Artwork.h"
 #include "ui/window/Controls.h"
+#include "ui/window/Launcher.h"
 #include "ui/window/Widgets.h"
 
 #include "TestPictures.h"
@@ -164,6 +165,7 @@ private slots:
     void rereadKeepsThePageAndShowsTheNewList();
     void pagingBackIsServedFromTheCache();
     void firstStageShowsEmbeddedThumbnailBeforeTheDecode();
+    void launchedWindowsFirstFrameShowsEachPictureInItsSlot();
     void pageOfBombsShowsPlaceholdersQuicklyWithinMemoryBound();
     void manyWorkersDecodingLargePicturesShareOneBudget();
     void nameThatIsNotUtf8ShowsItsPicture();
@@ -501,6 +503,53 @@ void ThumbnailsTest::firstStageShowsEmbeddedThumbnailBeforeTheDecode()
     for (auto it = stages.cbegin(); it != stages.cend(); ++it)
         firstEmbedded += it.value().first() == Thumbnails::Embedded ? 1 : 0;
     QVERIFY(firstEmbedded >= 4);
+}
+
+void ThumbnailsTest::launchedWindowsFirstFrameShowsEachPictureInItsSlot()
+{
+    // The program's start: the window shows itself once the embedded thumbnails
+    // are in, each in its own slot. A file without one, or one that cannot be
+    // read, does not hold the window back; the decodes wait for the first frame.
+    testing::FormFixture fx;
+    const QList<QColor> colours = {Qt::red, Qt::green, Qt::blue, Qt::yellow, Qt::cyan, Qt::magenta};
+    for (int i = 0; i < colours.size(); ++i)
+        writeCopies(fx.pictureDir.path(), QStringLiteral("c%1").arg(i), 1, QSize(800, 600), colours[i]);
+    testpics::CameraOptions bare;
+    bare.thumbnailSize = QSize();
+    writeCopies(fx.pictureDir.path(), QStringLiteral("none"), 1, QSize(800, 600), Qt::gray, bare);
+    writeFiles(fx.pictureDir.path(), QStringLiteral("damaged"), 1, QByteArray("\xff\xd8\xff"));
+    // Each result comes a little later than the window could show itself.
+    thumbs::ThumbnailLoader::beforeHandOver = [] { QThread::msleep(5); };
+    const auto restore = qScopeGuard([] { thumbs::ThumbnailLoader::beforeHandOver = nullptr; });
+
+    Launcher launcher(fx.options());
+    Form1 *form = nullptr;
+    QList<int> stages;
+    connect(&launcher, &Launcher::built, this, [&] {
+        form = launcher.form();
+        connect(&thumbnails(*form), &Thumbnails::pictureShown, this,
+                [&](int, int stage) { stages << stage; });
+    });
+    QSignalSpy loaded(&launcher, &Launcher::loaded);
+    bool shownWithPictures = false;
+    connect(&launcher, &Launcher::loaded, this, [&] {
+        shownWithPictures = form->isVisible() && !stages.contains(int(Thumbnails::Decoded));
+        for (int i = 0; i < colours.size(); ++i) {
+            const int slot = slotOf(*form, QStringLiteral("c%1_000.jpg").arg(i));
+            const QColor seen = average(form->controls().Picture1[slot]->picture());
+            shownWithPictures = shownWithPictures && !isPlaceholder(*form, slot) &&
+                                qAbs(seen.hsvHue() - colours[i].hsvHue()) <= 6;
+        }
+        shownWithPictures =
+            shownWithPictures && isPlaceholder(*form, slotOf(*form, QStringLiteral("none_000.jpg")));
+    });
+    launcher.start();
+    QVERIFY(loaded.wait(10000));
+    QVERIFY(shownWithPictures);
+    // Then the decodes come.
+    QSignalSpy finished(&thumbnails(*form), &Thumbnails::passFinished);
+    QVERIFY(finished.wait(10000));
+    QVERIFY(!isPlaceholder(*form, slotOf(*form, QStringLiteral("none_000.jpg"))));
 }
 
 void ThumbnailsTest::pageOfBombsShowsPlaceholdersQuicklyWithinMemoryBound()

@@ -291,6 +291,16 @@ QImage orient(const QImage &stored, int orientation)
     }
 }
 
+void loadDecoder()
+{
+    // Asking a reader for the format's handler finds the plugin and loads it.
+    QBuffer empty;
+    empty.open(QIODevice::ReadOnly);
+    QImageReader reader(&empty, "jpeg");
+    reader.setDecideFormatFromContent(false);
+    Q_UNUSED(reader.canRead());
+}
+
 Result fromEmbedded(const exif::FileHead &head, QSize box)
 {
     const exif::JpegInfo &info = head.info;

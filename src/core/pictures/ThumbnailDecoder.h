@@ -90,6 +90,11 @@ int dctDenominator(QSize frame, QSize target);
 // Turns a picture stored with the given EXIF orientation (1..8) upright.
 QImage orient(const QImage &stored, int orientation);
 
+// Loads the JPEG reader, which the first decode would do otherwise: done on a
+// thread of its own while the window is built, it is no longer in the way of
+// the first thumbnails. Safe from any thread, at any time.
+void loadDecoder();
+
 // First stage: the camera's embedded thumbnail, when it matches the main picture.
 // Uses only the bytes already read with the head.
 Result fromEmbedded(const exif::FileHead &head, QSize box);

@@ -7,6 +7,7 @@
 #include <QThread>
 
 #include <QTimer>
+#include <utility>
 #if defined(__GLIBC__)
 #include <malloc.h>
 #endif
@@ -70,7 +71,10 @@ void ThumbnailLoader::cancel()
     m_pass.reset();
     m_pictures.clear();
     m_shown.clear();
+    m_firstStageSeen.clear();
+    m_firstStageLeft = 0;
     m_outstanding = 0;
+    m_heldDecodes = nullptr;
     const QMutexLocker lock(&m_inboxMutex);
     m_inbox.clear();
 }
@@ -96,7 +100,12 @@ void ThumbnailLoader::start(quint64 generation, const QList<Picture> &pictures)
     m_pass = pass;
     m_pictures = pictures;
     m_shown = QList<Stage>(pictures.size(), Stage::Placeholder);
-    m_outstanding = int(toDecode.size());
+    // A cached picture is settled already.
+    m_firstStageSeen = QList<bool>(pictures.size(), true);
+    for (const int n : toDecode)
+        m_firstStageSeen[n] = false;
+    m_firstStageLeft = int(toDecode.size());
+    m_outstanding = 2 * int(toDecode.size());
     for (const int n : toDecode) {
         const Picture p = pictures.at(n);
         m_pool.start(
@@ -104,24 +113,47 @@ void ThumbnailLoader::start(quint64 generation, const QList<Picture> &pictures)
                 platform::lowerThisThread();
                 if (pass->cancelled)
                     return;
+                // Whatever the head holds, the answer goes back: the window
+                // may be waiting for every first stage before it shows itself.
+                QFile file;
+                Delivery d{pass, n, Stage::Embedded, Result{Status::Unreadable, {}}, std::nullopt};
                 // Only the file the pass was asked for: one renamed in the
                 // meantime may have left its name to another picture.
-                QFile file;
-                if (exif::openPicture(file, p.path) != 0 || fileKeyOf(file.handle()) != p.key)
-                    return;
-                const exif::FileHead head = exif::readHead(file);
-                Result r = fromEmbedded(head, p.box);
-                // What the head told goes back also when it holds no thumbnail.
+                if (exif::openPicture(file, p.path) == 0 && fileKeyOf(file.handle()) == p.key) {
+                    const exif::FileHead head = exif::readHead(file);
+                    d.result = fromEmbedded(head, p.box);
+                    // What the head told goes back also when it holds no thumbnail.
+                    d.head = exif::factsOf(head.info);
+                }
                 if (!pass->cancelled) {
                     if (beforeHandOver)
                         beforeHandOver();
-                    post(Delivery{pass, n, Stage::Embedded, std::move(r), exif::factsOf(head.info)});
+                    post(std::move(d));
                 }
             },
             EmbeddedPriority);
     }
+    m_heldDecodes = [this, pass, toDecode] { queueDecodes(pass, toDecode); };
+    if (!m_decodesHeld)
+        std::exchange(m_heldDecodes, nullptr)();
+}
+
+void ThumbnailLoader::holdDecodes()
+{
+    m_decodesHeld = true;
+}
+
+void ThumbnailLoader::releaseDecodes()
+{
+    m_decodesHeld = false;
+    if (m_heldDecodes)
+        std::exchange(m_heldDecodes, nullptr)();
+}
+
+void ThumbnailLoader::queueDecodes(const std::shared_ptr<Pass> &pass, const QList<int> &toDecode)
+{
     for (const int n : toDecode) {
-        const Picture p = pictures.at(n);
+        const Picture p = m_pictures.at(n);
         m_pool.start(
             [this, pass, n, p] {
                 platform::lowerThisThread();
@@ -260,34 +292,49 @@ void ThumbnailLoader::deliver(const Delivery &d)
     if (d.pass != m_pass)
         return;
     if (d.stage == Stage::Embedded) {
+        // Shown unless the decode came first.
         if (m_shown[d.index] < Stage::Embedded && d.result.ok()) {
             m_shown[d.index] = Stage::Embedded;
             emit pictureReady(generation, d.index, Stage::Embedded, d.result.image);
         }
-        return;
-    }
-
-    m_shown[d.index] = Stage::Decoded;
-    if (d.result.status == Status::Changed) {
-        // Another file has the name now: nothing is shown for it (whoever renamed
-        // it starts a pass for the names as they are now).
-    } else if (d.result.ok()) {
-        const Picture &p = m_pictures.at(d.index);
-        m_cache.insert(p.key, p.box, d.result.image);
-        emit pictureReady(generation, d.index, Stage::Decoded, d.result.image);
     } else {
-        // A file that cannot be loaded shows the placeholder, also when its
-        // embedded thumbnail was shown first.
-        emit pictureReady(generation, d.index, Stage::Placeholder, QImage());
+        m_shown[d.index] = Stage::Decoded;
+        if (d.result.status == Status::Changed) {
+            // Another file has the name now: nothing is shown for it (whoever
+            // renamed it starts a pass for the names as they are now).
+        } else if (d.result.ok()) {
+            const Picture &p = m_pictures.at(d.index);
+            m_cache.insert(p.key, p.box, d.result.image);
+            emit pictureReady(generation, d.index, Stage::Decoded, d.result.image);
+        } else {
+            // A file that cannot be loaded shows the placeholder, also when its
+            // embedded thumbnail was shown first.
+            emit pictureReady(generation, d.index, Stage::Placeholder, QImage());
+        }
     }
-    // A receiver may have started another pass meanwhile.
+    // A receiver may have started another pass meanwhile. A decode that
+    // overtook the first stage settles it too.
+    if (d.pass == m_pass)
+        firstStageSettled(d.index);
+    // The pass is over once both stages of every picture are in: the head the
+    // first stage read goes to the picture's record also after its decode.
     if (d.pass == m_pass && --m_outstanding == 0) {
         m_pass.reset();
+        m_firstStageSeen.clear();
         m_pictures.clear();
         m_shown.clear();
         giveBackFreedMemory();
         emit passFinished(generation);
     }
+}
+
+void ThumbnailLoader::firstStageSettled(int index)
+{
+    if (m_firstStageSeen.value(index, true))
+        return;
+    m_firstStageSeen[index] = true;
+    if (--m_firstStageLeft == 0)
+        emit firstStageFinished(m_generation);
 }
 
 } // namespace thumbs

@@ -47,6 +47,14 @@ public:
     // Stops the running pass (nothing more of it is reported) and any prefetch.
     void cancel();
     bool running() const { return m_pass != nullptr; }
+    // While held, a pass reads only the embedded thumbnails: its decodes wait
+    // for the release (a window not yet on the screen leaves the processors to
+    // its own first frame).
+    void holdDecodes();
+    void releaseDecodes();
+    // Every picture of the running pass shows its first stage, or has been
+    // found to have none that can be shown (true when no pass runs).
+    bool firstStageDone() const { return m_firstStageLeft == 0; }
 
     // Makes the thumbnails of pictures for the cache alone, at the lowest
     // priority, in the given order, as many as the cache's free bytes hold (the
@@ -76,6 +84,8 @@ signals:
     void pictureReady(quint64 generation, int index, thumbs::Stage stage, const QImage &image);
     // The head of picture index's file was read: what it told of the picture.
     void headRead(quint64 generation, int index, const exif::HeadFacts &facts);
+    // Every picture of that pass has its first stage, where it has one.
+    void firstStageFinished(quint64 generation);
     // Every picture of that pass has its final stage.
     void passFinished(quint64 generation);
     // The prefetch has made what it was asked for.
@@ -96,6 +106,8 @@ private:
     void post(Delivery d);
     void drainInbox();
     void deliver(const Delivery &d);
+    void firstStageSettled(int index);
+    void queueDecodes(const std::shared_ptr<Pass> &pass, const QList<int> &toDecode);
     void stopPrefetch();
     void giveBackFreedMemory();
     void prefetchJobDone(const std::shared_ptr<Pass> &prefetch);
@@ -107,10 +119,14 @@ private:
     std::shared_ptr<Pass> m_pass; // the running pass; null when none runs
     quint64 m_generation = 0;
     QList<Picture> m_pictures;
-    QList<Stage> m_shown;             // per picture, the highest stage reported
-    int m_outstanding = 0;            // second-stage results still to come
-    std::shared_ptr<Pass> m_prefetch; // the running prefetch; null when none runs
-    int m_prefetchOutstanding = 0;    // prefetch jobs still to end
+    QList<Stage> m_shown;         // per picture, the highest stage reported
+    QList<bool> m_firstStageSeen; // per picture, whether its first stage is settled
+    int m_firstStageLeft = 0;     // first-stage results still to come
+    int m_outstanding = 0;        // results of either stage still to come
+    bool m_decodesHeld = false;
+    std::function<void()> m_heldDecodes; // queues the held pass's decodes
+    std::shared_ptr<Pass> m_prefetch;    // the running prefetch; null when none runs
+    int m_prefetchOutstanding = 0;       // prefetch jobs still to end
     std::atomic_int m_prefetchDecodes{0};
 
     // Results handed over by the workers, taken in small batches.

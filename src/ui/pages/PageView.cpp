@@ -12,7 +12,6 @@
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QPushButton>
-#include <QTimer>
 
 PageView::PageView(QWidget &window, Controls &controls, PageModel &model, QObject *parent)
     : QObject(parent), m_window(window), m_c(controls), m_model(model)
@@ -101,14 +100,8 @@ void PageView::showNames()
     showMarkers();
 }
 
-namespace {
-// Slots shown a turn while a display reveals them gradually.
-constexpr int RevealGroup = 14;
-} // namespace
-
 void PageView::setSlotVisible(int slot, bool visible)
 {
-    visible = visible && !held(slot);
     m_c.Text1[slot]->setVisible(visible);
     m_c.Picture1[slot]->setVisible(visible);
     m_c.Command3[slot]->setVisible(visible);
@@ -125,36 +118,6 @@ void PageView::pageShown()
         setSlotVisible(i, m_model.isFilled(i));
     }
     showMarkers();
-}
-
-void PageView::holdSlots()
-{
-    m_revealLimit = 0;
-    for (int i = 0; i < grid::SlotCount; ++i)
-        setSlotVisible(i, false);
-}
-
-void PageView::revealSlots()
-{
-    if (m_revealLimit < 0)
-        return;
-    revealMore();
-}
-
-void PageView::revealMore()
-{
-    const int from = m_revealLimit;
-    m_revealLimit = from + RevealGroup;
-    if (m_revealLimit > m_model.lastSlot())
-        m_revealLimit = -1;
-    const int to = m_revealLimit < 0 ? m_model.lastSlot() : m_revealLimit - 1;
-    for (int i = from; i <= to; ++i)
-        setSlotVisible(i, m_model.isFilled(i));
-    if (m_revealLimit < 0)
-        return;
-    // A timer rather than a posted call: the loop waits for it, so that the
-    // paint of this group comes first and input is taken in between.
-    QTimer::singleShot(1, Qt::PreciseTimer, this, &PageView::revealMore);
 }
 
 void PageView::showSlotsUpTo(int lastSlot)

@@ -27,21 +27,12 @@ public:
     // Shows slots 0..lastSlot and hides the others.
     void showSlotsUpTo(int lastSlot);
 
-    // The window's first paint also loads what painting needs the first time;
-    // painting every slot with it would be one long stretch. So at start-up
-    // the slots are held back while the window is shown, then revealed a group
-    // a turn of the event loop.
-    void holdSlots();
-    void revealSlots();
-
     int gridRows() const { return m_gridRows; }
     int gridColumns() const { return m_gridColumns; }
 
 private:
     void pageShown();
     void setSlotVisible(int slot, bool visible);
-    bool held(int slot) const { return m_revealLimit >= 0 && slot >= m_revealLimit; }
-    void revealMore();
     void showName(int slot);
     void showNames();
     void showDate(int slot);
@@ -57,7 +48,5 @@ private:
     int m_gridRows = 0;     // rows that fit; 0 before the first layout
     int m_gridColumns = 0;  // columns that fit; 0 before the first layout
     bool m_writing = false; // a box is being set from the model, not typed into
-    // Slots from this one on are held back; -1 when none are.
-    int m_revealLimit = -1;
     std::array<NameMarker *, grid::SlotCount> m_markers{};
 };

@@ -21,6 +21,10 @@ Thumbnails::Thumbnails(QWidget &window, Controls &controls, PageModel &model, Se
     connect(&model, &PageModel::pageShown, this, &Thumbnails::pageShown);
     connect(&m_loader, &thumbs::ThumbnailLoader::pictureReady, this, &Thumbnails::pictureReady);
     connect(&m_loader, &thumbs::ThumbnailLoader::headRead, this, &Thumbnails::headRead);
+    connect(&m_loader, &thumbs::ThumbnailLoader::firstStageFinished, this, [this](quint64 generation) {
+        if (generation == m_model.generation() && !m_closing)
+            emit firstStageFinished();
+    });
     connect(&m_loader, &thumbs::ThumbnailLoader::passFinished, this, [this](quint64 generation) {
         if (generation != m_model.generation() || m_closing)
             return;

@@ -39,6 +39,13 @@ public:
     };
 
     bool passRunning() const { return m_loader.running(); }
+    // Every slot of the page shows its first-stage picture, where its file has
+    // one that can be read (also when no pass runs).
+    bool firstStageShown() const { return m_loader.firstStageDone(); }
+    // While held, the page's pass shows only the embedded thumbnails; the
+    // decodes follow the release.
+    void holdDecodes() { m_loader.holdDecodes(); }
+    void releaseDecodes() { m_loader.releaseDecodes(); }
     // Whether the pool may make the thumbnails of the next and the previous page
     // once the page shown has all of its own (on by default).
     void setPrefetchEnabled(bool on) { m_prefetch = on; }
@@ -52,6 +59,8 @@ public:
 signals:
     // A picture was put into Picture1(slot).
     void pictureShown(int slot, int stage);
+    // Every slot of the pass shows its first-stage picture, where it has one.
+    void firstStageFinished();
     // Every slot of the pass has its final picture.
     void passFinished();
     // The pool has no more work for the page shown and its neighbours.

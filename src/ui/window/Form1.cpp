@@ -130,7 +130,7 @@ int Form1::designedFontCount()
     return int(std::size(DesignedFonts));
 }
 
-void Form1::loadFont(int index)
+void Form1::substituteFonts()
 {
     // The designed fonts, by their usual metric-compatible stand-ins where the
     // originals are not installed.
@@ -142,6 +142,11 @@ void Form1::loadFont(int index)
         return true;
     }();
     Q_UNUSED(substituted);
+}
+
+void Form1::loadFont(int index)
+{
+    substituteFonts();
     if (index < 0 || index >= designedFontCount())
         return;
     // Finding a font and loading its engine is the largest part of building the
@@ -151,16 +156,11 @@ void Form1::loadFont(int index)
     metrics.horizontalAdvance(QStringLiteral("Namora 0123456789 ÄÖÜäöüß"));
 }
 
-void Form1::loadFonts()
-{
-    for (int i = 0; i < designedFontCount(); ++i)
-        loadFont(i);
-}
-
 Form1::Form1(const Options &options, QWidget *parent) : QWidget(parent), m_options(options)
 {
     setObjectName(QStringLiteral("Form1"));
-    loadFonts();
+    // The fonts' engines load when first painted, or ahead (see Launcher).
+    substituteFonts();
     setWindowTitle(QStringLiteral("Namora  - Version ") + QLatin1String(commandline::DisplayVersion));
     setWindowIcon(artwork::windowIcon());
     twips::setWindowSize(this, 22875 + twips::FrameWidth, 10260 + twips::FrameHeight);
@@ -377,8 +377,8 @@ void Form1::createControllers()
     m_undoActions = std::make_unique<UndoActions>(*this, m_c, *m_model, *m_settings, *m_unsavedNames, this);
     m_shortcuts = std::make_unique<Shortcuts>(*this, m_c, this);
     m_drops = std::make_unique<Drops>(*this, *m_dirChooser, this);
-    m_startup = std::make_unique<Startup>(*this, *m_settings, *m_model, *m_pageView, *m_renaming,
-                                          m_options.commandLine);
+    m_startup = std::make_unique<Startup>(*this, *m_settings, *m_model, *m_pageView, *m_thumbnails,
+                                          *m_renaming, m_options.commandLine);
 
     connect(this, &Form1::resized, m_resizeHandler.get(), &ResizeHandler::Form_Resize);
     connect(this, &Form1::closing, m_thumbnails.get(), &Thumbnails::windowClosing);

@@ -40,9 +40,11 @@ public:
     explicit Form1(const Options &options, QWidget *parent = nullptr);
     ~Form1() override;
 
-    // Finds the designed fonts and loads them. The window does it when it is
-    // built; done before, font by font, it is a step of its own (see Launcher).
-    static void loadFonts();
+    // The designed fonts' stand-ins where they are not installed; the window
+    // sets them up when it is built.
+    static void substituteFonts();
+    // Finds a designed font and loads its engine, which its first paint would
+    // do otherwise (see Launcher).
     static int designedFontCount();
     static void loadFont(int index);
 

@@ -8,20 +8,36 @@
 #include "ui/pages/PageView.h"
 #include "ui/window/Dialogs.h"
 
+#include <QCoreApplication>
+#include <QResizeEvent>
 #include <QWidget>
 
-Startup::Startup(QWidget &window, Settings &settings, PageModel &model, PageView &view, Renaming &renaming,
-                 const QString &commandLine)
-    : m_window(window), m_settings(settings), m_model(model), m_view(view), m_renaming(renaming),
-      m_commandLine(commandLine)
+Startup::Startup(QWidget &window, Settings &settings, PageModel &model, PageView &view,
+                 Thumbnails &thumbnails, Renaming &renaming, const QString &commandLine)
+    : m_window(window), m_settings(settings), m_model(model), m_view(view), m_thumbnails(thumbnails),
+      m_renaming(renaming), m_commandLine(commandLine)
 {
 }
 
 void Startup::Form_Load()
 {
     prepare();
-    show();
-    fillFirstPage();
+    if (showsBeforeFilling()) {
+        show();
+        fillFirstPage();
+    } else {
+        fillFirstPage();
+        show();
+    }
+    finish();
+}
+
+bool Startup::showsBeforeFilling() const
+{
+    // A maximised window learns its size only once the window manager has
+    // placed it; any other is laid out, and its first page filled, at the size
+    // it opens with, so that its first frame is the whole page.
+    return m_window.windowState() & (Qt::WindowMaximized | Qt::WindowFullScreen);
 }
 
 void Startup::prepare()
@@ -63,21 +79,29 @@ void Startup::prepare()
     m_model.load(m_settings.verzeichnis());
 }
 
-void Startup::show(bool gradually)
+void Startup::show()
 {
-    if (gradually)
-        m_view.holdSlots();
     m_window.show();
 }
 
 void Startup::fillFirstPage()
 {
+    // A hidden window gets the resize that showing it would bring now: the
+    // page is filled after it, as for a window already shown.
+    if (!m_window.isVisible() && m_window.testAttribute(Qt::WA_PendingResizeEvent)) {
+        m_window.setAttribute(Qt::WA_PendingResizeEvent, false);
+        QResizeEvent resize(m_window.size(), QSize());
+        QCoreApplication::sendEvent(&m_window, &resize);
+    }
     m_view.LayoutThumbnails();
     if (!m_picture.isEmpty())
         m_model.setPageOf(m_picture);
     m_picture.clear();
     m_model.showPage(true);
-    m_view.revealSlots();
+}
+
+void Startup::finish()
+{
     // The remembered directory stands in; the user learns once, without being
     // stopped, that the one given was not there.
     if (!m_missing.isEmpty())

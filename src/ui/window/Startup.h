@@ -7,6 +7,7 @@ class PageView;
 class QWidget;
 class Renaming;
 class Settings;
+class Thumbnails;
 
 // What happens when the window loads: the settings are read, a directory named
 // on the command line is taken, the maximised state restored, an interrupted
@@ -14,25 +15,29 @@ class Settings;
 // and the first page filled.
 class Startup {
 public:
-    Startup(QWidget &window, Settings &settings, PageModel &model, PageView &view, Renaming &renaming,
-            const QString &commandLine);
+    Startup(QWidget &window, Settings &settings, PageModel &model, PageView &view, Thumbnails &thumbnails,
+            Renaming &renaming, const QString &commandLine);
 
     void Form_Load();
     // The same in steps, for a start-up in turns of the event loop: what
     // happens while the window is hidden (settings, command line, maximised
-    // state, an interrupted renaming, the picture list); showing it; laying
-    // out and filling its first page, which the user already sees coming.
+    // state, an interrupted renaming, the picture list); laying out and
+    // filling its first page; showing it, in the order showsBeforeFilling()
+    // tells; last, what the user must learn of the start.
     void prepare();
-    // gradually: the slots are held back now and appear a group a turn once
-    // the first page is filled (see PageView::holdSlots).
-    void show(bool gradually = false);
+    bool showsBeforeFilling() const;
     void fillFirstPage();
+    // Tells when the first page's slots show their first-stage pictures.
+    Thumbnails &thumbnails() { return m_thumbnails; }
+    void show();
+    void finish();
 
 private:
     QWidget &m_window;
     Settings &m_settings;
     PageModel &m_model;
     PageView &m_view;
+    Thumbnails &m_thumbnails;
     Renaming &m_renaming;
     QString m_commandLine;
     QString m_missing; // the directory given that does not exist, until said
