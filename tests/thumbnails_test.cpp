@@ -18,6 +18,7 @@
 #include <QCheckBox>
 #include <QLabel>
 #include <QMutex>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScopeGuard>
 #include <QSet>
@@ -157,6 +158,7 @@ private slots:
     void headFactsReachThePicturesRecord();
     void workersYieldToTheWindow_data();
     void workersYieldToTheWindow();
+    void workersStandAsideWhileTheUserTypes();
     void pageChangeNeverShowsAPictureOfTheOldPage();
     void uncheckingStopsTheRunningPass();
     void closingMidPassEndsPromptly();
@@ -289,6 +291,31 @@ void ThumbnailsTest::workersYieldToTheWindow()
     for (const pid_t tid : std::as_const(lowered))
         if (QFileInfo::exists(QStringLiteral("/proc/self/task/%1").arg(tid)))
             QCOMPARE(niceOf(tid), refused ? 0 : platform::WorkerNiceness);
+}
+
+void ThumbnailsTest::workersStandAsideWhileTheUserTypes()
+{
+    // How long a worker's next read waits, as the window stands now.
+    const auto workerWaitMs = [] {
+        QElapsedTimer t;
+        t.start();
+        platform::standAsideForTheUser();
+        return t.elapsed();
+    };
+    testing::FormFixture fx;
+    testing::writePictures(fx.pictureDir.path(), {QStringLiteral("a.jpg")});
+    fx.start();
+    QTRY_VERIFY(thumbnails(*fx.form).isIdle());
+    QVERIFY(workerWaitMs() < 20);
+    // A key typed into a name box: the workers wait until the user pauses.
+    QTest::keyClick(fx.form->controls().Text1[0], Qt::Key_A);
+    const qint64 waited = workerWaitMs();
+    QVERIFY2(waited >= platform::QuietAfterInputMs / 2 && waited < 3 * platform::QuietAfterInputMs,
+             qPrintable(QString::number(waited)));
+    QVERIFY(workerWaitMs() < 20);
+    // A click that asks for another pass does not hold that pass back.
+    QTest::mouseClick(fx.form->controls().ReloadBUtton, Qt::LeftButton);
+    QVERIFY(workerWaitMs() < 20);
 }
 
 void ThumbnailsTest::pageChangeNeverShowsAPictureOfTheOldPage()

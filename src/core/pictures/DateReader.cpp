@@ -86,11 +86,15 @@ int DateReader::read(const QStringList &paths, bool urgent)
         const QStringList chunk = paths.mid(from, JobSize);
         const int first = int(from);
         m_pool.start(
-            [this, id, state, chunk, first] {
+            [this, id, state, chunk, first, urgent] {
                 platform::lowerThisThread();
                 QList<Dated> batch;
                 batch.reserve(chunk.size());
                 for (int i = 0; i < chunk.size(); ++i) {
+                    // The whole directory's dates wait while the user types;
+                    // the page's are wanted at once.
+                    if (!urgent)
+                        platform::standAsideForTheUser();
                     if (state->cancelled)
                         return;
                     batch << Dated{first + i, dateOf(chunk.at(i))};

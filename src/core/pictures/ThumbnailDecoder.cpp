@@ -1,5 +1,7 @@
 #include "core/pictures/ThumbnailDecoder.h"
 
+#include "core/platform/Priority.h"
+
 #include <QBuffer>
 #include <QFile>
 #include <QImageReader>
@@ -40,6 +42,7 @@ public:
 protected:
     qint64 readData(char *data, qint64 maxSize) override
     {
+        platform::standAsideForTheUser();
         if (m_cancelled && *m_cancelled) {
             m_stopped = true;
             return 0;

@@ -82,6 +82,8 @@ void ThumbnailLoader::cancel()
 void ThumbnailLoader::start(quint64 generation, const QList<Picture> &pictures)
 {
     cancel();
+    // Whatever showed another page wants its pictures now.
+    platform::workAskedFor();
     m_generation = generation;
     QList<int> toDecode;
     for (int i = 0; i < pictures.size(); ++i) {
@@ -111,6 +113,7 @@ void ThumbnailLoader::start(quint64 generation, const QList<Picture> &pictures)
         m_pool.start(
             [this, pass, n, p] {
                 platform::lowerThisThread();
+                platform::standAsideForTheUser();
                 if (pass->cancelled)
                     return;
                 // Whatever the head holds, the answer goes back: the window
@@ -157,6 +160,7 @@ void ThumbnailLoader::queueDecodes(const std::shared_ptr<Pass> &pass, const QLis
         m_pool.start(
             [this, pass, n, p] {
                 platform::lowerThisThread();
+                platform::standAsideForTheUser();
                 if (pass->cancelled)
                     return;
                 Result r = decodeFile(p.path, p.box, {&m_budget, &pass->cancelled, &p.key});

@@ -15,4 +15,19 @@ constexpr int WorkerNiceness = 10;
 // was: false then, and nothing else changes.
 bool lowerThisThread();
 
+// A lower weight is not enough where the scheduler shares the processors
+// between sessions first: the program's share would go to its workers, and the
+// window would wait behind other programs for what is left. So for a moment
+// after each key or click the workers stand aside altogether.
+constexpr int QuietAfterInputMs = 100;
+
+// The user pressed a key or a button (any thread; cheap).
+void userActed();
+// The input asked for the workers' work (another page's thumbnails): they
+// need not stand aside for it.
+void workAskedFor();
+// On a worker: returns once no input came for QuietAfterInputMs, at once when
+// none came lately.
+void standAsideForTheUser();
+
 } // namespace platform

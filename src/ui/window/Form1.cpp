@@ -4,6 +4,7 @@
 #include "core/pages/Resize.h"
 #include "core/platform/CommandLine.h"
 #include "core/platform/FileNames.h"
+#include "core/platform/Priority.h"
 #include "core/settings/Settings.h"
 #include "core/update/WWWUpdate.h"
 #include "ui/chooser/DirChooser.h"
@@ -26,6 +27,7 @@
 #include "ui/window/Twips.h"
 #include "ui/window/Widgets.h"
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
@@ -166,6 +168,9 @@ Form1::Form1(const Options &options, QWidget *parent) : QWidget(parent), m_optio
     twips::setWindowSize(this, 22875 + twips::FrameWidth, 10260 + twips::FrameHeight);
     createControls();
     createControllers();
+    // Keys and clicks anywhere in the program (a message box's too) make the
+    // workers stand aside for a moment.
+    qApp->installEventFilter(this);
 }
 
 Form1::~Form1() = default;
@@ -389,6 +394,23 @@ void Form1::createControllers()
 void Form1::Form_Load()
 {
     m_startup->Form_Load();
+}
+
+bool Form1::eventFilter(QObject *watched, QEvent *event)
+{
+    switch (event->type()) {
+    case QEvent::KeyPress:
+    case QEvent::KeyRelease:
+    case QEvent::MouseButtonPress:
+    case QEvent::MouseButtonRelease:
+    case QEvent::MouseButtonDblClick:
+    case QEvent::Wheel:
+        platform::userActed();
+        break;
+    default:
+        break;
+    }
+    return QWidget::eventFilter(watched, event);
 }
 
 void Form1::resizeEvent(QResizeEvent *e)
