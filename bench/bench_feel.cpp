@@ -296,17 +296,30 @@ int run(const QStringList &args)
     x.stopProgram();
     const Layout atStart = layoutOf(onePage, startSize);
     const Layout full = layoutOf(threePages, bench::FullPage);
-    // What a slot shows before its picture: the placeholder, as with thumbnails off.
-    QList<QList<unsigned long>> placeholder;
-    f.start(onePage, false);
-    x.waitQuiet(500, 20000);
-    for (const QList<Point> &slot : atStart.slotPoints) {
-        QList<unsigned long> px;
-        for (const Point &p : slot)
-            px.append(x.pixel(p));
-        placeholder.append(px);
-    }
-    x.stopProgram();
+    // What a slot shows before its picture: the placeholder, as with thumbnails
+    // off; and before the slot is shown at all: the window's own background, as
+    // on a directory without pictures.
+    const QString noPictures = scratch + QStringLiteral("/none");
+    QDir().mkpath(noPictures);
+    QFile readme(noPictures + QStringLiteral("/readme.txt"));
+    if (readme.open(QIODevice::WriteOnly))
+        readme.write("no pictures\n");
+    readme.close();
+    const auto pixelsOfSlots = [&](const QString &dir, bool thumbnails) {
+        f.start(dir, thumbnails);
+        x.waitQuiet(500, 20000);
+        QList<QList<unsigned long>> all;
+        for (const QList<Point> &slot : atStart.slotPoints) {
+            QList<unsigned long> px;
+            for (const Point &p : slot)
+                px.append(x.pixel(p));
+            all.append(px);
+        }
+        x.stopProgram();
+        return all;
+    };
+    const QList<QList<unsigned long>> placeholder = pixelsOfSlots(onePage, false);
+    const QList<QList<unsigned long>> hidden = pixelsOfSlots(noPictures, false);
     std::printf("feel: Xvfb %s, start size %dx%d, %d slots at start; %d runs each; load average %s\n",
                 x.display().c_str(), ww, wh, int(atStart.slotPoints.size()), runs,
                 qPrintable(bench::loadAverage()));
@@ -360,7 +373,7 @@ int run(const QStringList &args)
                         for (int k = 0; k < atStart.slotPoints[s].size() && !shown[s]; ++k) {
                             // Black is a window not painted yet.
                             const unsigned long px = x.pixel(atStart.slotPoints[s][k]);
-                            shown[s] = px != placeholder[s][k] && px != 0;
+                            shown[s] = px != placeholder[s][k] && px != hidden[s][k] && px != 0;
                         }
                         remaining -= shown[s] ? 1 : 0;
                     }
