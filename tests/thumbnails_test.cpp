@@ -1,6 +1,7 @@
 // The thumbnail pass in a real window: placeholders, stale results, stopping and
 // closing while pictures load, the check box and the re-read button.
 #include "core/pages/PageModel.h"
+#include "core/pictures/ThumbnailDecoder.h"
 #include "core/platform/FileNames.h"
 #include "core/platform/Priority.h"
 #include "core/platform/SystemCalls.h"
@@ -313,6 +314,19 @@ void ThumbnailsTest::workersStandAsideWhileTheUserTypes()
     QVERIFY2(waited >= platform::QuietAfterInputMs / 2 && waited < 3 * platform::QuietAfterInputMs,
              qPrintable(QString::number(waited)));
     QVERIFY(workerWaitMs() < 20);
+    // Only a worker's decode pauses at its reads; one on this thread never does.
+    const QString picture = fx.form->model().filePath(0);
+    const QSize box(64, 48);
+    for (const bool worker : {false, true}) {
+        QTest::keyClick(fx.form->controls().Text1[0], Qt::Key_B);
+        QElapsedTimer t;
+        t.start();
+        thumbs::DecodeControl control;
+        control.standAside = worker;
+        QVERIFY(thumbs::decodeFile(picture, box, control).ok());
+        QCOMPARE(t.elapsed() >= platform::QuietAfterInputMs / 2, worker);
+        platform::standAsideForTheUser();
+    }
     // A click that asks for another pass does not hold that pass back.
     QTest::mouseClick(fx.form->controls().ReloadBUtton, Qt::LeftButton);
     QVERIFY(workerWaitMs() < 20);

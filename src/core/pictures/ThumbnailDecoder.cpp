@@ -25,8 +25,8 @@ namespace {
 // into memory beforehand.
 class EndWatchingDevice : public QIODevice {
 public:
-    EndWatchingDevice(QIODevice &source, const std::atomic_bool *cancelled)
-        : m_source(source), m_cancelled(cancelled)
+    EndWatchingDevice(QIODevice &source, const std::atomic_bool *cancelled, bool standAside)
+        : m_source(source), m_cancelled(cancelled), m_standAside(standAside)
     {
         QIODevice::open(QIODevice::ReadOnly | QIODevice::Unbuffered);
     }
@@ -42,7 +42,8 @@ public:
 protected:
     qint64 readData(char *data, qint64 maxSize) override
     {
-        platform::standAsideForTheUser();
+        if (m_standAside)
+            platform::standAsideForTheUser();
         if (m_cancelled && *m_cancelled) {
             m_stopped = true;
             return 0;
@@ -57,6 +58,7 @@ protected:
 private:
     QIODevice &m_source;
     const std::atomic_bool *m_cancelled;
+    bool m_standAside;
     bool m_ranPastEnd = false;
     bool m_stopped = false;
 };
@@ -367,10 +369,10 @@ Result decodeFromFile(QFile &file, const exif::FileHead &head, QSize box, const 
         file.close();
         QBuffer buffer(&bytes);
         buffer.open(QIODevice::ReadOnly);
-        EndWatchingDevice watched(buffer, control.cancelled);
+        EndWatchingDevice watched(buffer, control.cancelled, control.standAside);
         return decodeOpened(watched, head, box, control, bytes.size());
     }
-    EndWatchingDevice watched(file, control.cancelled);
+    EndWatchingDevice watched(file, control.cancelled, control.standAside);
     return decodeOpened(watched, head, box, control, 0);
 }
 

@@ -110,6 +110,9 @@ struct DecodeControl {
     // The file the caller means: when the path names another one now (renamed
     // meanwhile), nothing is decoded and the result is Changed.
     const FileKey *expected = nullptr;
+    // A decode on a worker pauses at each read while the user types or clicks
+    // (platform::standAsideForTheUser); on the GUI thread it never should.
+    bool standAside = false;
 };
 
 // Second stage: the picture itself, decoded at the smallest DCT scale that covers

@@ -163,7 +163,7 @@ void ThumbnailLoader::queueDecodes(const std::shared_ptr<Pass> &pass, const QLis
                 platform::standAsideForTheUser();
                 if (pass->cancelled)
                     return;
-                Result r = decodeFile(p.path, p.box, {&m_budget, &pass->cancelled, &p.key});
+                Result r = decodeFile(p.path, p.box, {&m_budget, &pass->cancelled, &p.key, true});
                 if (!pass->cancelled) {
                     if (beforeHandOver)
                         beforeHandOver();
@@ -203,7 +203,8 @@ void ThumbnailLoader::prefetch(const QList<Picture> &pictures)
                     const FileKey key = p.key.valid() ? p.key : fileKey(p.path);
                     if (key.valid() && m_cache.find(key, p.box).isNull()) {
                         ++m_prefetchDecodes;
-                        const Result r = decodeFile(p.path, p.box, {&m_budget, &prefetch->cancelled, &key});
+                        const Result r =
+                            decodeFile(p.path, p.box, {&m_budget, &prefetch->cancelled, &key, true});
                         // Only what fits beside the cached thumbnails is kept.
                         if (r.ok() && !prefetch->cancelled &&
                             m_cache.bytesUsed() + r.image.sizeInBytes() <= m_cache.maxBytes())
